@@ -1,0 +1,38 @@
+# Thin wrapper over CMake presets so that a fresh machine needs only `make test`
+# and `make demo`.
+JOBS ?= $(shell nproc 2>/dev/null || echo 2)
+
+.PHONY: all deps build test test-default test-asan demo install clean format
+
+all: build
+
+deps:
+	@if [ "$$(id -u)" -eq 0 ]; then scripts/install-deps; \
+	else sudo -n scripts/install-deps 2>/dev/null || scripts/install-deps; fi
+
+build: deps
+	cmake --preset default >/dev/null
+	cmake --build --preset default -j $(JOBS)
+
+test: test-default test-asan
+
+test-default: build
+	ctest --preset default
+
+test-asan: deps
+	cmake --preset asan >/dev/null
+	cmake --build --preset asan -j $(JOBS)
+	ctest --preset asan
+
+demo: build
+	./build/qem_make_samples examples/books
+	./build/qem_demo examples/books/*
+
+install: build
+	cmake --install build
+
+format:
+	clang-format -i include/*.h src/*.cpp src/*.h tests/*.cpp tests/*.c tests/support/*.cpp tests/support/*.h examples/*.c examples/*.cpp
+
+clean:
+	rm -rf build build-asan build-tsan build-fuzz

@@ -1,0 +1,105 @@
+/*
+ * quenfold_ebook.h - public C interface of quenfold-ebook-meta.
+ *
+ * Reads the metadata of EPUB, FictionBook 2 and Mobipocket (MOBI, AZW, AZW3)
+ * books without rendering or decrypting them. Six functions, NUL-terminated
+ * byte strings in, compact JSON text out.
+ *
+ * Common rules
+ * - The four operations (ebook_info, ebook_extract_cover, ebook_scan_dir,
+ *   ebook_rename_plan) first empty the calling thread's error text, then test
+ *   their arguments. A NULL result (or -1) means failure and the error text
+ *   says why; a non-NULL result (or 0) means success. After a success the
+ *   error text may still hold a notice (a DRM-protected book, a partly
+ *   understood one): judge success by the result, never by the text.
+ * - Every string returned by ebook_info, ebook_scan_dir and ebook_rename_plan
+ *   is a heap block owned by the caller; release it with ebook_free_string
+ *   and nothing else.
+ * - Thread safety: any number of threads may call any function at once.
+ *   Each thread has its own error text; the library keeps no other state,
+ *   starts no threads and takes no locks.
+ * - Paths are passed to the system unchanged (no change of encoding).
+ */
+#ifndef QUENFOLD_EBOOK_H
+#define QUENFOLD_EBOOK_H
+
+#if defined(_WIN32)
+#  if defined(QUENFOLD_EBOOK_BUILD)
+#    define QUENFOLD_EBOOK_API __declspec(dllexport)
+#  else
+#    define QUENFOLD_EBOOK_API __declspec(dllimport)
+#  endif
+#elif defined(__GNUC__)
+#  define QUENFOLD_EBOOK_API __attribute__((visibility("default")))
+#else
+#  define QUENFOLD_EBOOK_API
+#endif
+
+#if defined(__cplusplus) && __cplusplus >= 201103L
+#  define QUENFOLD_EBOOK_NOEXCEPT noexcept
+#else
+#  define QUENFOLD_EBOOK_NOEXCEPT
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/*
+ * Describes one book as a JSON object:
+ *   {"drm":false,"format":"epub","title":"...","author":"...","language":"...",
+ *    "series":"...","series_index":"...","has_cover":true[,"asin":"..."]}
+ * path: the book file (NULL fails with "NULL path"). The reader is chosen by
+ * extension (epub, fb2, mobi, azw, azw3, any letter case), else by content.
+ * Result: a heap string to release with ebook_free_string, or NULL on failure.
+ * A DRM-protected book is still described ("drm" true) and the error text
+ * keeps the notice ending in "; will not decrypt".
+ */
+QUENFOLD_EBOOK_API char *ebook_info(const char *path) QUENFOLD_EBOOK_NOEXCEPT;
+
+/*
+ * Writes the cover image of the book at path to out_path, byte for byte as
+ * the book holds it (no conversion). out_path is created or truncated.
+ * Result: 0 on success; -1 on failure ("NULL argument", "no cover image found",
+ * a DRM-protected book, a write failure...). Nothing is written when the book
+ * has no cover.
+ */
+QUENFOLD_EBOOK_API int ebook_extract_cover(const char *path, const char *out_path) QUENFOLD_EBOOK_NOEXCEPT;
+
+/*
+ * Describes every book file (by extension) directly inside dir, not recursing
+ * and skipping names that begin with '.'. Result: a JSON array, one element
+ * per book: "path" followed by the members of ebook_info's object (without
+ * "cover_mime"), or "path" and "error" for a book that could not be described.
+ * Release it with ebook_free_string. NULL on failure ("NULL dir", "cannot open
+ * dir: ..."). Element order is the directory's enumeration order.
+ */
+QUENFOLD_EBOOK_API char *ebook_scan_dir(const char *dir) QUENFOLD_EBOOK_NOEXCEPT;
+
+/*
+ * Proposes new file names. files_json: a JSON array whose elements are book
+ * paths (strings, read from disk) or objects describing a book ("path",
+ * "author", "series", "series_index" or "idx", "title", "ext"). pattern: a
+ * name pattern with the placeholders {author} {title} {series} {idx}
+ * {series_index}; NULL or "" means "{author} - {series} #{idx} - {title}".
+ * Result: a JSON array of {"from","to","to_name","rename":false}, clashing
+ * names numbered "X (2)", "X (3)"; release it with ebook_free_string. Nothing
+ * is renamed. NULL on failure ("NULL files_json", "invalid files_json", ...).
+ */
+QUENFOLD_EBOOK_API char *ebook_rename_plan(const char *files_json, const char *pattern) QUENFOLD_EBOOK_NOEXCEPT;
+
+/*
+ * The calling thread's error text: the last message of this thread's last
+ * call, or "". Never NULL. Valid until the thread ends; its content changes
+ * with the thread's next call to one of the four operations.
+ */
+QUENFOLD_EBOOK_API const char *ebook_last_error(void) QUENFOLD_EBOOK_NOEXCEPT;
+
+/* Releases a string returned by this library. NULL does nothing. */
+QUENFOLD_EBOOK_API void ebook_free_string(char *s) QUENFOLD_EBOOK_NOEXCEPT;
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* QUENFOLD_EBOOK_H */

@@ -1,0 +1,68 @@
+/* Calls every export from strict C99 through the public header: proves that
+ * the header is valid C and that the shared library's ABI is plain C. */
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include "quenfold_ebook.h"
+
+static int failures = 0;
+
+#define CHECK(cond)                                                   \
+    do {                                                              \
+        if (!(cond)) {                                                \
+            fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #cond); \
+            failures++;                                               \
+        }                                                             \
+    } while (0)
+
+int main(int argc, char **argv) {
+    const char *tmpdir = argc > 1 ? argv[1] : ".";
+    char path[1024];
+    char *s;
+    FILE *f;
+
+    /* A thread that never called the library reads an empty text. */
+    CHECK(ebook_last_error() != NULL);
+    CHECK(strcmp(ebook_last_error(), "") == 0);
+
+    CHECK(ebook_info(NULL) == NULL);
+    CHECK(strcmp(ebook_last_error(), "NULL path") == 0);
+
+    CHECK(ebook_extract_cover(NULL, "x") == -1);
+    CHECK(strcmp(ebook_last_error(), "NULL argument") == 0);
+    CHECK(ebook_extract_cover("x", NULL) == -1);
+    CHECK(strcmp(ebook_last_error(), "NULL argument") == 0);
+
+    CHECK(ebook_scan_dir(NULL) == NULL);
+    CHECK(strcmp(ebook_last_error(), "NULL dir") == 0);
+
+    CHECK(ebook_rename_plan(NULL, NULL) == NULL);
+    CHECK(strcmp(ebook_last_error(), "NULL files_json") == 0);
+
+    /* An unsupported file: a NULL result and the dispatcher's message. */
+    snprintf(path, sizeof path, "%s/c_api_test.txt", tmpdir);
+    f = fopen(path, "wb");
+    CHECK(f != NULL);
+    if (f) {
+        fputs("plain text, no book", f);
+        fclose(f);
+        CHECK(ebook_info(path) == NULL);
+        CHECK(strncmp(ebook_last_error(), "unsupported ebook format: ", 26) == 0);
+        remove(path);
+    }
+
+    /* A described object (from JSON) comes back as a string the host frees. */
+    s = ebook_rename_plan("[{\"title\":\"Notes\"}]", NULL);
+    if (s) {
+        CHECK(strstr(s, "\"to_name\":\"Unknown - Notes.epub\"") != NULL);
+        ebook_free_string(s);
+    }
+    ebook_free_string(NULL);
+
+    if (failures) {
+        fprintf(stderr, "%d checks failed\n", failures);
+        return 1;
+    }
+    return 0;
+}

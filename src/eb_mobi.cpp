@@ -1,7 +1,200 @@
-// eb_mobi.cpp - placeholder until the reader lands.
+// eb_mobi.cpp - metadata of Mobipocket-family books (MOBI, AZW, AZW3): the
+// PalmDB record list, the MOBI header in record 0 and its EXTH block.
+//
+// Every integer in these files is unsigned big-endian. The reader works in
+// place on the loaded bytes and never decompresses or decrypts text records;
+// strings are copied as the raw bytes the book holds (the declared text
+// encoding is not consulted).
+
+#include <cstdio>
+#include <cstring>
+
 #include "eb_internal.h"
 
-int eb_parse_mobi(const char *, std::uint64_t, eb_meta *, int) {
-    eb_set_error("mobi books are not supported yet");
-    return -1;
+namespace {
+
+constexpr std::uint64_t kPalmHeader = 78;    // fixed PalmDB header, then the record list
+constexpr std::uint32_t kNoCover = 0xFFFFFFFFu;
+
+// Bounds-checked big-endian reads over one byte range. Callers check ranges
+// before reading; the checks here make an oversight read zero instead of
+// reading past the range.
+struct span {
+    const unsigned char *p;
+    std::uint64_t n;
+
+    std::uint32_t u16(std::uint64_t at) const {
+        if (at > n || n - at < 2) return 0;
+        return static_cast<std::uint32_t>(p[at]) << 8 | p[at + 1];
+    }
+    std::uint32_t u32(std::uint64_t at) const {
+        if (at > n || n - at < 4) return 0;
+        return static_cast<std::uint32_t>(p[at]) << 24 | static_cast<std::uint32_t>(p[at + 1]) << 16 |
+               static_cast<std::uint32_t>(p[at + 2]) << 8 | p[at + 3];
+    }
+    bool has(std::uint64_t at, std::uint64_t count) const { return at <= n && n - at >= count; }
+    bool tag(std::uint64_t at, const char *four) const {
+        return has(at, 4) && std::memcmp(p + at, four, 4) == 0;
+    }
+};
+
+// Copy of n bytes with a NUL after them; trailing NUL and space bytes are
+// cleared (padding of fixed fields), leading spaces stay. Null on no memory.
+char *dup_n(const unsigned char *src, std::uint64_t n) {
+    char *s = static_cast<char *>(std::malloc(n + 1));
+    if (!s) return nullptr;
+    if (n) std::memcpy(s, src, n);
+    s[n] = '\0';
+    for (std::uint64_t i = n; i > 0 && (s[i - 1] == '\0' || s[i - 1] == ' '); --i) s[i - 1] = '\0';
+    return s;
+}
+
+// The 32-byte PalmDB database name as a title: a name of only padding gives
+// an empty title, and the text ends at the first NUL inside the name.
+char *palm_name(const unsigned char *data) { return dup_n(data, 32); }
+
+// Record i's file offset from the record list (the caller checked i < n).
+std::uint32_t record_offset(const span &file, std::uint32_t i) { return file.u32(kPalmHeader + 8ull * i); }
+
+// Stores a text field from an EXTH record unless the field is already set.
+void take_text(char *&field, const unsigned char *bytes, std::uint64_t n) {
+    if (field || n == 0) return;
+    field = dup_n(bytes, n);
+}
+
+void set_format(eb_meta *meta, const char *word) {
+    std::free(meta->format);
+    meta->format = eb_strdup(word);
+}
+
+const char *cover_mime_of(const unsigned char *b, std::uint64_t n) {
+    if (n >= 3 && b[0] == 0xFF && b[1] == 0xD8) return "image/jpeg";
+    if (n >= 8 && b[0] == 0x89) return "image/png";
+    return "application/octet-stream";
+}
+
+}  // namespace
+
+int eb_parse_mobi(const char *data, std::uint64_t len, eb_meta *meta, int want_cover) {
+    const span file{reinterpret_cast<const unsigned char *>(data), len};
+    if (len < kPalmHeader) {
+        eb_set_error("MOBI too short for PalmDB header");
+        return -1;
+    }
+    set_format(meta, "mobi");
+
+    const std::uint32_t n = file.u16(76);
+    if (len < kPalmHeader + 8ull * n) {
+        eb_set_error("MOBI record list truncated");
+        return -1;
+    }
+    if (n == 0) {
+        eb_set_error("MOBI has no records");
+        return -1;
+    }
+
+    // Record 0 runs to the next record's offset, or to the end of the file
+    // when that offset is missing or nonsensical.
+    const std::uint64_t start0 = record_offset(file, 0);
+    std::uint64_t end0 = n == 1 ? len : record_offset(file, 1);
+    if (start0 >= len) {
+        eb_set_error("MOBI record 0 offset invalid");
+        return -1;
+    }
+    if (end0 > len || end0 <= start0) end0 = len;
+    const span r0{file.p + start0, end0 - start0};
+    const std::uint64_t size0 = r0.n;
+    if (size0 < 16) {
+        eb_set_error("MOBI record 0 too small");
+        return -1;
+    }
+
+    // Encrypted text means DRM, PalmDOC-only files included.
+    const std::uint32_t encryption = r0.u16(12);
+    if (encryption != 0) {
+        meta->drm = 1;
+        eb_set_error("DRM protected MOBI (encryption type %u); will not decrypt", encryption);
+        return -1;
+    }
+
+    if (!r0.tag(16, "MOBI")) {
+        eb_set_error("no MOBI header (PalmDOC-only); limited support");
+        meta->title = palm_name(file.p);
+        return 0;
+    }
+    // The header length itself lies at offsets 20..23; a record too short to
+    // hold it has no usable header.
+    if (!r0.has(20, 4)) {
+        eb_set_error("invalid MOBI header length");
+        return -1;
+    }
+    const std::uint64_t hlen = r0.u32(20);
+    if (hlen < 8) {
+        eb_set_error("invalid MOBI header length");
+        return -1;
+    }
+
+    // Which header fields exist depends on how long record 0 is. The first
+    // image index lives at offset 108 in every MOBI header version.
+    const bool read_name = size0 >= 100;
+    const std::uint32_t first_image = size0 >= 128 ? (r0.u32(108) & 0xFFFFu) : 0;
+    const bool exth_flag = size0 >= 144 && (r0.u32(128) & 0x40u) != 0;
+
+    if (size0 >= 40 && (r0.u32(24) == 248 || r0.u32(36) > 7)) set_format(meta, "azw3");
+
+    if (read_name) {
+        const std::uint64_t off = r0.u32(84), nlen = r0.u32(88);
+        if (off != 0 && nlen != 0 && off + nlen <= size0) meta->title = dup_n(r0.p + off, nlen);
+    }
+    if (!meta->title || !meta->title[0]) {
+        std::free(meta->title);
+        meta->title = palm_name(file.p);
+    }
+
+    std::uint32_t cover_k = kNoCover;
+    const std::uint64_t exth = 16 + hlen;
+    if (exth_flag && size0 >= hlen + 28 && r0.tag(exth, "EXTH")) {
+        const std::uint64_t block = r0.u32(exth + 4);
+        const std::uint32_t count = r0.u32(exth + 8);
+        if (count == 0) return 0;
+        const std::uint64_t limit = exth + block < size0 ? exth + block : size0;
+        std::uint64_t w = hlen + 28;
+        for (std::uint32_t seen = 0;;) {
+            if (w + 8 > limit) break;
+            const std::uint64_t rlen = r0.u32(w + 4);
+            if (rlen < 8 || w + rlen > limit) break;
+            const unsigned char *bytes = r0.p + w + 8;
+            const std::uint64_t nbytes = rlen - 8;
+            // 101 (publisher) and 503 (updated title) are not author or
+            // language, whatever their position: only the dedicated types count.
+            switch (r0.u32(w)) {
+                case 100: take_text(meta->author, bytes, nbytes); break;
+                case 113:
+                case 504: take_text(meta->asin, bytes, nbytes); break;
+                case 524: take_text(meta->language, bytes, nbytes); break;
+                case 201:
+                    if (nbytes >= 4) cover_k = span{bytes, nbytes}.u32(0);
+                    break;
+                default: break;
+            }
+            if (++seen == count) break;
+            w += rlen;
+        }
+    }
+
+    if (cover_k == kNoCover || first_image == 0) return 0;
+    const std::uint32_t index = first_image + cover_k;  // wraps like the file format's 32-bit sum
+    meta->has_cover = 1;
+    if (index >= n || !want_cover) return 0;
+    const std::uint64_t start = record_offset(file, index);
+    const std::uint64_t end = index + 1ull < n ? record_offset(file, index + 1) : len;
+    if (!(start < end && start < len && end <= len)) return 0;
+    const std::uint64_t clen = end - start;
+    auto *block = static_cast<unsigned char *>(std::malloc(clen));
+    if (!block) return 0;
+    std::memcpy(block, file.p + start, clen);
+    meta->cover_data = block;
+    meta->cover_len = clen;
+    std::snprintf(meta->cover_mime, sizeof meta->cover_mime, "%s", cover_mime_of(block, clen));
+    return 0;
 }

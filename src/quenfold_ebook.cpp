@@ -1,6 +1,7 @@
 // quenfold_ebook.cpp - the library frame: exported functions, per-thread error
 // text, whole-file loading, reader dispatch and the book record's JSON form.
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -254,6 +255,134 @@ int parse_by_ext(const char *path, const char *data, std::uint64_t len, eb_meta 
 }
 
 // ===========================================================================
+// Cover extraction
+
+namespace {
+// Writes the reader's cover bytes unchanged. The destination is opened only
+// when there is something to write, so a book without a cover leaves an
+// existing file as it was.
+int write_cover(const eb_meta &meta, const char *out_path) {
+    if (!meta.cover_data || meta.cover_len == 0) {
+        eb_set_error("no cover image found");
+        return -1;
+    }
+    std::FILE *f = std::fopen(out_path, "wb");
+    if (!f) {
+        int e = errno;
+        char buf[256];
+        eb_set_error("cannot write cover: %s (%s)", out_path, errno_text(e, buf, sizeof buf));
+        return -1;
+    }
+    std::size_t put = std::fwrite(meta.cover_data, 1, meta.cover_len, f);
+    // Closing flushes the buffered tail; when that fails (disk full, quota)
+    // the file on disk is short even though every byte was accepted.
+    int closed = std::fclose(f);
+    if (put < meta.cover_len || closed != 0) {
+        eb_set_error("short write cover");
+        return -1;
+    }
+    return 0;
+}
+}  // namespace
+
+// ===========================================================================
+// Directory scan
+
+namespace {
+struct doc_deleter {
+    void operator()(yyjson_doc *d) const noexcept { yyjson_doc_free(d); }
+};
+using doc_ptr = std::unique_ptr<yyjson_doc, doc_deleter>;
+
+struct dir_closer {
+    void operator()(DIR *d) const noexcept { ::closedir(d); }
+};
+
+// Copies the members of one book object into the scan element, in the
+// object's order; "cover_mime" is not part of an element.
+void copy_book_members(yyjson_mut_doc *out, yyjson_mut_val *elem, yyjson_val *book) {
+    static const char *const keys[] = {"drm",    "format",       "title",     "author", "language",
+                                       "series", "series_index", "has_cover", "asin"};
+    for (const char *key : keys) {
+        yyjson_val *v = yyjson_obj_get(book, key);
+        if (!v) continue;
+        bool is_flag = std::strcmp(key, "drm") == 0 || std::strcmp(key, "has_cover") == 0;
+        if (is_flag) {
+            if (yyjson_is_bool(v)) yyjson_mut_obj_add_bool(out, elem, key, yyjson_get_bool(v));
+        } else if (yyjson_is_str(v)) {
+            yyjson_mut_val *k = yyjson_mut_str(out, key);
+            yyjson_mut_val *s = yyjson_mut_strncpy(out, yyjson_get_str(v), yyjson_get_len(v));
+            if (k && s) yyjson_mut_obj_add(elem, k, s);
+        }
+    }
+}
+
+// One element for one book file; null when no storage was left for it.
+yyjson_mut_val *describe_entry(yyjson_mut_doc *out, const char *path) {
+    char *text = ebook_info(path);
+    yyjson_mut_val *elem = yyjson_mut_obj(out);
+    if (!elem) {
+        ebook_free_string(text);
+        return nullptr;
+    }
+    yyjson_mut_obj_add_strcpy(out, elem, "path", path);
+    if (!text) {
+        yyjson_mut_obj_add_strcpy(out, elem, "error", g_err);
+        return elem;
+    }
+    // Book texts may hold bytes that are not UTF-8 (older cp1252 books); the
+    // object is read back as written, so that such a book keeps its metadata.
+    doc_ptr book(yyjson_read_opts(text, std::strlen(text), YYJSON_READ_ALLOW_INVALID_UNICODE,
+                                  nullptr, nullptr));
+    ebook_free_string(text);
+    yyjson_val *root = book ? yyjson_doc_get_root(book.get()) : nullptr;
+    if (root && yyjson_is_obj(root)) copy_book_members(out, elem, root);
+    return elem;
+}
+
+char *scan_dir(const char *dir) {
+    std::unique_ptr<DIR, dir_closer> d(::opendir(dir));
+    if (!d) {
+        int e = errno;
+        char buf[256];
+        eb_set_error("cannot open dir: %s (%s)", dir, errno_text(e, buf, sizeof buf));
+        return nullptr;
+    }
+    mut_doc_ptr out(yyjson_mut_doc_new(nullptr));
+    if (!out) {
+        eb_set_error("yyjson alloc failed");
+        return nullptr;
+    }
+    yyjson_mut_val *arr = yyjson_mut_arr(out.get());
+    if (arr) yyjson_mut_doc_set_root(out.get(), arr);
+
+    const std::size_t dir_len = std::strlen(dir);
+    while (struct dirent *ent = ::readdir(d.get())) {
+        const char *name = ent->d_name;
+        if (name[0] == '.') continue;
+        char ext[32];
+        if (!eb_is_ebook_ext(eb_ext_lower(name, ext, sizeof ext))) continue;
+        // The path is joined at its full length: a cut path would name
+        // another file, or none.
+        const std::size_t name_len = std::strlen(name);
+        eb_unique<char> path(static_cast<char *>(std::malloc(dir_len + name_len + 2)));
+        if (!path) continue;
+        std::memcpy(path.get(), dir, dir_len);
+        path.get()[dir_len] = '/';
+        std::memcpy(path.get() + dir_len + 1, name, name_len + 1);
+        yyjson_mut_val *elem = describe_entry(out.get(), path.get());
+        if (elem && arr) yyjson_mut_arr_append(arr, elem);
+    }
+    d.reset();
+
+    char *text = yyjson_mut_write_opts(out.get(), YYJSON_WRITE_ALLOW_INVALID_UNICODE, nullptr,
+                                       nullptr, nullptr);
+    if (!text) eb_set_error("json write failed");
+    return text;
+}
+}  // namespace
+
+// ===========================================================================
 // Exported functions. No exception may cross the C boundary: the bodies only
 // call code that reports failure by result, and each is noexcept.
 
@@ -291,8 +420,17 @@ extern "C" QUENFOLD_EBOOK_API int ebook_extract_cover(const char *path,
         eb_set_error("NULL argument");
         return -1;
     }
-    eb_set_error("cover extraction is not available in this build");
-    return -1;
+    eb_meta meta;
+    eb_meta_init(&meta);
+    // A DRM-protected book fails here like any reader failure: there is
+    // nothing to write for it.
+    if (load_and_parse(path, &meta, 1) != 0) {
+        eb_meta_free(&meta);
+        return -1;
+    }
+    int rc = write_cover(meta, out_path);
+    eb_meta_free(&meta);
+    return rc;
 }
 
 extern "C" QUENFOLD_EBOOK_API char *ebook_scan_dir(const char *dir) noexcept {
@@ -301,8 +439,7 @@ extern "C" QUENFOLD_EBOOK_API char *ebook_scan_dir(const char *dir) noexcept {
         eb_set_error("NULL dir");
         return nullptr;
     }
-    eb_set_error("directory scan is not available in this build");
-    return nullptr;
+    return scan_dir(dir);
 }
 
 extern "C" QUENFOLD_EBOOK_API char *ebook_rename_plan(const char *files_json,

@@ -1,6 +1,72 @@
-// make_samples.cpp - writes the small sample books that `make demo` describes.
+// make_samples.cpp - writes the small sample books that `make demo` describes,
+// one or more of each family, with the same builders the tests use.
 #include <cstdio>
+#include <filesystem>
+#include <string>
+
+#include "book_builders.h"
+#include "fb2_builder.h"
+#include "zip_builder.h"
+
 int main(int argc, char **argv) {
-    (void)argc; (void)argv;
+    const std::string dir = argc > 1 ? argv[1] : "examples/books";
+    std::filesystem::create_directories(dir);
+    auto put = [&](const std::string &name, const std::string &bytes) {
+        qtest::write_file(dir + "/" + name, bytes);
+    };
+
+    qtest::MobiSpec mobi;
+    mobi.palm_name = "Harbour_Tales";
+    mobi.full_name = "Tales of the Harbour";
+    mobi.exth_records = {{100, "Tom Bell"}, {524, "en"}, {113, "B0SAMPLE01"}};
+    mobi.images = {qtest::tiny_jpeg()};
+    mobi.cover_image = 0;
+    put("tales-of-the-harbour.mobi", qtest::build_mobi(mobi));
+
+    qtest::MobiSpec kf8 = mobi;
+    kf8.palm_name = "Quiet_Sea";
+    kf8.full_name = "The Quiet Sea";
+    kf8.mobi_type = 248;
+    kf8.file_version = 8;
+    kf8.exth_records = {{100, "Ann Lee"}, {524, "en-GB"}, {504, "B0SAMPLE02"}};
+    put("the-quiet-sea.azw3", qtest::build_mobi(kf8));
+
+    qtest::MobiSpec drm;
+    drm.palm_name = "Locked_Book";
+    drm.encryption = 2;
+    put("locked.azw", qtest::build_mobi(drm));
+
+    qtest::EpubSpec epub2;
+    epub2.title = "Lost Things";
+    epub2.creator = "Jane Roe";
+    epub2.language = "en";
+    epub2.calibre_series = "Found Objects";
+    epub2.calibre_index = "2";
+    epub2.cover = qtest::tiny_jpeg();
+    put("lost-things.epub", qtest::build_epub(epub2));
+
+    qtest::EpubSpec epub3;
+    epub3.title = "Le Petit Phare";
+    epub3.creator = "Hélène Marchand";
+    epub3.language = "fr";
+    epub3.collection = "Côtes";
+    epub3.group_position = "1";
+    epub3.cover = qtest::tiny_png();
+    epub3.cover_href = "images/cover.png";
+    epub3.cover_media_type = "image/png";
+    epub3.cover_by_properties = true;
+    put("le-petit-phare.epub", qtest::build_epub(epub3));
+
+    qtest::Fb2Spec fb2;
+    fb2.title = "Белые ночи";
+    fb2.authors = {{"Фёдор", "Михайлович", "Достоевский", ""}};
+    fb2.lang = "ru";
+    fb2.series = "Повести";
+    fb2.series_number = "3";
+    fb2.cover_href = "#cover.jpg";
+    fb2.binaries = {{"cover.jpg", "image/jpeg", qtest::tiny_jpeg()}};
+    put("white-nights.fb2", qtest::build_fb2(fb2));
+
+    std::printf("sample books written to %s\n", dir.c_str());
     return 0;
 }

@@ -2,7 +2,7 @@
 # and `make demo`.
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: all deps build test test-default test-asan demo install clean format
+.PHONY: all deps build test test-default test-asan test-tsan fuzz-smoke demo install clean format
 
 all: build
 
@@ -23,6 +23,14 @@ test-asan: deps
 	cmake --preset asan >/dev/null
 	cmake --build --preset asan -j $(JOBS)
 	ctest --preset asan
+
+test-tsan: deps
+	cmake --preset tsan >/dev/null
+	cmake --build --preset tsan -j $(JOBS)
+	ctest --preset tsan
+
+fuzz-smoke: deps
+	scripts/fuzz-smoke
 
 demo: build
 	./build/qem_make_samples examples/books

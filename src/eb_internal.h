@@ -103,6 +103,8 @@ void eb_buf_init(eb_buf *b);
 void eb_buf_free(eb_buf *b);
 void eb_buf_clear(eb_buf *b);
 int eb_buf_reserve(eb_buf *b, std::uint64_t need);
+// The capacity a buffer of capacity cap grows to when it must hold need bytes.
+std::uint64_t eb_buf_next_cap(std::uint64_t cap, std::uint64_t need);
 int eb_buf_append(eb_buf *b, const void *bytes, std::uint64_t n);
 int eb_buf_append_cstr(eb_buf *b, const char *s);
 int eb_buf_printf(eb_buf *b, const char *fmt, ...) EB_PRINTF(2, 3);

@@ -1,0 +1,295 @@
+// zip_builder.cpp - ZIP archives and EPUB books for tests, made with libzip.
+#include "zip_builder.h"
+
+#include <algorithm>
+#include <cstring>
+#include <ctime>
+#include <stdexcept>
+
+#include <zip.h>
+
+namespace qtest {
+
+namespace {
+
+// A fixed time stamp keeps built archives byte-identical from run to run.
+constexpr std::time_t kStamp = 1577836800;  // 2020-01-01
+
+[[noreturn]] void fail(const std::string &what, zip_error_t *err) {
+    std::string msg = what + ": " + (err ? zip_error_strerror(err) : "libzip error");
+    if (err) zip_error_fini(err);
+    throw std::runtime_error(msg);
+}
+
+void add_entry(zip_t *za, const ZipEntry &e) {
+    zip_int64_t idx;
+    if (e.directory) {
+        idx = zip_dir_add(za, e.name.c_str(), 0);
+    } else {
+        zip_source_t *src = zip_source_buffer(za, e.data.data(), e.data.size(), 0);
+        if (!src) fail("zip_source_buffer", zip_get_error(za));
+        idx = zip_file_add(za, e.name.c_str(), src, 0);
+        if (idx < 0) zip_source_free(src);
+    }
+    if (idx < 0) fail("adding " + e.name, zip_get_error(za));
+    auto i = static_cast<zip_uint64_t>(idx);
+    if (!e.directory &&
+        zip_set_file_compression(za, i, e.deflate ? ZIP_CM_DEFLATE : ZIP_CM_STORE, 0) != 0)
+        fail("compression of " + e.name, zip_get_error(za));
+    zip_file_set_mtime(za, i, kStamp, 0);
+}
+
+std::uint16_t get16(const std::string &s, std::size_t at) {
+    return static_cast<std::uint16_t>(static_cast<unsigned char>(s[at]) |
+                                      static_cast<unsigned char>(s[at + 1]) << 8);
+}
+std::uint32_t get32(const std::string &s, std::size_t at) {
+    return static_cast<std::uint32_t>(get16(s, at)) | static_cast<std::uint32_t>(get16(s, at + 2))
+                                                          << 16;
+}
+void set32(std::string &s, std::size_t at, std::uint32_t v) {
+    for (int i = 0; i < 4; ++i)
+        s[at + i] = static_cast<char>(v >> (8 * i));
+}
+
+// Streams zeros to libzip: the source callback of write_zero_zip.
+struct ZeroStream {
+    std::uint64_t size;
+    std::uint64_t pos = 0;
+    zip_error_t error;
+};
+
+zip_int64_t zero_source(void *ud, void *data, zip_uint64_t len, zip_source_cmd_t cmd) {
+    auto *z = static_cast<ZeroStream *>(ud);
+    switch (cmd) {
+        case ZIP_SOURCE_OPEN:
+            z->pos = 0;
+            return 0;
+        case ZIP_SOURCE_READ: {
+            zip_uint64_t n = std::min<zip_uint64_t>(len, z->size - z->pos);
+            std::memset(data, 0, n);
+            z->pos += n;
+            return static_cast<zip_int64_t>(n);
+        }
+        case ZIP_SOURCE_CLOSE:
+        case ZIP_SOURCE_FREE:
+            return 0;
+        case ZIP_SOURCE_STAT: {
+            auto *st = ZIP_SOURCE_GET_ARGS(zip_stat_t, data, len, &z->error);
+            if (!st) return -1;
+            zip_stat_init(st);
+            st->size = z->size;
+            st->mtime = kStamp;
+            st->valid |= ZIP_STAT_SIZE | ZIP_STAT_MTIME;
+            return sizeof *st;
+        }
+        case ZIP_SOURCE_ERROR:
+            return zip_error_to_data(&z->error, data, len);
+        case ZIP_SOURCE_SUPPORTS:
+            return zip_source_make_command_bitmap(ZIP_SOURCE_OPEN, ZIP_SOURCE_READ,
+                                                  ZIP_SOURCE_CLOSE, ZIP_SOURCE_STAT,
+                                                  ZIP_SOURCE_ERROR, ZIP_SOURCE_FREE, -1);
+        default:
+            zip_error_set(&z->error, ZIP_ER_OPNOTSUPP, 0);
+            return -1;
+    }
+}
+
+}  // namespace
+
+std::string build_zip(const std::vector<ZipEntry> &entries) {
+    zip_error_t err;
+    zip_error_init(&err);
+    zip_source_t *out = zip_source_buffer_create(nullptr, 0, 0, &err);
+    if (!out) fail("zip_source_buffer_create", &err);
+    zip_t *za = zip_open_from_source(out, ZIP_TRUNCATE, &err);
+    if (!za) {
+        zip_source_free(out);
+        fail("zip_open_from_source", &err);
+    }
+    zip_source_keep(out);  // the bytes are read back after zip_close
+    try {
+        for (const ZipEntry &e : entries)
+            add_entry(za, e);
+    } catch (...) {
+        zip_discard(za);
+        zip_source_free(out);
+        throw;
+    }
+    if (zip_close(za) != 0) {
+        std::string msg = zip_strerror(za);
+        zip_discard(za);
+        zip_source_free(out);
+        throw std::runtime_error("zip_close: " + msg);
+    }
+    std::string bytes;
+    zip_stat_t st;
+    if (zip_source_open(out) != 0) {
+        zip_source_free(out);
+        throw std::runtime_error("cannot reopen the built archive");
+    }
+    if (zip_source_stat(out, &st) == 0 && (st.valid & ZIP_STAT_SIZE)) {
+        bytes.resize(st.size);
+        zip_int64_t n = zip_source_read(out, bytes.data(), st.size);
+        bytes.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
+    }
+    zip_source_close(out);
+    zip_source_free(out);
+    zip_error_fini(&err);
+    return bytes;
+}
+
+void write_zero_zip(const std::string &path, const std::string &name, std::uint64_t size) {
+    int code = 0;
+    zip_t *za = zip_open(path.c_str(), ZIP_CREATE | ZIP_TRUNCATE, &code);
+    if (!za) throw std::runtime_error("cannot create " + path);
+    ZeroStream z{size, 0, {}};
+    zip_error_init(&z.error);
+    zip_source_t *src = zip_source_function(za, zero_source, &z);
+    zip_int64_t idx = src ? zip_file_add(za, name.c_str(), src, 0) : -1;
+    if (idx < 0) {
+        if (src) zip_source_free(src);
+        zip_discard(za);
+        throw std::runtime_error("cannot add " + name);
+    }
+    zip_set_file_compression(za, static_cast<zip_uint64_t>(idx), ZIP_CM_DEFLATE, 9);
+    zip_file_set_mtime(za, static_cast<zip_uint64_t>(idx), kStamp, 0);
+    if (zip_close(za) != 0) {
+        std::string msg = zip_strerror(za);
+        zip_discard(za);
+        throw std::runtime_error("zip_close: " + msg);
+    }
+    zip_error_fini(&z.error);
+}
+
+std::uint32_t crc32_of(const std::string &bytes) {
+    std::uint32_t crc = 0xFFFFFFFFu;
+    for (unsigned char c : bytes) {
+        crc ^= c;
+        for (int k = 0; k < 8; ++k)
+            crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+    }
+    return ~crc;
+}
+
+ZipHeaders locate_member_headers(const std::string &zip, const std::string &name) {
+    std::size_t eocd = zip.rfind(std::string("PK\x05\x06", 4));
+    if (eocd == std::string::npos || eocd + 22 > zip.size())
+        throw std::runtime_error("no end of central directory");
+    std::size_t count = get16(zip, eocd + 10);
+    std::size_t at = get32(zip, eocd + 16);
+    for (std::size_t i = 0; i < count; ++i) {
+        if (at + 46 > zip.size() || get32(zip, at) != 0x02014b50u)
+            throw std::runtime_error("bad central directory");
+        std::size_t nlen = get16(zip, at + 28);
+        if (nlen == name.size() && zip.compare(at + 46, nlen, name) == 0)
+            return {get32(zip, at + 42), at};
+        at += 46 + nlen + get16(zip, at + 30) + get16(zip, at + 32);
+    }
+    throw std::runtime_error("no member " + name);
+}
+
+std::string patch_member_header(const std::string &zip, const std::string &name, std::uint32_t size,
+                                std::uint32_t crc) {
+    std::string out = zip;
+    ZipHeaders h = locate_member_headers(out, name);
+    set32(out, h.central + 16, crc);
+    set32(out, h.central + 24, size);
+    set32(out, h.local + 14, crc);
+    set32(out, h.local + 22, size);
+    return out;
+}
+
+// ---- EPUB ------------------------------------------------------------------
+
+std::string epub_package_dir(const EpubSpec &spec) {
+    std::size_t slash = spec.rootfile.rfind('/');
+    return slash == std::string::npos ? std::string() : spec.rootfile.substr(0, slash + 1);
+}
+
+std::string build_container_xml(const EpubSpec &spec) {
+    if (!spec.container.empty()) return spec.container;
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+           "<container version=\"1.0\" "
+           "xmlns=\"urn:oasis:names:tc:opendocument:xmlns:container\">\n"
+           "  <rootfiles>\n"
+           "    <rootfile full-path=\"" +
+           spec.rootfile +
+           "\" media-type=\"application/oebps-package+xml\"/>\n"
+           "  </rootfiles>\n"
+           "</container>\n";
+}
+
+std::string build_opf(const EpubSpec &spec) {
+    if (!spec.opf.empty()) return spec.opf;
+    bool epub3 = !spec.collection.empty() || !spec.group_position.empty() ||
+                 (!spec.cover.empty() && spec.cover_by_properties);
+    std::string s = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
+    s += "<package xmlns=\"http://www.idpf.org/2007/opf\" version=\"";
+    s += epub3 ? "3.0" : "2.0";
+    s += "\" unique-identifier=\"bookid\">\n";
+    s += "  <metadata xmlns:dc=\"http://purl.org/dc/elements/1.1/\" "
+         "xmlns:opf=\"http://www.idpf.org/2007/opf\">\n";
+    if (!spec.title.empty()) s += "    <dc:title>" + spec.title + "</dc:title>\n";
+    if (!spec.creator.empty())
+        s += "    <dc:creator opf:role=\"aut\">" + spec.creator + "</dc:creator>\n";
+    if (!spec.language.empty()) s += "    <dc:language>" + spec.language + "</dc:language>\n";
+    s += "    <dc:identifier id=\"bookid\">urn:uuid:00000000-0000-4000-8000-000000000000"
+         "</dc:identifier>\n";
+    if (!spec.calibre_series.empty())
+        s += "    <meta name=\"calibre:series\" content=\"" + spec.calibre_series + "\"/>\n";
+    if (!spec.calibre_index.empty())
+        s += "    <meta name=\"calibre:series_index\" content=\"" + spec.calibre_index + "\"/>\n";
+    if (!spec.collection.empty()) {
+        s += "    <meta property=\"belongs-to-collection\" id=\"c01\">" + spec.collection +
+             "</meta>\n";
+        s += "    <meta refines=\"#c01\" property=\"collection-type\">series</meta>\n";
+    }
+    if (!spec.group_position.empty())
+        s += "    <meta refines=\"#c01\" property=\"group-position\">" + spec.group_position +
+             "</meta>\n";
+    if (!spec.cover.empty() && !spec.cover_by_properties)
+        s += "    <meta name=\"cover\" content=\"cover-image\"/>\n";
+    s += spec.extra_metadata;
+    s += "  </metadata>\n  <manifest>\n";
+    auto item = [&s](const EpubItem &it) {
+        s += "    <item id=\"" + it.id + "\" href=\"" + it.href + "\" media-type=\"" +
+             it.media_type + "\"";
+        if (!it.properties.empty()) s += " properties=\"" + it.properties + "\"";
+        s += "/>\n";
+    };
+    if (!spec.cover.empty())
+        item({"cover-image", spec.cover_href, spec.cover_media_type,
+              spec.cover_by_properties ? "cover-image" : ""});
+    item({"chapter1", "chapter1.xhtml", "application/xhtml+xml", ""});
+    for (const EpubItem &it : spec.items)
+        item(it);
+    s += "  </manifest>\n  <spine>\n    <itemref idref=\"chapter1\"/>\n  </spine>\n</package>\n";
+    return s;
+}
+
+std::string build_epub(const EpubSpec &spec) {
+    const std::string dir = epub_package_dir(spec);
+    std::vector<ZipEntry> entries;
+    auto add = [&](ZipEntry e) {
+        if (std::find(spec.omit.begin(), spec.omit.end(), e.name) == spec.omit.end())
+            entries.push_back(std::move(e));
+    };
+    if (spec.mimetype) add(zip_file("mimetype", "application/epub+zip", false));
+    add(zip_file("META-INF/container.xml", build_container_xml(spec)));
+    add(zip_file(spec.rootfile, build_opf(spec)));
+    add(zip_file(dir + "chapter1.xhtml",
+                 "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+                 "<html xmlns=\"http://www.w3.org/1999/xhtml\"><head><title>Chapter 1</title>"
+                 "</head><body><p>Once upon a time.</p></body></html>\n"));
+    if (!spec.cover.empty()) add(zip_file(dir + spec.cover_href, spec.cover, false));
+    if (spec.encryption)
+        add(zip_file("META-INF/encryption.xml",
+                     "<?xml version=\"1.0\"?>\n<encryption "
+                     "xmlns=\"urn:oasis:names:tc:opendocument:xmlns:container\"/>\n"));
+    for (const ZipEntry &e : spec.members)
+        add(e);
+    return build_zip(entries);
+}
+
+}  // namespace qtest

@@ -24,21 +24,21 @@
 #define QUENFOLD_EBOOK_H
 
 #if defined(_WIN32)
-#  if defined(QUENFOLD_EBOOK_BUILD)
-#    define QUENFOLD_EBOOK_API __declspec(dllexport)
-#  else
-#    define QUENFOLD_EBOOK_API __declspec(dllimport)
-#  endif
-#elif defined(__GNUC__)
-#  define QUENFOLD_EBOOK_API __attribute__((visibility("default")))
+#if defined(QUENFOLD_EBOOK_BUILD)
+#define QUENFOLD_EBOOK_API __declspec(dllexport)
 #else
-#  define QUENFOLD_EBOOK_API
+#define QUENFOLD_EBOOK_API __declspec(dllimport)
+#endif
+#elif defined(__GNUC__)
+#define QUENFOLD_EBOOK_API __attribute__((visibility("default")))
+#else
+#define QUENFOLD_EBOOK_API
 #endif
 
 #if defined(__cplusplus) && __cplusplus >= 201103L
-#  define QUENFOLD_EBOOK_NOEXCEPT noexcept
+#define QUENFOLD_EBOOK_NOEXCEPT noexcept
 #else
-#  define QUENFOLD_EBOOK_NOEXCEPT
+#define QUENFOLD_EBOOK_NOEXCEPT
 #endif
 
 #ifdef __cplusplus
@@ -64,7 +64,8 @@ QUENFOLD_EBOOK_API char *ebook_info(const char *path) QUENFOLD_EBOOK_NOEXCEPT;
  * a DRM-protected book, a write failure...). Nothing is written when the book
  * has no cover.
  */
-QUENFOLD_EBOOK_API int ebook_extract_cover(const char *path, const char *out_path) QUENFOLD_EBOOK_NOEXCEPT;
+QUENFOLD_EBOOK_API int ebook_extract_cover(const char *path,
+                                           const char *out_path) QUENFOLD_EBOOK_NOEXCEPT;
 
 /*
  * Describes every book file (by extension) directly inside dir, not recursing
@@ -86,7 +87,8 @@ QUENFOLD_EBOOK_API char *ebook_scan_dir(const char *dir) QUENFOLD_EBOOK_NOEXCEPT
  * names numbered "X (2)", "X (3)"; release it with ebook_free_string. Nothing
  * is renamed. NULL on failure ("NULL files_json", "invalid files_json", ...).
  */
-QUENFOLD_EBOOK_API char *ebook_rename_plan(const char *files_json, const char *pattern) QUENFOLD_EBOOK_NOEXCEPT;
+QUENFOLD_EBOOK_API char *ebook_rename_plan(const char *files_json,
+                                           const char *pattern) QUENFOLD_EBOOK_NOEXCEPT;
 
 /*
  * The calling thread's error text: the last message of this thread's last

@@ -129,8 +129,7 @@ unsigned char *eb_b64_decode(const char *src, std::size_t len, std::uint64_t *ou
 int eb_zip_ok(const void *data, std::uint64_t len);
 // A member's bytes as a new malloc block of exactly its length (no NUL added);
 // null with the length 0 and the error text set on any failure.
-char *eb_zip_extract(const void *data, std::uint64_t len, const char *name,
-                     std::uint64_t *out_len);
+char *eb_zip_extract(const void *data, std::uint64_t len, const char *name, std::uint64_t *out_len);
 // 1 when some member's raw stored name, cut to 511 bytes, contains needle;
 // 0 when none does; -1 when the archive does not open.
 int eb_zip_name_contains(const void *data, std::uint64_t len, const char *needle);

@@ -13,7 +13,7 @@
 
 namespace {
 
-constexpr std::uint64_t kPalmHeader = 78;    // fixed PalmDB header, then the record list
+constexpr std::uint64_t kPalmHeader = 78;  // fixed PalmDB header, then the record list
 constexpr std::uint32_t kNoCover = 0xFFFFFFFFu;
 
 // Bounds-checked big-endian reads over one byte range. Callers check ranges
@@ -29,7 +29,8 @@ struct span {
     }
     std::uint32_t u32(std::uint64_t at) const {
         if (at > n || n - at < 4) return 0;
-        return static_cast<std::uint32_t>(p[at]) << 24 | static_cast<std::uint32_t>(p[at + 1]) << 16 |
+        return static_cast<std::uint32_t>(p[at]) << 24 |
+               static_cast<std::uint32_t>(p[at + 1]) << 16 |
                static_cast<std::uint32_t>(p[at + 2]) << 8 | p[at + 3];
     }
     bool has(std::uint64_t at, std::uint64_t count) const { return at <= n && n - at >= count; }
@@ -45,16 +46,21 @@ char *dup_n(const unsigned char *src, std::uint64_t n) {
     if (!s) return nullptr;
     if (n) std::memcpy(s, src, n);
     s[n] = '\0';
-    for (std::uint64_t i = n; i > 0 && (s[i - 1] == '\0' || s[i - 1] == ' '); --i) s[i - 1] = '\0';
+    for (std::uint64_t i = n; i > 0 && (s[i - 1] == '\0' || s[i - 1] == ' '); --i)
+        s[i - 1] = '\0';
     return s;
 }
 
 // The 32-byte PalmDB database name as a title: a name of only padding gives
 // an empty title, and the text ends at the first NUL inside the name.
-char *palm_name(const unsigned char *data) { return dup_n(data, 32); }
+char *palm_name(const unsigned char *data) {
+    return dup_n(data, 32);
+}
 
 // Record i's file offset from the record list (the caller checked i < n).
-std::uint32_t record_offset(const span &file, std::uint32_t i) { return file.u32(kPalmHeader + 8ull * i); }
+std::uint32_t record_offset(const span &file, std::uint32_t i) {
+    return file.u32(kPalmHeader + 8ull * i);
+}
 
 // Stores a text field from an EXTH record unless the field is already set.
 void take_text(char *&field, const unsigned char *bytes, std::uint64_t n) {
@@ -168,14 +174,21 @@ int eb_parse_mobi(const char *data, std::uint64_t len, eb_meta *meta, int want_c
             // 101 (publisher) and 503 (updated title) are not author or
             // language, whatever their position: only the dedicated types count.
             switch (r0.u32(w)) {
-                case 100: take_text(meta->author, bytes, nbytes); break;
+                case 100:
+                    take_text(meta->author, bytes, nbytes);
+                    break;
                 case 113:
-                case 504: take_text(meta->asin, bytes, nbytes); break;
-                case 524: take_text(meta->language, bytes, nbytes); break;
+                case 504:
+                    take_text(meta->asin, bytes, nbytes);
+                    break;
+                case 524:
+                    take_text(meta->language, bytes, nbytes);
+                    break;
                 case 201:
                     if (nbytes >= 4) cover_k = span{bytes, nbytes}.u32(0);
                     break;
-                default: break;
+                default:
+                    break;
             }
             if (++seen == count) break;
             w += rlen;

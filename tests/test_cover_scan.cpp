@@ -25,7 +25,9 @@ struct TempDir {
     }
 };
 
-bool exists(const std::string &p) { return ::access(p.c_str(), F_OK) == 0; }
+bool exists(const std::string &p) {
+    return ::access(p.c_str(), F_OK) == 0;
+}
 
 std::string mobi_with_cover(const std::string &image) {
     qtest::MobiSpec s;
@@ -57,8 +59,7 @@ std::map<std::string, Element> scan(const std::string &dir, std::string *raw = n
     std::map<std::string, Element> out;
     if (!text) return out;
     if (raw) *raw = text;
-    yyjson_doc *doc =
-        yyjson_read(text, std::strlen(text), YYJSON_READ_ALLOW_INVALID_UNICODE);
+    yyjson_doc *doc = yyjson_read(text, std::strlen(text), YYJSON_READ_ALLOW_INVALID_UNICODE);
     ebook_free_string(text);
     EXPECT_NE(doc, nullptr);
     yyjson_val *arr = yyjson_doc_get_root(doc);
@@ -71,8 +72,9 @@ std::map<std::string, Element> scan(const std::string &dir, std::string *raw = n
         yyjson_val *k, *v;
         yyjson_obj_foreach(obj, j, m, k, v) {
             order += std::string(yyjson_get_str(k)) + ",";
-            e[yyjson_get_str(k)] = yyjson_is_bool(v) ? (yyjson_get_bool(v) ? "true" : "false")
-                                                     : std::string(yyjson_get_str(v), yyjson_get_len(v));
+            e[yyjson_get_str(k)] = yyjson_is_bool(v)
+                                       ? (yyjson_get_bool(v) ? "true" : "false")
+                                       : std::string(yyjson_get_str(v), yyjson_get_len(v));
         }
         e["#keys"] = order;
         out[e["path"]] = e;
@@ -96,8 +98,9 @@ TEST(CoverExtraction, WritesTheBookBytesForEachFamily) {
     for (const auto &c : cases) {
         std::string book = d.put(c.name, c.bytes);
         std::string out = d.path + "/" + c.name + ".gif";  // the name's type does not matter
-        qtest::write_file(out, std::string(5000, 'o'));     // replaced completely
-        ASSERT_EQ(ebook_extract_cover(book.c_str(), out.c_str()), 0) << c.name << ": " << ebook_last_error();
+        qtest::write_file(out, std::string(5000, 'o'));    // replaced completely
+        ASSERT_EQ(ebook_extract_cover(book.c_str(), out.c_str()), 0)
+            << c.name << ": " << ebook_last_error();
         EXPECT_EQ(qtest::read_file(out), c.image) << c.name;
         EXPECT_STREQ(ebook_last_error(), "");
     }
@@ -135,7 +138,8 @@ TEST(CoverExtraction, FailuresLeaveTheDestinationAlone) {
     std::string book = d.put("c.mobi", mobi_with_cover(qtest::tiny_jpeg()));
     std::string nowhere = d.path + "/no/such/dir/c.jpg";
     EXPECT_EQ(ebook_extract_cover(book.c_str(), nowhere.c_str()), -1);
-    EXPECT_EQ(ebook_last_error(), "cannot write cover: " + nowhere + " (No such file or directory)");
+    EXPECT_EQ(ebook_last_error(),
+              "cannot write cover: " + nowhere + " (No such file or directory)");
 }
 
 TEST(CoverExtraction, FailedFlushIsAShortWrite) {
@@ -167,7 +171,8 @@ TEST(DirectoryScan, ElementsForBooksAndErrors) {
 
     auto elems = scan(d.path);
     ASSERT_EQ(elems.size(), 6u);
-    const std::string book_keys = "path,drm,format,title,author,language,series,series_index,has_cover,";
+    const std::string book_keys =
+        "path,drm,format,title,author,language,series,series_index,has_cover,";
 
     const Element &one = elems[d.path + "/one.mobi"];
     EXPECT_EQ(one.at("#keys"), book_keys + "asin,");

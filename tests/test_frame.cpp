@@ -107,7 +107,10 @@ TEST(Frame, SizeCeiling) {
     TempDir d;
     // Sparse files: the ceiling is checked before anything is allocated.
     std::string over = d.path + "/over.mobi";
-    { std::FILE *f = std::fopen(over.c_str(), "wb"); std::fclose(f); }
+    {
+        std::FILE *f = std::fopen(over.c_str(), "wb");
+        std::fclose(f);
+    }
     ASSERT_EQ(::truncate(over.c_str(), 536870913), 0);
     EXPECT_EQ(info(over), "ERR:file too large: " + over);
 }
@@ -116,10 +119,9 @@ TEST(Frame, ExtensionText) {
     struct Case {
         const char *path, *want;
     } cases[] = {
-        {"/a/b.EPUB", "epub"},   {"x.Fb2", "fb2"},        {"dir.epub/file", ""},
-        {"name.", ""},           {"a\\b.c\\d", ""},       {"a/b\\c.AZW3", "azw3"},
-        {"/x/.epub", "epub"},    {"noext", ""},           {"a.tar.gz", "gz"},
-        {"c:\\x\\y.MOBI", "mobi"},
+        {"/a/b.EPUB", "epub"}, {"x.Fb2", "fb2"},          {"dir.epub/file", ""}, {"name.", ""},
+        {"a\\b.c\\d", ""},     {"a/b\\c.AZW3", "azw3"},   {"/x/.epub", "epub"},  {"noext", ""},
+        {"a.tar.gz", "gz"},    {"c:\\x\\y.MOBI", "mobi"},
     };
     for (const auto &c : cases) {
         char out[32] = "untouched";
@@ -132,8 +134,10 @@ TEST(Frame, ExtensionText) {
     EXPECT_STREQ(eb_ext_lower("a.epub", keep, 1), "");
     EXPECT_STREQ(keep, "keep");
 
-    for (const char *yes : {"epub", "fb2", "mobi", "azw", "azw3"}) EXPECT_EQ(eb_is_ebook_ext(yes), 1);
-    for (const char *no : {"", "EPUB", "epubx", "azw4", "pdf"}) EXPECT_EQ(eb_is_ebook_ext(no), 0);
+    for (const char *yes : {"epub", "fb2", "mobi", "azw", "azw3"})
+        EXPECT_EQ(eb_is_ebook_ext(yes), 1);
+    for (const char *no : {"", "EPUB", "epubx", "azw4", "pdf"})
+        EXPECT_EQ(eb_is_ebook_ext(no), 0);
 }
 
 TEST(Frame, DispatchByExtensionThenContent) {
@@ -141,7 +145,8 @@ TEST(Frame, DispatchByExtensionThenContent) {
     const std::string book = mobi_book("Dispatched");
     // Known extensions in any case choose their reader without sniffing.
     for (const char *name : {"a.mobi", "b.AZW", "c.Azw3"})
-        EXPECT_NE(info(d.put(name, book)).find("\"title\":\"Dispatched\""), std::string::npos) << name;
+        EXPECT_NE(info(d.put(name, book)).find("\"title\":\"Dispatched\""), std::string::npos)
+            << name;
     // Unknown or missing extension: the PalmDB signature decides.
     for (const char *name : {"d.bin", "e", "f.mobi.bak", "g.azw3x"})
         EXPECT_NE(info(d.put(name, book)).find("\"format\":\"mobi\""), std::string::npos) << name;
@@ -154,7 +159,8 @@ TEST(Frame, DispatchByExtensionThenContent) {
     EXPECT_EQ(info(d.put("sig.bin", sig)), "ERR:MOBI too short for PalmDB header");
 
     // A reader chosen by extension gets no second chance.
-    EXPECT_EQ(info(d.put("wrong.azw", std::string(70, 'z'))), "ERR:MOBI too short for PalmDB header");
+    EXPECT_EQ(info(d.put("wrong.azw", std::string(70, 'z'))),
+              "ERR:MOBI too short for PalmDB header");
 
     // Fewer than four bytes, or exactly four that are not "PK".
     std::string e = d.put("empty.txt", "");
@@ -199,11 +205,14 @@ TEST(Frame, ErrorTextIsEmptiedAndKeptPerThread) {
     std::vector<std::thread> threads;
     for (int t = 0; t < 8; ++t) {
         threads.emplace_back([&, t] {
-            std::string mine = d.put("t" + std::to_string(t) + ".mobi", mobi_book("T" + std::to_string(t)));
+            std::string mine =
+                d.put("t" + std::to_string(t) + ".mobi", mobi_book("T" + std::to_string(t)));
             std::string missing = d.path + "/none" + std::to_string(t) + ".mobi";
             for (int i = 0; i < 200; ++i) {
                 char *s = ebook_info(mine.c_str());
-                if (!s || std::strstr(s, ("\"title\":\"T" + std::to_string(t) + "\"").c_str()) == nullptr ||
+                if (!s ||
+                    std::strstr(s, ("\"title\":\"T" + std::to_string(t) + "\"").c_str()) ==
+                        nullptr ||
                     ebook_last_error()[0] != '\0')
                     ++wrong;
                 ebook_free_string(s);
@@ -213,7 +222,8 @@ TEST(Frame, ErrorTextIsEmptiedAndKeptPerThread) {
             }
         });
     }
-    for (auto &th : threads) th.join();
+    for (auto &th : threads)
+        th.join();
     EXPECT_EQ(wrong.load(), 0);
 }
 
@@ -222,7 +232,8 @@ TEST(Frame, DrmBookIsDescribedWithItsNotice) {
     qtest::MobiSpec s;
     s.encryption = 2;
     std::string p = d.put("locked.azw", qtest::build_mobi(s));
-    EXPECT_EQ(info(p),
-              R"({"drm":true,"format":"mobi","title":"","author":"","language":"","series":"","series_index":"","has_cover":false})");
+    EXPECT_EQ(
+        info(p),
+        R"({"drm":true,"format":"mobi","title":"","author":"","language":"","series":"","series_index":"","has_cover":false})");
     EXPECT_STREQ(ebook_last_error(), "DRM protected MOBI (encryption type 2); will not decrypt");
 }

@@ -28,8 +28,9 @@ struct Record {
 
 TEST(BookJson, WorkedExamples) {
     Record r;
-    EXPECT_EQ(render(r.m),
-              R"({"drm":false,"format":"","title":"","author":"","language":"","series":"","series_index":"","has_cover":false})");
+    EXPECT_EQ(
+        render(r.m),
+        R"({"drm":false,"format":"","title":"","author":"","language":"","series":"","series_index":"","has_cover":false})");
 
     r.m.title = eb_strdup("Example Title");
     r.m.author = eb_strdup("Example Author");
@@ -37,12 +38,14 @@ TEST(BookJson, WorkedExamples) {
     r.m.asin = eb_strdup("B0EXAMPLE0");
     r.m.format = eb_strdup("mobi");
     r.m.has_cover = 1;
-    EXPECT_EQ(render(r.m),
-              R"({"drm":false,"format":"mobi","title":"Example Title","author":"Example Author","language":"en","series":"","series_index":"","has_cover":true,"asin":"B0EXAMPLE0"})");
+    EXPECT_EQ(
+        render(r.m),
+        R"({"drm":false,"format":"mobi","title":"Example Title","author":"Example Author","language":"en","series":"","series_index":"","has_cover":true,"asin":"B0EXAMPLE0"})");
 
     std::strcpy(r.m.cover_mime, "image/jpeg");
-    EXPECT_EQ(render(r.m),
-              R"({"drm":false,"format":"mobi","title":"Example Title","author":"Example Author","language":"en","series":"","series_index":"","has_cover":true,"asin":"B0EXAMPLE0","cover_mime":"image/jpeg"})");
+    EXPECT_EQ(
+        render(r.m),
+        R"({"drm":false,"format":"mobi","title":"Example Title","author":"Example Author","language":"en","series":"","series_index":"","has_cover":true,"asin":"B0EXAMPLE0","cover_mime":"image/jpeg"})");
 }
 
 TEST(BookJson, PresenceAndFlagRules) {
@@ -67,7 +70,9 @@ TEST(BookJson, EscapingAndInvalidUtf8) {
     Record r;
     r.m.title = eb_strdup("a\"b\\c\nd\te/f \xC3\xA9");
     std::string s = render(r.m);
-    EXPECT_NE(s.find(R"("title":"a\"b\\c\nd\te/f )" "\xC3\xA9\""), std::string::npos);
+    EXPECT_NE(s.find(R"("title":"a\"b\\c\nd\te/f )"
+                     "\xC3\xA9\""),
+              std::string::npos);
     EXPECT_EQ(s.find('\n'), std::string::npos);
     yyjson_doc *doc = yyjson_read(s.data(), s.size(), 0);
     ASSERT_NE(doc, nullptr);

@@ -169,8 +169,8 @@ TEST(MobiReader, FormatTest) {
         std::size_t size0;
         const char *want;
     } cases[] = {
-        {248, 6, 0, "azw3"}, {2, 8, 0, "azw3"},   {2, 7, 0, "mobi"},
-        {248, 8, 39, "mobi"},  // too short for the type and version fields
+        {248, 6, 0, "azw3"},  {2, 8, 0, "azw3"},
+        {2, 7, 0, "mobi"},    {248, 8, 39, "mobi"},  // too short for the type and version fields
         {248, 8, 40, "azw3"},
     };
     for (const auto &c : cases) {

@@ -17,8 +17,8 @@ namespace qtest {
 std::string make_temp_dir(const std::string &tag) {
     static std::atomic<unsigned> counter{0};
     const char *root = std::getenv("QEM_TEST_TMP");
-    std::filesystem::path base = root && *root ? std::filesystem::path(root)
-                                               : std::filesystem::temp_directory_path();
+    std::filesystem::path base =
+        root && *root ? std::filesystem::path(root) : std::filesystem::temp_directory_path();
     std::filesystem::create_directories(base);
     for (;;) {
         auto p = base / (tag + "-" + std::to_string(::getpid()) + "-" +
@@ -56,7 +56,8 @@ void put_u16(std::string &s, std::size_t at, std::uint16_t v) {
 
 void put_u32(std::string &s, std::size_t at, std::uint32_t v) {
     if (s.size() < at + 4) s.resize(at + 4, '\0');
-    for (int i = 0; i < 4; ++i) s[at + i] = static_cast<char>(v >> (24 - 8 * i));
+    for (int i = 0; i < 4; ++i)
+        s[at + i] = static_cast<char>(v >> (24 - 8 * i));
 }
 
 std::string build_palmdb(const std::string &name, const std::vector<std::string> &records,
@@ -76,7 +77,8 @@ std::string build_palmdb(const std::string &name, const std::vector<std::string>
     }
     out += list;
     out += std::string(2, '\0');
-    for (const auto &r : records) out += r;
+    for (const auto &r : records)
+        out += r;
     return out;
 }
 
@@ -95,7 +97,7 @@ std::string build_mobi_record0(const MobiSpec &spec) {
         put_u32(h, 12, 65001);  // UTF-8
         put_u32(h, 20, spec.file_version);
         if (h.size() >= 96) put_u32(h, 92, spec.images.empty() ? 0 : 2);  // first image (108)
-        if (h.size() >= 116) put_u32(h, 112, spec.exth ? 0x40 : 0);        // EXTH flags (128)
+        if (h.size() >= 116) put_u32(h, 112, spec.exth ? 0x40 : 0);       // EXTH flags (128)
         r0 += h.substr(0, spec.header_len < 8 ? 8 : spec.header_len);
         std::string exth;
         if (spec.exth) {
@@ -120,7 +122,8 @@ std::string build_mobi_record0(const MobiSpec &spec) {
             put_u32(exth, 4, static_cast<std::uint32_t>(12 + recs.size()));
             put_u32(exth, 8, count);
             exth += recs;
-            while (exth.size() % 4) exth += '\0';
+            while (exth.size() % 4)
+                exth += '\0';
         }
         r0 += exth;
         std::size_t name_off = r0.size();
@@ -139,22 +142,27 @@ std::string build_mobi(const MobiSpec &spec) {
     std::vector<std::string> records;
     records.push_back(build_mobi_record0(spec));
     records.push_back(spec.text);
-    for (const auto &img : spec.images) records.push_back(img);
+    for (const auto &img : spec.images)
+        records.push_back(img);
     return build_palmdb(spec.palm_name, records);
 }
 
 std::string tiny_jpeg() {
-    return std::string("\xFF\xD8\xFF\xE0\x00\x10JFIF\x00\x01\x01\x00\x00\x01\x00\x01\x00\x00"
-                       "\xFF\xD9",
-                       22);
+    return std::string(
+        "\xFF\xD8\xFF\xE0\x00\x10JFIF\x00\x01\x01\x00\x00\x01\x00\x01\x00\x00"
+        "\xFF\xD9",
+        22);
 }
 
 std::string tiny_png() {
-    return std::string("\x89PNG\r\n\x1A\n\x00\x00\x00\x0DIHDR\x00\x00\x00\x01\x00\x00\x00\x01"
-                       "\x08\x06\x00\x00\x00\x1F\x15\xC4\x89",
-                       33);
+    return std::string(
+        "\x89PNG\r\n\x1A\n\x00\x00\x00\x0DIHDR\x00\x00\x00\x01\x00\x00\x00\x01"
+        "\x08\x06\x00\x00\x00\x1F\x15\xC4\x89",
+        33);
 }
 
-std::string tiny_gif() { return std::string("GIF89a\x01\x00\x01\x00\x00\x00\x00;", 14); }
+std::string tiny_gif() {
+    return std::string("GIF89a\x01\x00\x01\x00\x00\x00\x00;", 14);
+}
 
 }  // namespace qtest

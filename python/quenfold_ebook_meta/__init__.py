@@ -1,0 +1,270 @@
+"""Read e-book metadata (EPUB, FB2, MOBI/AZW/AZW3) through the quenfold-ebook-meta library.
+
+A ctypes binding of the library's C interface, standard library only::
+
+    import quenfold_ebook_meta as qem
+
+    book = qem.info("/books/sea.epub")
+    print(book["title"], book["author"])
+
+Paths may be ``str``, ``bytes`` or ``os.PathLike`` and reach the library as
+the file system's bytes (``os.fsencode``). Text in the results is decoded as
+UTF-8 with ``surrogateescape``, so a title whose bytes are not valid UTF-8
+comes back as a ``str`` that ``.encode("utf-8", "surrogateescape")`` turns
+into the book's exact bytes.
+
+Every call may run on many threads at once: ctypes releases the GIL while the
+library works, and the library keeps each thread's error text apart.
+"""
+
+from __future__ import annotations
+
+import json
+import os
+import threading
+import warnings
+from typing import Any, Dict, Iterable, List, Mapping, Optional, Tuple, Union
+
+from ._errors import DrmWarning, EbookError, EbookWarning
+from ._native import ENV_VAR, LibraryLoadError, NativeLibrary
+
+__all__ = [
+    "DrmWarning",
+    "EbookError",
+    "EbookWarning",
+    "ENV_VAR",
+    "Library",
+    "LibraryLoadError",
+    "extract_cover",
+    "info",
+    "load",
+    "rename_plan",
+    "scan_dir",
+]
+
+__version__ = "0.1.0"
+
+#: A file system path as the binding accepts it.
+StrPath = Union[str, bytes, "os.PathLike[str]", "os.PathLike[bytes]"]
+#: One element of a rename request: a book's path, or a mapping describing it.
+RenameItem = Union[StrPath, Mapping[str, Any]]
+
+_DRM_SUFFIX = "; will not decrypt"
+
+
+def _text(raw: bytes) -> str:
+    return raw.decode("utf-8", "surrogateescape")
+
+
+def _c_path(path: StrPath, what: str = "path") -> bytes:
+    raw = os.fsencode(os.fspath(path))
+    if b"\0" in raw:
+        raise ValueError(f"embedded null byte in {what}")
+    return raw
+
+
+def _request_text(raw: bytes) -> str:
+    # The str whose UTF-8 form (surrogateescape) is exactly these bytes.
+    return raw.decode("utf-8", "surrogateescape")
+
+
+def _json_value(key: str, value: Any) -> Any:
+    """A request value as JSON-ready text; a path becomes its file system bytes."""
+    if key == "path" and isinstance(value, (str, bytes, os.PathLike)):
+        return _request_text(_c_path(value))
+    if isinstance(value, bytes):
+        return _request_text(value)
+    if isinstance(value, os.PathLike):
+        return _request_text(os.fsencode(value))
+    return value
+
+
+class Library:
+    """One loaded copy of the shared library and the four operations on it.
+
+    ``Library(path)`` loads the file at ``path``. Without a path it loads the
+    file named by the environment variable ``QUENFOLD_EBOOK_META_LIB``, else
+    ``build/libquenfold-ebook-meta.so`` of the source checkout holding this
+    package, else the installed ``libquenfold-ebook-meta.so.0`` from the
+    system's library search. Raises :class:`LibraryLoadError` when none loads.
+    """
+
+    def __init__(self, path: Optional[StrPath] = None) -> None:
+        self._native = NativeLibrary(path)
+
+    @property
+    def path(self) -> str:
+        """The file or name the library was loaded from."""
+        return self._native.path
+
+    def _json_call(self, fn: Any, *args: Optional[bytes]) -> Tuple[Any, bytes]:
+        """Call a JSON-returning export; its parsed result and the notice, or EbookError."""
+        text, notice = self._native.call_string(fn, *args)
+        if text is None:
+            raise EbookError(_text(notice))
+        return json.loads(_text(text)), notice
+
+    def info(self, path: StrPath) -> Dict[str, Any]:
+        """Describe one book.
+
+        Returns the library's book object as a dict with the keys ``drm``,
+        ``format``, ``title``, ``author``, ``language``, ``series``,
+        ``series_index`` (text, never a number) and ``has_cover``, plus
+        ``asin`` when the book carries one.
+
+        A DRM-protected book is still described (``drm`` is True); the
+        library's notice is issued as a :class:`DrmWarning`. Any other notice
+        left by a successful call is issued as an :class:`EbookWarning`.
+
+        Raises :class:`EbookError` with the library's message when the book
+        cannot be read or described.
+        """
+        return self._info(path, 3)
+
+    def _info(self, path: StrPath, stacklevel: int) -> Dict[str, Any]:
+        book: Dict[str, Any]
+        book, notice = self._json_call(self._native.ebook_info, _c_path(path))
+        if notice:
+            category = DrmWarning if book.get("drm") else EbookWarning
+            warnings.warn(_text(notice), category, stacklevel=stacklevel)
+        elif book.get("drm"):
+            warnings.warn("DRM-protected book" + _DRM_SUFFIX, DrmWarning, stacklevel=stacklevel)
+        return book
+
+    def extract_cover(self, path: StrPath, out_path: StrPath) -> None:
+        """Write the cover image of the book at ``path`` to ``out_path``, unchanged.
+
+        ``out_path`` is created or replaced. Raises :class:`EbookError` when
+        the book has no loadable cover ("no cover image found"; nothing is
+        written then), is DRM-protected, cannot be read, or the file cannot
+        be written.
+        """
+        self._extract_cover(path, out_path, 3)
+
+    def _extract_cover(self, path: StrPath, out_path: StrPath, stacklevel: int) -> None:
+        native = self._native
+        status = native.ebook_extract_cover(_c_path(path), _c_path(out_path, "out_path"))
+        notice = native.last_error()
+        if status != 0:
+            raise EbookError(_text(notice))
+        if notice:
+            warnings.warn(_text(notice), EbookWarning, stacklevel=stacklevel)
+
+    def scan_dir(self, path: StrPath) -> List[Dict[str, Any]]:
+        """Describe every book file lying directly in the directory ``path``.
+
+        Returns one dict per file with a book extension (not recursive, hidden
+        names skipped), in the directory's enumeration order: ``path`` followed
+        by the keys of :meth:`info`, or ``path`` and ``error`` for a file that
+        could not be described. A DRM-protected book appears with ``drm``
+        True and raises no warning here.
+
+        Raises :class:`EbookError` when the directory cannot be read.
+        """
+        books: List[Dict[str, Any]]
+        books, _ = self._json_call(self._native.ebook_scan_dir, _c_path(path))
+        return books
+
+    def rename_plan(
+        self, files: Iterable[RenameItem], pattern: Optional[Union[str, bytes]] = None
+    ) -> List[Dict[str, Any]]:
+        """Propose new file names; nothing is renamed.
+
+        ``files`` lists books by path (read from disk) or as mappings that
+        describe them with the keys ``path``, ``author``, ``title``,
+        ``series``, ``series_index`` or ``idx``, and ``ext``. ``pattern`` uses
+        the placeholders ``{author}``, ``{title}``, ``{series}``, ``{idx}`` and
+        ``{series_index}``; None or "" selects the library's default.
+
+        Returns one dict per book with ``from``, ``to``, ``to_name`` and
+        ``rename`` (always False), clashing names numbered "X (2)", "X (3)".
+
+        The request travels as JSON, which the library accepts only as valid
+        UTF-8: a path or value whose bytes are not UTF-8 makes the library
+        refuse the request ("invalid files_json"), raised as :class:`EbookError`.
+        """
+        if isinstance(files, (str, bytes, os.PathLike, Mapping)):
+            raise TypeError("files must be a list of paths or mappings, not a single one")
+        request: List[Any] = []
+        for item in files:
+            if isinstance(item, Mapping):
+                book = {}
+                for key, value in item.items():
+                    if not isinstance(key, str):
+                        raise TypeError(
+                            f"rename request keys must be str, not {type(key).__name__}"
+                        )
+                    book[key] = _json_value(key, value)
+                request.append(book)
+            elif isinstance(item, (str, bytes, os.PathLike)):
+                request.append(_request_text(_c_path(item)))
+            else:
+                raise TypeError(
+                    f"rename request items must be paths or mappings, not {type(item).__name__}"
+                )
+        # ensure_ascii=False leaves surrogate escapes as they are, so the
+        # encoding below restores the caller's original bytes.
+        files_json = json.dumps(request, ensure_ascii=False).encode("utf-8", "surrogateescape")
+        c_pattern: Optional[bytes] = None
+        if pattern is not None:
+            c_pattern = pattern if isinstance(pattern, bytes) else pattern.encode(
+                "utf-8", "surrogateescape"
+            )
+            if b"\0" in c_pattern:
+                raise ValueError("embedded null byte in pattern")
+        plan: List[Dict[str, Any]]
+        plan, _ = self._json_call(self._native.ebook_rename_plan, files_json, c_pattern)
+        return plan
+
+    def __repr__(self) -> str:
+        return f"<quenfold_ebook_meta.Library {self.path!r}>"
+
+
+_default: Optional[Library] = None
+_default_lock = threading.Lock()
+
+
+def load(path: Optional[StrPath] = None) -> Library:
+    """Load the library and make it the one the module-level functions use.
+
+    Without ``path`` the search order of :class:`Library` applies. Calling
+    the module-level functions without ``load`` loads it on first use.
+    """
+    global _default
+    lib = Library(path)
+    with _default_lock:
+        _default = lib
+    return lib
+
+
+def _library() -> Library:
+    global _default
+    lib = _default
+    if lib is None:
+        with _default_lock:
+            if _default is None:
+                _default = Library()
+            lib = _default
+    return lib
+
+
+def info(path: StrPath) -> Dict[str, Any]:
+    """Describe one book; see :meth:`Library.info`."""
+    return _library()._info(path, 3)
+
+
+def extract_cover(path: StrPath, out_path: StrPath) -> None:
+    """Write a book's cover image to ``out_path``; see :meth:`Library.extract_cover`."""
+    _library()._extract_cover(path, out_path, 3)
+
+
+def scan_dir(path: StrPath) -> List[Dict[str, Any]]:
+    """Describe every book in one directory; see :meth:`Library.scan_dir`."""
+    return _library().scan_dir(path)
+
+
+def rename_plan(
+    files: Iterable[RenameItem], pattern: Optional[Union[str, bytes]] = None
+) -> List[Dict[str, Any]]:
+    """Propose new file names for books; see :meth:`Library.rename_plan`."""
+    return _library().rename_plan(files, pattern)

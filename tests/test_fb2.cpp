@@ -103,7 +103,7 @@ TEST(Fb2, SectionRules) {
     unclosed.close_section = false;
     const struct {
         const char *what;
-        const qtest::Fb2Spec &spec;
+        const qtest::Fb2Spec &desc;
         const char *want;
     } cases[] = {
         {"full", full, "Sample FB2 Book|Jane Doe|en|Saga|3|1"},
@@ -115,7 +115,7 @@ TEST(Fb2, SectionRules) {
     };
     for (const auto &c : cases) {
         Meta r;
-        ASSERT_EQ(parse(qtest::build_fb2(c.spec), r), 0) << c.what;
+        ASSERT_EQ(parse(qtest::build_fb2(c.desc), r), 0) << c.what;
         EXPECT_EQ(summary(r.m), c.want) << c.what;
         EXPECT_EQ(str(r.m.format), "fb2");
         EXPECT_EQ(r.m.drm, 0);
@@ -276,12 +276,12 @@ TEST(Fb2, TextBytesCopiedUntranslated) {
 }
 
 TEST(Fb2, EbookInfoByExtensionAndContent) {
-    qtest::Fb2Spec spec;
-    spec.series = "Saga";
-    spec.series_number = "2";
-    spec.cover_href = "#c";
-    spec.binaries = {{"c", "", qtest::tiny_jpeg()}};
-    const std::string doc = qtest::build_fb2(spec);
+    qtest::Fb2Spec desc;
+    desc.series = "Saga";
+    desc.series_number = "2";
+    desc.cover_href = "#c";
+    desc.binaries = {{"c", "", qtest::tiny_jpeg()}};
+    const std::string doc = qtest::build_fb2(desc);
     const std::string want =
         "{\"drm\":false,\"format\":\"fb2\",\"title\":\"Sample FB2 Book\",\"author\":\"Jane "
         "Doe\",\"language\":\"en\",\"series\":\"Saga\",\"series_index\":\"2\","

@@ -54,30 +54,30 @@ class Mobi:
     cover_image: Optional[int] = None  # index into images, written as EXTH 201
 
 
-def mobi(spec: Mobi) -> bytes:
+def mobi(desc: Mobi) -> bytes:
     header_len = 232
     r0 = bytearray(16 + header_len)
-    struct.pack_into(">HxxIHHH", r0, 0, 1, 5, 1, 4096, spec.encryption)
+    struct.pack_into(">HxxIHHH", r0, 0, 1, 5, 1, 4096, desc.encryption)
     r0[16:20] = b"MOBI"
-    struct.pack_into(">III", r0, 20, header_len, spec.mobi_type, 65001)
-    struct.pack_into(">I", r0, 36, spec.file_version)
-    first_image = 2 if spec.images else 0
+    struct.pack_into(">III", r0, 20, header_len, desc.mobi_type, 65001)
+    struct.pack_into(">I", r0, 36, desc.file_version)
+    first_image = 2 if desc.images else 0
     # Tools disagree on where the first image index lives (MOBI header +92 or
     # +108); writing both keeps the cover found either way.
     struct.pack_into(">I", r0, 108, first_image)
     struct.pack_into(">I", r0, 124, first_image)
     struct.pack_into(">I", r0, 128, 0x40)
-    records = list(spec.exth)
-    if spec.cover_image is not None:
-        records.append((201, struct.pack(">I", spec.cover_image)))
+    records = list(desc.exth)
+    if desc.cover_image is not None:
+        records.append((201, struct.pack(">I", desc.cover_image)))
     body = b"".join(struct.pack(">II", t, 8 + len(d)) + d for t, d in records)
     exth = b"EXTH" + struct.pack(">II", 12 + len(body), len(records)) + body
     exth += b"\0" * (-len(exth) % 4)
     r0 += exth
-    struct.pack_into(">II", r0, 84, len(r0), len(spec.full_name))
-    r0 += spec.full_name + b"\0\0"
+    struct.pack_into(">II", r0, 84, len(r0), len(desc.full_name))
+    r0 += desc.full_name + b"\0\0"
     text = b"<html><body><p>Hello.</p></body></html>"
-    return palmdb(spec.palm_name, [bytes(r0), text, *spec.images])
+    return palmdb(desc.palm_name, [bytes(r0), text, *desc.images])
 
 
 # ---- EPUB -------------------------------------------------------------------

@@ -82,39 +82,39 @@ std::string build_palmdb(const std::string &name, const std::vector<std::string>
     return out;
 }
 
-std::string build_mobi_record0(const MobiSpec &spec) {
+std::string build_mobi_record0(const MobiSpec &desc) {
     std::string r0(16, '\0');
     put_u16(r0, 0, 1);  // no compression
-    put_u32(r0, 4, static_cast<std::uint32_t>(spec.text.size()));
+    put_u32(r0, 4, static_cast<std::uint32_t>(desc.text.size()));
     put_u16(r0, 8, 1);
     put_u16(r0, 10, 4096);
-    put_u16(r0, 12, spec.encryption);
-    if (spec.mobi_header) {
-        std::string h(spec.header_len < 8 ? 8 : spec.header_len, '\0');
+    put_u16(r0, 12, desc.encryption);
+    if (desc.mobi_header) {
+        std::string h(desc.header_len < 8 ? 8 : desc.header_len, '\0');
         h.replace(0, 4, "MOBI");
-        put_u32(h, 4, spec.header_len);
-        put_u32(h, 8, spec.mobi_type);
+        put_u32(h, 4, desc.header_len);
+        put_u32(h, 8, desc.mobi_type);
         put_u32(h, 12, 65001);  // UTF-8
-        put_u32(h, 20, spec.file_version);
-        if (h.size() >= 96) put_u32(h, 92, spec.images.empty() ? 0 : 2);  // first image (108)
-        if (h.size() >= 116) put_u32(h, 112, spec.exth ? 0x40 : 0);       // EXTH flags (128)
-        r0 += h.substr(0, spec.header_len < 8 ? 8 : spec.header_len);
+        put_u32(h, 20, desc.file_version);
+        if (h.size() >= 96) put_u32(h, 92, desc.images.empty() ? 0 : 2);  // first image (108)
+        if (h.size() >= 116) put_u32(h, 112, desc.exth ? 0x40 : 0);       // EXTH flags (128)
+        r0 += h.substr(0, desc.header_len < 8 ? 8 : desc.header_len);
         std::string exth;
-        if (spec.exth) {
+        if (desc.exth) {
             std::string recs;
             std::uint32_t count = 0;
-            for (const auto &e : spec.exth_records) {
+            for (const auto &e : desc.exth_records) {
                 std::string r(8, '\0');
                 put_u32(r, 0, e.type);
                 put_u32(r, 4, static_cast<std::uint32_t>(8 + e.data.size()));
                 recs += r + e.data;
                 ++count;
             }
-            if (spec.cover_image >= 0) {
+            if (desc.cover_image >= 0) {
                 std::string r(8, '\0');
                 put_u32(r, 0, 201);
                 put_u32(r, 4, 12);
-                put_u32(r, 8, static_cast<std::uint32_t>(spec.cover_image));
+                put_u32(r, 8, static_cast<std::uint32_t>(desc.cover_image));
                 recs += r;
                 ++count;
             }
@@ -127,24 +127,24 @@ std::string build_mobi_record0(const MobiSpec &spec) {
         }
         r0 += exth;
         std::size_t name_off = r0.size();
-        r0 += spec.full_name;
+        r0 += desc.full_name;
         r0 += std::string(2, '\0');
-        if (spec.header_len >= 80) {
+        if (desc.header_len >= 80) {
             put_u32(r0, 84, static_cast<std::uint32_t>(name_off));
-            put_u32(r0, 88, static_cast<std::uint32_t>(spec.full_name.size()));
+            put_u32(r0, 88, static_cast<std::uint32_t>(desc.full_name.size()));
         }
     }
-    if (spec.record0_size) r0.resize(spec.record0_size, '\0');
+    if (desc.record0_size) r0.resize(desc.record0_size, '\0');
     return r0;
 }
 
-std::string build_mobi(const MobiSpec &spec) {
+std::string build_mobi(const MobiSpec &desc) {
     std::vector<std::string> records;
-    records.push_back(build_mobi_record0(spec));
-    records.push_back(spec.text);
-    for (const auto &img : spec.images)
+    records.push_back(build_mobi_record0(desc));
+    records.push_back(desc.text);
+    for (const auto &img : desc.images)
         records.push_back(img);
-    return build_palmdb(spec.palm_name, records);
+    return build_palmdb(desc.palm_name, records);
 }
 
 std::string tiny_jpeg() {

@@ -56,8 +56,8 @@ struct MobiSpec {
 
 // Record 0 alone, as build_mobi lays it out (first image index = 2 when
 // there are images, else 0).
-std::string build_mobi_record0(const MobiSpec &spec);
-std::string build_mobi(const MobiSpec &spec);
+std::string build_mobi_record0(const MobiSpec &desc);
+std::string build_mobi(const MobiSpec &desc);
 
 // Small valid images.
 std::string tiny_jpeg();  // starts FF D8 FF, ends FF D9

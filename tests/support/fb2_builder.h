@@ -42,7 +42,7 @@ struct Fb2Spec {
     std::vector<Fb2Binary> binaries;  // after the body, in this order
 };
 
-std::string build_fb2(const Fb2Spec &spec);
+std::string build_fb2(const Fb2Spec &desc);
 
 // Standard Base64 with '=' padding; a line break after every line_width
 // output characters (0: one line).

@@ -202,55 +202,55 @@ std::string patch_member_header(const std::string &zip, const std::string &name,
 
 // ---- EPUB ------------------------------------------------------------------
 
-std::string epub_package_dir(const EpubSpec &spec) {
-    std::size_t slash = spec.rootfile.rfind('/');
-    return slash == std::string::npos ? std::string() : spec.rootfile.substr(0, slash + 1);
+std::string epub_package_dir(const EpubSpec &desc) {
+    std::size_t slash = desc.rootfile.rfind('/');
+    return slash == std::string::npos ? std::string() : desc.rootfile.substr(0, slash + 1);
 }
 
-std::string build_container_xml(const EpubSpec &spec) {
-    if (!spec.container.empty()) return spec.container;
+std::string build_container_xml(const EpubSpec &desc) {
+    if (!desc.container.empty()) return desc.container;
     return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
            "<container version=\"1.0\" "
            "xmlns=\"urn:oasis:names:tc:opendocument:xmlns:container\">\n"
            "  <rootfiles>\n"
            "    <rootfile full-path=\"" +
-           spec.rootfile +
+           desc.rootfile +
            "\" media-type=\"application/oebps-package+xml\"/>\n"
            "  </rootfiles>\n"
            "</container>\n";
 }
 
-std::string build_opf(const EpubSpec &spec) {
-    if (!spec.opf.empty()) return spec.opf;
-    bool epub3 = !spec.collection.empty() || !spec.group_position.empty() ||
-                 (!spec.cover.empty() && spec.cover_by_properties);
+std::string build_opf(const EpubSpec &desc) {
+    if (!desc.opf.empty()) return desc.opf;
+    bool epub3 = !desc.collection.empty() || !desc.group_position.empty() ||
+                 (!desc.cover.empty() && desc.cover_by_properties);
     std::string s = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
     s += "<package xmlns=\"http://www.idpf.org/2007/opf\" version=\"";
     s += epub3 ? "3.0" : "2.0";
     s += "\" unique-identifier=\"bookid\">\n";
     s += "  <metadata xmlns:dc=\"http://purl.org/dc/elements/1.1/\" "
          "xmlns:opf=\"http://www.idpf.org/2007/opf\">\n";
-    if (!spec.title.empty()) s += "    <dc:title>" + spec.title + "</dc:title>\n";
-    if (!spec.creator.empty())
-        s += "    <dc:creator opf:role=\"aut\">" + spec.creator + "</dc:creator>\n";
-    if (!spec.language.empty()) s += "    <dc:language>" + spec.language + "</dc:language>\n";
+    if (!desc.title.empty()) s += "    <dc:title>" + desc.title + "</dc:title>\n";
+    if (!desc.creator.empty())
+        s += "    <dc:creator opf:role=\"aut\">" + desc.creator + "</dc:creator>\n";
+    if (!desc.language.empty()) s += "    <dc:language>" + desc.language + "</dc:language>\n";
     s += "    <dc:identifier id=\"bookid\">urn:uuid:00000000-0000-4000-8000-000000000000"
          "</dc:identifier>\n";
-    if (!spec.calibre_series.empty())
-        s += "    <meta name=\"calibre:series\" content=\"" + spec.calibre_series + "\"/>\n";
-    if (!spec.calibre_index.empty())
-        s += "    <meta name=\"calibre:series_index\" content=\"" + spec.calibre_index + "\"/>\n";
-    if (!spec.collection.empty()) {
-        s += "    <meta property=\"belongs-to-collection\" id=\"c01\">" + spec.collection +
+    if (!desc.calibre_series.empty())
+        s += "    <meta name=\"calibre:series\" content=\"" + desc.calibre_series + "\"/>\n";
+    if (!desc.calibre_index.empty())
+        s += "    <meta name=\"calibre:series_index\" content=\"" + desc.calibre_index + "\"/>\n";
+    if (!desc.collection.empty()) {
+        s += "    <meta property=\"belongs-to-collection\" id=\"c01\">" + desc.collection +
              "</meta>\n";
         s += "    <meta refines=\"#c01\" property=\"collection-type\">series</meta>\n";
     }
-    if (!spec.group_position.empty())
-        s += "    <meta refines=\"#c01\" property=\"group-position\">" + spec.group_position +
+    if (!desc.group_position.empty())
+        s += "    <meta refines=\"#c01\" property=\"group-position\">" + desc.group_position +
              "</meta>\n";
-    if (!spec.cover.empty() && !spec.cover_by_properties)
+    if (!desc.cover.empty() && !desc.cover_by_properties)
         s += "    <meta name=\"cover\" content=\"cover-image\"/>\n";
-    s += spec.extra_metadata;
+    s += desc.extra_metadata;
     s += "  </metadata>\n  <manifest>\n";
     auto item = [&s](const EpubItem &it) {
         s += "    <item id=\"" + it.id + "\" href=\"" + it.href + "\" media-type=\"" +
@@ -258,36 +258,36 @@ std::string build_opf(const EpubSpec &spec) {
         if (!it.properties.empty()) s += " properties=\"" + it.properties + "\"";
         s += "/>\n";
     };
-    if (!spec.cover.empty())
-        item({"cover-image", spec.cover_href, spec.cover_media_type,
-              spec.cover_by_properties ? "cover-image" : ""});
+    if (!desc.cover.empty())
+        item({"cover-image", desc.cover_href, desc.cover_media_type,
+              desc.cover_by_properties ? "cover-image" : ""});
     item({"chapter1", "chapter1.xhtml", "application/xhtml+xml", ""});
-    for (const EpubItem &it : spec.items)
+    for (const EpubItem &it : desc.items)
         item(it);
     s += "  </manifest>\n  <spine>\n    <itemref idref=\"chapter1\"/>\n  </spine>\n</package>\n";
     return s;
 }
 
-std::string build_epub(const EpubSpec &spec) {
-    const std::string dir = epub_package_dir(spec);
+std::string build_epub(const EpubSpec &desc) {
+    const std::string dir = epub_package_dir(desc);
     std::vector<ZipEntry> entries;
     auto add = [&](ZipEntry e) {
-        if (std::find(spec.omit.begin(), spec.omit.end(), e.name) == spec.omit.end())
+        if (std::find(desc.omit.begin(), desc.omit.end(), e.name) == desc.omit.end())
             entries.push_back(std::move(e));
     };
-    if (spec.mimetype) add(zip_file("mimetype", "application/epub+zip", false));
-    add(zip_file("META-INF/container.xml", build_container_xml(spec)));
-    add(zip_file(spec.rootfile, build_opf(spec)));
+    if (desc.mimetype) add(zip_file("mimetype", "application/epub+zip", false));
+    add(zip_file("META-INF/container.xml", build_container_xml(desc)));
+    add(zip_file(desc.rootfile, build_opf(desc)));
     add(zip_file(dir + "chapter1.xhtml",
                  "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
                  "<html xmlns=\"http://www.w3.org/1999/xhtml\"><head><title>Chapter 1</title>"
                  "</head><body><p>Once upon a time.</p></body></html>\n"));
-    if (!spec.cover.empty()) add(zip_file(dir + spec.cover_href, spec.cover, false));
-    if (spec.encryption)
+    if (!desc.cover.empty()) add(zip_file(dir + desc.cover_href, desc.cover, false));
+    if (desc.encryption)
         add(zip_file("META-INF/encryption.xml",
                      "<?xml version=\"1.0\"?>\n<encryption "
                      "xmlns=\"urn:oasis:names:tc:opendocument:xmlns:container\"/>\n"));
-    for (const ZipEntry &e : spec.members)
+    for (const ZipEntry &e : desc.members)
         add(e);
     return build_zip(entries);
 }

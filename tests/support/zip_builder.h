@@ -99,11 +99,11 @@ struct EpubSpec {
     std::vector<std::string> omit;  // standard members not to write, by name
 };
 
-// The package directory of spec.rootfile (up to and including its last '/').
-std::string epub_package_dir(const EpubSpec &spec);
-std::string build_container_xml(const EpubSpec &spec);
-std::string build_opf(const EpubSpec &spec);
-std::string build_epub(const EpubSpec &spec);
+// The package directory of desc.rootfile (up to and including its last '/').
+std::string epub_package_dir(const EpubSpec &desc);
+std::string build_container_xml(const EpubSpec &desc);
+std::string build_opf(const EpubSpec &desc);
+std::string build_epub(const EpubSpec &desc);
 
 }  // namespace qtest
 

@@ -34,6 +34,9 @@ fuzz-smoke: deps
 
 demo: build
 	./build/qem_make_samples examples/books
+	./build/cli/quenfold-ebook-meta scan --format table examples/books
+	./build/cli/quenfold-ebook-meta info examples/books/lost-things.epub
+	@echo "-- the same books from a plain C host:"
 	./build/qem_demo examples/books/*
 
 install: build

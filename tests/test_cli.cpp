@@ -1,0 +1,485 @@
+// End-to-end tests of the quenfold-ebook-meta tool: the built binary run on generated books.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <yyjson.h>
+
+#include <algorithm>
+#include <cstring>
+#include <filesystem>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "book_builders.h"
+#include "fb2_builder.h"
+#include "quenfold_ebook.h"
+#include "zip_builder.h"
+
+extern char **environ;
+
+namespace {
+
+#ifdef QEM_CLI_BINARY
+const char *const kBinary = QEM_CLI_BINARY;
+#else
+const char *const kBinary = nullptr;
+#endif
+
+struct Outcome {
+    int rc = -1;
+    std::string out, err;
+};
+
+// Runs the tool with stdin from /dev/null and stdout/stderr captured in
+// files (so neither is a terminal); env_extra is added to the environment.
+Outcome run(std::vector<std::string> args, std::vector<std::string> env_extra = {}) {
+    std::string io = qtest::make_temp_dir("cli-io");
+    posix_spawn_file_actions_t fa;
+    posix_spawn_file_actions_init(&fa);
+    posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&fa, 1, (io + "/out").c_str(), O_WRONLY | O_CREAT, 0644);
+    posix_spawn_file_actions_addopen(&fa, 2, (io + "/err").c_str(), O_WRONLY | O_CREAT, 0644);
+    args.insert(args.begin(), kBinary);
+    for (char **e = environ; *e; ++e)
+        env_extra.insert(env_extra.begin(), *e);
+    auto c_array = [](std::vector<std::string> &v) {
+        std::vector<char *> p;
+        for (auto &x : v)
+            p.push_back(x.data());
+        p.push_back(nullptr);
+        return p;
+    };
+    pid_t pid;
+    Outcome r;
+    int rc =
+        posix_spawn(&pid, kBinary, &fa, nullptr, c_array(args).data(), c_array(env_extra).data());
+    posix_spawn_file_actions_destroy(&fa);
+    int status = 0;
+    if (rc == 0 && waitpid(pid, &status, 0) == pid) {
+        r.rc = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        r.out = qtest::read_file(io + "/out");
+        r.err = qtest::read_file(io + "/err");
+    } else {
+        ADD_FAILURE() << "cannot run " << kBinary << ": " << std::strerror(rc);
+    }
+    qtest::remove_tree(io);
+    return r;
+}
+
+struct TempDir {
+    std::string path = qtest::make_temp_dir("cli");
+    ~TempDir() { qtest::remove_tree(path); }
+    std::string put(const std::string &name, const std::string &bytes) const {
+        std::string p = path + "/" + name;
+        qtest::write_file(p, bytes);
+        return p;
+    }
+    std::set<std::string> names() const {
+        std::set<std::string> s;
+        for (const auto &e : std::filesystem::directory_iterator(path))
+            s.insert(e.path().filename().string());
+        return s;
+    }
+};
+
+std::string mobi(const std::string &title, const std::string &author, bool cover = false) {
+    qtest::MobiSpec s;
+    s.full_name = title;
+    if (!author.empty()) s.exth_records = {{100, author}};
+    if (cover) {
+        s.images = {qtest::tiny_jpeg()};
+        s.cover_image = 0;
+    }
+    return qtest::build_mobi(s);
+}
+
+std::string fb2(const std::string &title, const std::string &series, const std::string &idx) {
+    qtest::Fb2Spec s;
+    s.title = title;
+    s.series = series;
+    s.series_number = idx;
+    return qtest::build_fb2(s);
+}
+
+std::string epub(const std::string &title, const std::string &author,
+                 const std::string &series = "", const std::string &idx = "",
+                 const std::string &cover = "") {
+    qtest::EpubSpec s;
+    s.title = title;
+    s.creator = author;
+    s.calibre_series = series;
+    s.calibre_index = idx;
+    s.cover = cover;
+    return qtest::build_epub(s);
+}
+
+std::string lib_info(const std::string &path) {
+    char *t = ebook_info(path.c_str());
+    std::string s = t ? t : "";
+    ebook_free_string(t);
+    return s;
+}
+
+// The compact text of each element of a JSON array, in order.
+std::vector<std::string> elements(const std::string &array) {
+    std::vector<std::string> out;
+    yyjson_doc *doc = yyjson_read(array.data(), array.size(), YYJSON_READ_ALLOW_INVALID_UNICODE);
+    EXPECT_TRUE(doc && yyjson_is_arr(yyjson_doc_get_root(doc))) << array;
+    if (!doc) return out;
+    std::size_t i, n;
+    yyjson_val *v;
+    yyjson_arr_foreach(yyjson_doc_get_root(doc), i, n, v) {
+        char *t = yyjson_val_write(v, YYJSON_WRITE_ALLOW_INVALID_UNICODE, nullptr);
+        out.emplace_back(t);
+        std::free(t);
+    }
+    yyjson_doc_free(doc);
+    return out;
+}
+
+std::string member(const std::string &obj, const char *key) {
+    yyjson_doc *doc = yyjson_read(obj.data(), obj.size(), YYJSON_READ_ALLOW_INVALID_UNICODE);
+    yyjson_val *v = doc ? yyjson_obj_get(yyjson_doc_get_root(doc), key) : nullptr;
+    std::string s = yyjson_is_str(v) ? std::string(yyjson_get_str(v), yyjson_get_len(v)) : "";
+    yyjson_doc_free(doc);
+    return s;
+}
+
+std::vector<std::string> lines(const std::string &text) {
+    std::vector<std::string> out;
+    std::istringstream in(text);
+    for (std::string l; std::getline(in, l);)
+        out.push_back(l);
+    return out;
+}
+
+// Terminal columns for the characters these tests use: CJK ideographs take
+// two, combining accents none, the rest one.
+std::size_t columns(const std::string &s) {
+    std::size_t w = 0;
+    for (std::size_t i = 0; i < s.size();) {
+        auto c = static_cast<unsigned char>(s[i]);
+        std::size_t n = c < 0x80 ? 1 : c < 0xE0 ? 2 : c < 0xF0 ? 3 : 4;
+        unsigned cp = n == 1 ? c : c & (0x3F >> (n - 1));
+        for (std::size_t k = 1; k < n; ++k)
+            cp = (cp << 6) | (s[i + k] & 0x3F);
+        w += (cp >= 0x4E00 && cp <= 0x9FFF) ? 2 : (cp >= 0x300 && cp <= 0x36F) ? 0 : 1;
+        i += n;
+    }
+    return w;
+}
+
+class Cli : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        if (!kBinary) GTEST_SKIP() << "the command-line tool is not built";
+    }
+};
+
+using CliGeneral = Cli;
+using CliInfo = Cli;
+using CliScan = Cli;
+using CliCover = Cli;
+using CliRename = Cli;
+
+TEST_F(CliGeneral, VersionHelpAndUsageErrors) {
+    Outcome v = run({"--version"});
+    EXPECT_EQ(v.rc, 0);
+    EXPECT_EQ(v.out, "quenfold-ebook-meta 0.1.0\n");
+    Outcome h = run({"--help"});
+    EXPECT_EQ(h.rc, 0);
+    for (const char *cmd : {"info", "cover", "scan", "rename"}) {
+        EXPECT_NE(h.out.find(cmd), std::string::npos) << cmd;
+        EXPECT_EQ(run({cmd, "--help"}).rc, 0) << cmd;
+    }
+    const std::vector<std::vector<std::string>> usage = {
+        {},
+        {"frobnicate"},
+        {"info"},
+        {"cover", "book.mobi"},
+        {"scan", "--format", "xml", "."},
+        {"scan", "-j", "0", "."},
+        {"scan", "--bogus", "."},
+        {"rename", "--format", "csv", "."},
+    };
+    for (const auto &args : usage) {
+        Outcome r = run(args);
+        EXPECT_EQ(r.rc, 2) << (args.empty() ? "(none)" : args[0]) << " " << r.err;
+        EXPECT_TRUE(r.out.empty());
+    }
+}
+
+TEST_F(CliInfo, OneBookIsTheLibraryObjectSeveralAreAnArray) {
+    TempDir d;
+    std::string a = d.put("a.mobi", mobi("Tales of the Harbour", "Tom Bell"));
+    std::string b = d.put("b.fb2", fb2("White Nights", "Stories", "3"));
+    std::string bad = d.put("bad.mobi", "short");
+    std::string odd = d.put("odd.mobi", mobi("Caf\xE9 \x93Noir\x94", ""));  // cp1252 bytes
+    std::string e = d.put("e.epub", epub("Lost Things", "Jane Roe", "Found Objects", "2"));
+
+    Outcome one = run({"info", a});
+    EXPECT_EQ(one.rc, 0);
+    EXPECT_EQ(one.out, lib_info(a) + "\n");
+    EXPECT_TRUE(one.err.empty());
+
+    Outcome many = run({"info", b, bad, a, odd, e});
+    EXPECT_EQ(many.rc, 1);
+    auto el = elements(many.out);
+    ASSERT_EQ(el.size(), 5u);
+    // Argument order; "path" first, then the library's members unchanged.
+    EXPECT_EQ(el[0], "{\"path\":\"" + b + "\"," + lib_info(b).substr(1));
+    EXPECT_EQ(el[1], "{\"path\":\"" + bad + "\",\"error\":\"MOBI too short for PalmDB header\"}");
+    EXPECT_EQ(el[2], "{\"path\":\"" + a + "\"," + lib_info(a).substr(1));
+    EXPECT_EQ(member(el[3], "title"), "Caf\xE9 \x93Noir\x94");
+    EXPECT_EQ(el[4], "{\"path\":\"" + e + "\"," + lib_info(e).substr(1));
+    EXPECT_EQ(member(el[4], "series"), "Found Objects");
+    EXPECT_NE(many.err.find(bad + ": MOBI too short"), std::string::npos) << many.err;
+
+    // A protected book is described, so it is no failure.
+    qtest::MobiSpec locked;
+    locked.encryption = 2;
+    std::string drm = d.put("locked.azw", qtest::build_mobi(locked));
+    Outcome prot = run({"info", drm, a});
+    EXPECT_EQ(prot.rc, 0);
+    EXPECT_EQ(member(elements(prot.out).at(0), "format"), "mobi");
+    EXPECT_NE(prot.out.find("\"drm\":true"), std::string::npos);
+
+    Outcome missing = run({"info", d.path + "/none.epub"});
+    EXPECT_EQ(missing.rc, 1);
+    EXPECT_TRUE(missing.out.empty());
+    EXPECT_NE(missing.err.find("cannot open file"), std::string::npos);
+}
+
+// A library of books in a tree with hidden names, a non-book and a loop.
+struct Library : TempDir {
+    Library() {
+        put("b.mobi", mobi("Tales of the Harbour", "Tom Bell"));
+        put("a.fb2", fb2("White Nights", "Stories", "3"));
+        put("c.Epub", epub("Lost Things", "Jane Roe", "Found Objects", "2"));
+        put("bad.mobi", "short");
+        put("notes.txt", "not a book");
+        put(".hidden.mobi", mobi("Hidden", "Nobody"));
+        std::filesystem::create_directories(path + "/sub/deeper");
+        std::filesystem::create_directories(path + "/.secret");
+        put("sub/c.AZW3", mobi("Deep", "Ann Lee"));
+        put("sub/deeper/d.mobi", mobi("Deeper", "Ann Lee"));
+        put(".secret/e.mobi", mobi("Secret", "Nobody"));
+        // Leads back to the top: a walk that follows it blindly never ends.
+        std::filesystem::create_directory_symlink("../..", path + "/sub/deeper/up");
+    }
+};
+
+TEST_F(CliScan, JsonIsTheLibraryArraySortedByPath) {
+    Library lib;
+    Outcome r = run({"scan", lib.path});
+    EXPECT_EQ(r.rc, 1);  // bad.mobi
+    char *t = ebook_scan_dir(lib.path.c_str());
+    ASSERT_NE(t, nullptr);
+    auto expected = elements(t);
+    ebook_free_string(t);
+    std::sort(expected.begin(), expected.end(),
+              [](const auto &x, const auto &y) { return member(x, "path") < member(y, "path"); });
+    EXPECT_EQ(elements(r.out), expected);
+    EXPECT_EQ(expected.size(), 4u);
+    EXPECT_NE(r.err.find("bad.mobi: MOBI too short"), std::string::npos);
+
+    Outcome ok = run({"scan", lib.path + "/sub"});
+    EXPECT_EQ(ok.rc, 0);
+    EXPECT_EQ(ok.err, "");  // no progress bar when stderr is not a terminal
+
+    Outcome missing = run({"scan", lib.path + "/nope", lib.path + "/sub"});
+    EXPECT_EQ(missing.rc, 1);
+    EXPECT_NE(missing.err.find("cannot open dir: " + lib.path + "/nope"), std::string::npos);
+    EXPECT_EQ(elements(missing.out).size(), 1u);
+}
+
+TEST_F(CliScan, RecursiveWalkSkipsHiddenNamesAndSurvivesLoops) {
+    Library lib;
+    const std::vector<std::string> want = {
+        lib.path + "/a.fb2",  lib.path + "/b.mobi",     lib.path + "/bad.mobi",
+        lib.path + "/c.Epub", lib.path + "/sub/c.AZW3", lib.path + "/sub/deeper/d.mobi"};
+    Outcome json = run({"scan", "-r", "-j", "1", lib.path});
+    EXPECT_EQ(json.rc, 1);
+    auto sorted = elements(json.out);
+    std::vector<std::string> paths;
+    for (const auto &e : sorted)
+        paths.push_back(member(e, "path"));
+    EXPECT_EQ(paths, want);
+
+    // jsonl: the same elements, one whole element per line, in any order.
+    Outcome jsonl = run({"scan", "-r", "--format", "jsonl", "-j", "3", lib.path});
+    EXPECT_EQ(jsonl.rc, 1);
+    std::vector<std::string> got;
+    for (const auto &l : lines(jsonl.out)) {
+        auto one = elements("[" + l + "]");
+        ASSERT_EQ(one.size(), 1u) << l;
+        got.push_back(one[0]);
+    }
+    std::sort(got.begin(), got.end());
+    std::sort(sorted.begin(), sorted.end());
+    EXPECT_EQ(got, sorted);
+}
+
+TEST_F(CliScan, TableAlignsByDisplayWidth) {
+    TempDir d;
+    d.put("1.mobi", mobi("Kafka on the Shore", "\xE6\x9D\x91\xE4\xB8\x8A\xE6\x98\xA5\xE6\xA8\xB9"));
+    d.put("2.mobi", mobi("Le Petit Phare", "He\xCC\x81le\xCC\x80ne"));  // combining accents
+    d.put("3.fb2", fb2("White Nights", "Stories", "3"));
+    d.put("4.mobi", mobi("Bell\x07 \x1B[31mred", "Tom Bell"));
+    d.put("5.mobi", "short");
+    d.put("6.epub", epub("Le Petit Phare", "H\xC3\xA9l\xC3\xA8ne", "C\xC3\xB4tes", "1"));
+    const char *ext[] = {"", ".mobi", ".mobi", ".fb2", ".mobi", ".mobi", ".epub"};
+    Outcome r = run({"scan", "--format", "table", d.path});
+    EXPECT_EQ(r.rc, 1);
+    auto ls = lines(r.out);
+    ASSERT_EQ(ls.size(), 7u) << r.out;
+    EXPECT_EQ(ls[0].rfind("FORMAT  AUTHOR", 0), 0u) << ls[0];
+    std::size_t col = columns(ls[0].substr(0, ls[0].find("PATH")));
+    for (std::size_t i = 1; i < ls.size(); ++i) {
+        std::string path = d.path + "/" + std::to_string(i) + ext[i];
+        ASSERT_GE(ls[i].size(), path.size());
+        EXPECT_EQ(ls[i].substr(ls[i].size() - path.size()), path);
+        EXPECT_EQ(columns(ls[i].substr(0, ls[i].size() - path.size())), col) << ls[i];
+    }
+    EXPECT_NE(ls[3].find("Stories #3"), std::string::npos);
+    EXPECT_EQ(r.out.find('\x1B'), std::string::npos);  // book texts cannot drive the terminal
+    EXPECT_NE(ls[4].find("Bell? ?[31mred"), std::string::npos) << ls[4];
+    EXPECT_NE(ls[5].find("MOBI too short"), std::string::npos);
+    EXPECT_NE(ls[6].find("C\xC3\xB4tes #1"), std::string::npos);
+}
+
+TEST_F(CliScan, CsvFollowsRfc4180) {
+    TempDir d;
+    std::string a = d.put("a.mobi", mobi("Comma, \"Quoted\"\nTitle", "Tom Bell"));
+    std::string b = d.put("b.mobi", "short");
+    Outcome r = run({"scan", "--format", "csv", d.path});
+    EXPECT_EQ(r.rc, 1);
+    // Header, CRLF line ends, quoting only where needed, quotes doubled,
+    // the line break kept inside the quoted field.
+    EXPECT_EQ(r.out,
+              "path,drm,format,title,author,language,series,series_index,has_cover,asin,error\r\n" +
+                  a + ",false,mobi,\"Comma, \"\"Quoted\"\"\nTitle\",Tom Bell,,,,false,,\r\n" + b +
+                  ",,,,,,,,,,MOBI too short for PalmDB header\r\n");
+}
+
+TEST_F(CliCover, ToFileAndToStandardOutput) {
+    TempDir d, tmp;
+    std::string book = d.put("c.mobi", mobi("Covered", "Ann Lee", true));
+    std::string bare = d.put("n.mobi", mobi("Bare", "Ann Lee"));
+    std::string png = d.put("p.epub", epub("Pictured", "Ann Lee", "", "", qtest::tiny_png()));
+
+    Outcome out = run({"cover", book, "-"}, {"TMPDIR=" + tmp.path});
+    EXPECT_EQ(out.rc, 0) << out.err;
+    EXPECT_EQ(out.out, qtest::tiny_jpeg());
+    EXPECT_TRUE(tmp.names().empty());  // the temporary copy is gone
+    Outcome epub_out = run({"cover", png, "-"}, {"TMPDIR=" + tmp.path});
+    EXPECT_EQ(epub_out.rc, 0) << epub_out.err;
+    EXPECT_EQ(epub_out.out, qtest::tiny_png());
+
+    Outcome file = run({"cover", book, d.path + "/c.jpg"});
+    EXPECT_EQ(file.rc, 0);
+    EXPECT_EQ(qtest::read_file(d.path + "/c.jpg"), qtest::tiny_jpeg());
+
+    Outcome none = run({"cover", bare, d.path + "/n.jpg"});
+    EXPECT_EQ(none.rc, 1);
+    EXPECT_NE(none.err.find("no cover image found"), std::string::npos);
+    EXPECT_FALSE(std::filesystem::exists(d.path + "/n.jpg"));
+    Outcome none_out = run({"cover", bare, "-"}, {"TMPDIR=" + tmp.path});
+    EXPECT_EQ(none_out.rc, 1);
+    EXPECT_TRUE(none_out.out.empty());
+    EXPECT_TRUE(tmp.names().empty());
+}
+
+TEST_F(CliRename, PlanIsTheLibraryPlan) {
+    TempDir d;
+    std::string a = d.put("a.mobi", mobi("Tales of the Harbour", "Tom Bell"));
+    std::string b = d.put("b.fb2", fb2("White Nights", "Stories", "3"));
+    std::string c = d.put("c.epub", epub("Lost Things", "Jane Roe", "Found Objects", "2"));
+    std::string request = "[\"" + a + "\",\"" + b + "\",\"" + c + "\"]";
+    char *plan = ebook_rename_plan(request.c_str(), nullptr);
+    ASSERT_NE(plan, nullptr) << ebook_last_error();
+    Outcome r = run({"rename", d.path});
+    EXPECT_EQ(r.rc, 0) << r.err;
+    EXPECT_EQ(r.out, std::string(plan) + "\n");
+    ebook_free_string(plan);
+
+    Outcome p = run({"rename", "--pattern", "{title}", "--format", "table", a, b});
+    EXPECT_EQ(p.rc, 0);
+    // b's path is one byte shorter than a's.
+    EXPECT_EQ(p.out,
+              a + "  \u2192  Tales of the Harbour.mobi\n" + b + "   \u2192  White Nights.fb2\n");
+    EXPECT_EQ(d.names(), (std::set<std::string>{"a.mobi", "b.fb2", "c.epub"}));  // nothing renamed
+}
+
+TEST_F(CliRename, ApplyRenamesAsPlannedAndASecondRunChangesNothing) {
+    TempDir d;
+    // Eleven copies of one book: numbered names past 9 must keep their order.
+    for (int i = 0; i < 11; ++i)
+        d.put("copy" + std::to_string(i) + ".mobi", mobi("Sea", "Ann Lee"));
+    d.put("w.fb2", fb2("White Nights", "Stories", "3"));
+    d.put("x.epub", epub("Lost Things", "Jane Roe", "Found Objects", "2"));
+    Outcome r = run({"rename", "--apply", d.path});
+    EXPECT_EQ(r.rc, 0) << r.err;
+    std::set<std::string> want = {"Ann Lee - Sea.mobi", "Jane Doe - Stories #3 - White Nights.fb2",
+                                  "Jane Roe - Found Objects #2 - Lost Things.epub"};
+    for (int i = 2; i <= 11; ++i)
+        want.insert("Ann Lee - Sea (" + std::to_string(i) + ").mobi");
+    EXPECT_EQ(d.names(), want);
+    auto reported = lines(r.out);
+    ASSERT_EQ(reported.size(), 13u);
+    for (const auto &l : reported) {
+        EXPECT_FALSE(std::filesystem::exists(member(l, "from"))) << l;
+        EXPECT_TRUE(std::filesystem::exists(member(l, "to"))) << l;
+    }
+    EXPECT_NE(r.err.find("13 renamed, 0 unchanged, 0 not renamed"), std::string::npos) << r.err;
+
+    Outcome again = run({"rename", "--apply", "--format", "table", d.path});
+    EXPECT_EQ(again.rc, 0) << again.err;
+    EXPECT_EQ(again.out, "");
+    EXPECT_NE(again.err.find("0 renamed, 13 unchanged"), std::string::npos) << again.err;
+    EXPECT_EQ(d.names(), want);
+}
+
+TEST_F(CliRename, ExistingFilesAreNeverReplaced) {
+    TempDir d;
+    std::string a = d.put("a.mobi", mobi("Tales", "Tom Bell"));
+    d.put("Tom Bell - Tales.mobi", "precious");
+    Outcome r = run({"rename", "--apply", a});
+    EXPECT_EQ(r.rc, 1);
+    EXPECT_NE(r.err.find("target exists"), std::string::npos) << r.err;
+    EXPECT_EQ(qtest::read_file(d.path + "/Tom Bell - Tales.mobi"), "precious");
+    EXPECT_TRUE(std::filesystem::exists(a));
+
+    // A book taking the old name of another that moves away is not a clash.
+    TempDir chain;
+    chain.put("a.mobi", mobi("Tales", "Tom Bell"));
+    chain.put("Tom Bell - Tales.mobi", mobi("Sea", "Ann Lee"));
+    Outcome c = run({"rename", "--apply", chain.path});
+    EXPECT_EQ(c.rc, 0) << c.err;
+    EXPECT_EQ(chain.names(),
+              (std::set<std::string>{"Ann Lee - Sea.mobi", "Tom Bell - Tales.mobi"}));
+    EXPECT_EQ(member(lib_info(chain.path + "/Tom Bell - Tales.mobi"), "title"), "Tales");
+}
+
+TEST_F(CliRename, BooksWithoutUsableMetadataKeepTheirNames) {
+    TempDir d;
+    d.put("bad.mobi", "short");                         // cannot be described
+    d.put("cp1252.mobi", mobi("Caf\xE9", "Tom Bell"));  // texts the planner cannot read
+    d.put("blank.fb2", fb2("", "", ""));                // nothing to name it by
+    d.put("bad\xFFname.mobi", mobi("Odd Name", "Tom Bell"));
+    d.put("good.mobi", mobi("Good", "Ann Lee"));
+    Outcome r = run({"rename", "--apply", d.path});
+    EXPECT_EQ(r.rc, 1);
+    EXPECT_EQ(d.names(), (std::set<std::string>{"bad.mobi", "cp1252.mobi", "blank.fb2",
+                                                "bad\xFFname.mobi", "Ann Lee - Good.mobi"}));
+    for (const char *why :
+         {"MOBI too short", "name is not valid UTF-8", "texts are not valid UTF-8", "has no title"})
+        EXPECT_NE(r.err.find(why), std::string::npos) << why << "\n" << r.err;
+}
+
+}  // namespace

@@ -1,0 +1,7 @@
+// fuzz_fb2.cpp - the FictionBook 2 reader on arbitrary bytes, with and without the cover.
+#include "fuzz_common.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
+    qfuzz::run_reader(eb_parse_fb2, data, size);
+    return 0;
+}

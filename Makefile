@@ -14,7 +14,7 @@ build: deps
 	cmake --preset default >/dev/null
 	cmake --build --preset default -j $(JOBS)
 
-test: test-default test-asan
+test: test-default test-asan test-tsan
 
 test-default: build
 	ctest --preset default

@@ -1,0 +1,68 @@
+// full_record.h - the full record of one book: everything it states, as valid UTF-8 text.
+#ifndef QUENFOLD_FULL_RECORD_H
+#define QUENFOLD_FULL_RECORD_H
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+// A creator or contributor. role is a MARC relator code ("aut", "trl", "ill",
+// "edt"...); authors whose role the book leaves unstated get "aut".
+struct eb_person {
+    std::string name;
+    std::string sort;  // file-as / sort form when the book gives one, else ""
+    std::string role;
+};
+
+struct eb_series {
+    std::string name;
+    std::string index;  // as the book writes it; never converted to a number
+};
+
+struct eb_identifier {
+    std::string scheme;  // "isbn", "uuid", "asin", "doi", "fb2-id", or the book's own word, lower-cased
+    std::string value;   // ISBNs as 13 digits; other values as found
+};
+
+struct eb_cover_info {
+    std::string mime;
+    std::uint64_t size = 0;
+    std::string from;  // which rule found it, e.g. "cover-image", "meta-cover", "first-image", "coverpage", "exth-201"
+};
+
+// Every text member is valid UTF-8 (readers decode; the JSON writer refuses
+// anything else). Absent texts are "", absent lists empty; the members kept
+// in std::optional are written as null when absent.
+struct eb_record {
+    std::string format;  // "epub" | "fb2" | "mobi" | "azw3" | "palmdoc"
+    std::optional<std::string> container;  // "fb2.zip" for an FB2 read out of a ZIP
+    std::optional<std::string> version;    // EPUB package version, MOBI file version
+    std::string title, title_sort, subtitle;
+    std::vector<eb_person> authors;       // role author or unstated, document order
+    std::vector<eb_person> contributors;  // every other role
+    std::string language;                 // the primary language
+    std::vector<std::string> languages;   // all of them, the primary first
+    std::vector<eb_series> series;        // primary first
+    std::vector<eb_identifier> identifiers;
+    std::string publisher, published, modified, rights;
+    std::string description;  // plain text, paragraphs separated by a blank line
+    std::vector<std::string> subjects;
+    std::optional<eb_cover_info> cover;
+    bool drm = false;                       // real protection only
+    std::optional<std::string> drm_scheme;  // "adobe-adept" | "readium-lcp" | "apple-fairplay" | "mobipocket" | "fb2-encrypted" | "unknown"
+    bool obfuscated_fonts = false;
+    std::optional<std::string> encoding;  // declared text encoding when not UTF-8 (e.g. "windows-1251")
+    std::vector<std::string> warnings;    // soft notices; the call still succeeds
+};
+
+// The record as one compact JSON object, every key present, in this order:
+// format container version title title_sort subtitle authors contributors
+// language languages series identifiers isbn asin publisher published
+// modified rights description subjects cover drm drm_scheme obfuscated_fonts
+// encoding warnings. "isbn" and "asin" are the first identifiers of those
+// schemes, or null. A malloc'd string for the host, or null with the error
+// text set.
+char *eb_record_to_json(const eb_record &r);
+
+#endif  // QUENFOLD_FULL_RECORD_H

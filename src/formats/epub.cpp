@@ -1,17 +1,15 @@
-// eb_epub.cpp - EPUB reader: container, package document, series and cover.
+// epub.cpp - EPUB reader: container, package document, series and cover.
 #include <cstring>
 
-#include "eb_internal.h"
+#include "error.h"
+#include "formats/readers.h"
+#include "heap.h"
+#include "io/zip.h"
+#include "record.h"
+#include "text/buffer.h"
+#include "text/xml_scan.h"
 
 namespace {
-
-// Copies src into dst (size bytes), cutting it to size - 1 bytes.
-void copy_cut(char *dst, std::size_t size, const char *src) {
-    std::size_t n = std::strlen(src);
-    if (n > size - 1) n = size - 1;
-    std::memcpy(dst, src, n);
-    dst[n] = '\0';
-}
 
 // The package document as a byte range; member texts carry no NUL.
 struct doc_range {

@@ -1,4 +1,4 @@
-// eb_mobi.cpp - metadata of Mobipocket-family books (MOBI, AZW, AZW3): the
+// mobi.cpp - metadata of Mobipocket-family books (MOBI, AZW, AZW3): the
 // PalmDB record list, the MOBI header in record 0 and its EXTH block.
 //
 // Every integer in these files is unsigned big-endian. The reader works in
@@ -7,9 +7,12 @@
 // encoding is not consulted).
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
-#include "eb_internal.h"
+#include "error.h"
+#include "formats/readers.h"
+#include "record.h"
 
 namespace {
 

@@ -14,9 +14,12 @@
 
 #include "bench_books.h"
 #include "book_builders.h"
-#include "eb_internal.h"
 #include "fb2_builder.h"
+#include "formats/readers.h"
 #include "quenfold_ebook.h"
+#include "record.h"
+#include "text/base64.h"
+#include "text/xml_scan.h"
 #include "zip_builder.h"
 
 namespace {

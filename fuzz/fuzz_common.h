@@ -10,7 +10,10 @@
 
 #include <yyjson.h>
 
-#include "eb_internal.h"
+#include "error.h"
+#include "formats/readers.h"
+#include "quenfold_ebook.h"
+#include "record.h"
 
 namespace qfuzz {
 

@@ -15,6 +15,7 @@
 #include <string>
 
 #include "fuzz_common.h"
+#include "ops/eb_rename.h"
 #include "shelf.h"
 
 namespace {

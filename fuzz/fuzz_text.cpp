@@ -4,8 +4,12 @@
 // Input: an element/attribute name, a NUL byte, then the text. Without a NUL
 // the whole input is the text and the name is one the readers look up.
 #include <cstring>
+#include <initializer_list>
 
 #include "fuzz_common.h"
+#include "text/base64.h"
+#include "text/buffer.h"
+#include "text/xml_scan.h"
 
 namespace {
 

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "fuzz_common.h"
+#include "io/zip.h"
 #include "zip_repair.h"
 
 QFUZZ_ZIP_MUTATOR

@@ -54,11 +54,16 @@ int main(int argc, char **argv) {
 
     /* A described object (from JSON) comes back as a string the host frees. */
     s = ebook_rename_plan("[{\"title\":\"Notes\"}]", NULL);
+    CHECK(s != NULL);
     if (s) {
         CHECK(strstr(s, "\"to_name\":\"Unknown - Notes.epub\"") != NULL);
         ebook_free_string(s);
     }
+    CHECK(strcmp(ebook_last_error(), "") == 0);
+    /* Releasing NULL is harmless and leaves the error text alone. */
+    ebook_info(NULL);
     ebook_free_string(NULL);
+    CHECK(strcmp(ebook_last_error(), "NULL path") == 0);
 
     if (failures) {
         fprintf(stderr, "%d checks failed\n", failures);

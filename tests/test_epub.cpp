@@ -7,7 +7,10 @@
 #include <vector>
 
 #include "book_builders.h"
-#include "eb_internal.h"
+#include "error.h"
+#include "formats/readers.h"
+#include "quenfold_ebook.h"
+#include "record.h"
 #include "zip_builder.h"
 
 namespace {
@@ -23,7 +26,7 @@ struct meta_deleter {
     }
 };
 
-struct Parsed {
+struct EpubBook {
     int rc;
     std::unique_ptr<eb_meta, meta_deleter> meta;
     std::string error;
@@ -36,8 +39,8 @@ struct Parsed {
     }
 };
 
-Parsed parse(const std::string &bytes, int want_cover = 0) {
-    Parsed p{0, std::unique_ptr<eb_meta, meta_deleter>(new eb_meta), {}};
+EpubBook parse(const std::string &bytes, int want_cover = 0) {
+    EpubBook p{0, std::unique_ptr<eb_meta, meta_deleter>(new eb_meta), {}};
     eb_meta_init(p.meta.get());
     eb_clear_error();
     p.rc = eb_parse_epub(bytes.data(), bytes.size(), p.meta.get(), want_cover);
@@ -100,7 +103,7 @@ TEST(EpubReader, FailureTable) {
          "missing zip entry: ./OEBPS/content.opf", 0},
     };
     for (const Case &c : cases) {
-        Parsed p = parse(c.bytes);
+        EpubBook p = parse(c.bytes);
         EXPECT_EQ(p.rc, -1) << c.what;
         EXPECT_EQ(p.error, c.error) << c.what;
         EXPECT_EQ(str(p.m().format), "epub") << c.what;
@@ -114,7 +117,7 @@ TEST(EpubReader, DrmScanLooksAtNamesOnly) {
     auto drm_of = [](std::vector<qtest::ZipEntry> extra) {
         EpubSpec s;
         s.members = std::move(extra);
-        Parsed p = parse(qtest::build_epub(s));
+        EpubBook p = parse(qtest::build_epub(s));
         return p.m().drm;
     };
     EXPECT_EQ(drm_of({zip_file("OEBPS/old-encryption.xml", "")}), 1);
@@ -140,7 +143,7 @@ TEST(EpubReader, ContainerAndFirstRootfile) {
     s.members = {zip_file("meta-inf/Container.XML", s.container),
                  zip_file("other.opf", opf("<dc:title>Other</dc:title>")),
                  zip_file("mimetype", "text/plain")};
-    Parsed p = parse(qtest::build_epub(s));
+    EpubBook p = parse(qtest::build_epub(s));
     EXPECT_EQ(p.rc, 0) << p.error;
     EXPECT_EQ(str(p.m().title), "Sample Book");
     EXPECT_EQ(str(p.m().author), "Sample Author");
@@ -167,7 +170,7 @@ TEST(EpubReader, DublinCoreFallbacks) {
     for (const Case &c : cases) {
         EpubSpec s;
         s.opf = opf(c.metadata);
-        Parsed p = parse(qtest::build_epub(s));
+        EpubBook p = parse(qtest::build_epub(s));
         EXPECT_EQ(p.rc, 0) << c.metadata;
         EXPECT_EQ(str(p.m().title), c.title) << c.metadata;
         EXPECT_EQ(str(p.m().author), c.author) << c.metadata;
@@ -207,7 +210,7 @@ TEST(EpubReader, SeriesFormsCompeteByPosition) {
     for (const Case &c : cases) {
         EpubSpec s;
         s.opf = opf(c.metadata);
-        Parsed p = parse(qtest::build_epub(s));
+        EpubBook p = parse(qtest::build_epub(s));
         EXPECT_EQ(p.rc, 0) << c.metadata;
         EXPECT_EQ(str(p.m().series), c.series) << c.metadata;
         EXPECT_EQ(str(p.m().series_index), c.index) << c.metadata;
@@ -254,7 +257,7 @@ TEST(EpubReader, CoverIdAndCoverItemPasses) {
         s.opf = opf(c.metadata, c.manifest);
         s.members = {zip_file("OEBPS/a.jpg", jpg), zip_file("OEBPS/b.png", png),
                      zip_file("OEBPS/page.xhtml", page)};
-        Parsed p = parse(qtest::build_epub(s), 1);
+        EpubBook p = parse(qtest::build_epub(s), 1);
         EXPECT_EQ(p.rc, 0) << c.what;
         EXPECT_EQ(p.cover(), c.cover) << c.what;
         EXPECT_EQ(p.m().has_cover, c.cover != "<none>") << c.what;
@@ -281,7 +284,7 @@ TEST(EpubReader, HrefResolution) {
         std::string bytes = qtest::tiny_jpeg() + c.member;
         s.items = {{"cov", c.href, "image/jpeg", "cover-image"}};
         s.members = {zip_file(c.member, bytes), zip_file("decoy.jpg", qtest::tiny_jpeg())};
-        Parsed p = parse(qtest::build_epub(s), 1);
+        EpubBook p = parse(qtest::build_epub(s), 1);
         EXPECT_EQ(p.rc, 0) << c.href;
         EXPECT_EQ(p.cover(), bytes) << c.rootfile << " + " << c.href;
         EXPECT_EQ(p.error, "") << c.href;
@@ -295,7 +298,7 @@ TEST(EpubReader, HrefResolution) {
     s.rootfile = "content.opf";
     s.items = {{"cov", deep + "c.jpg/../../ignored/x.jpg", "image/jpeg", "cover-image"}};
     s.members = {zip_file(deep + "c.jpg", qtest::tiny_jpeg())};
-    Parsed p = parse(qtest::build_epub(s), 1);
+    EpubBook p = parse(qtest::build_epub(s), 1);
     EXPECT_EQ(p.cover(), qtest::tiny_jpeg());
 }
 
@@ -315,7 +318,7 @@ TEST(EpubReader, CoverMediaTypeByContent) {
         EpubSpec s;
         s.cover = c.bytes;
         s.cover_media_type = "image/png";  // never consulted
-        Parsed p = parse(qtest::build_epub(s), 1);
+        EpubBook p = parse(qtest::build_epub(s), 1);
         EXPECT_EQ(p.rc, 0);
         EXPECT_EQ(p.cover(), c.bytes);
         EXPECT_EQ(p.m().cover_len, c.bytes.size());
@@ -332,13 +335,13 @@ TEST(EpubReader, WantCoverAndMissingCoverMember) {
         s.omit = {omit};
         const std::string book = qtest::build_epub(s);
 
-        Parsed named = parse(book, 0);
+        EpubBook named = parse(book, 0);
         EXPECT_EQ(named.rc, 0);
         EXPECT_EQ(named.m().has_cover, 1) << omit;  // named is enough
         EXPECT_EQ(named.m().cover_data, nullptr);
         EXPECT_STREQ(named.m().cover_mime, "");
 
-        Parsed loaded = parse(book, 1);
+        EpubBook loaded = parse(book, 1);
         EXPECT_EQ(loaded.rc, 0);
         EXPECT_EQ(loaded.m().has_cover, *omit ? 0 : 1) << omit;
         EXPECT_EQ(loaded.error, "") << omit;
@@ -350,7 +353,7 @@ TEST(EpubReader, WantCoverAndMissingCoverMember) {
         EpubSpec s;
         s.items = {{"cov", href, "image/jpeg", "cover-image"}};
         s.members = {zip_file("OEBPS/images/cover.jpg", ""), qtest::zip_dir("OEBPS/")};
-        Parsed p = parse(qtest::build_epub(s), 1);
+        EpubBook p = parse(qtest::build_epub(s), 1);
         EXPECT_EQ(p.rc, 0) << href;
         EXPECT_EQ(p.m().has_cover, 0) << href;
         EXPECT_EQ(p.m().cover_data, nullptr) << href;

@@ -1,11 +1,14 @@
-// Mobipocket reader: PalmDB record list, MOBI header, EXTH records, covers, DRM.
+// test_mobi.cpp - Mobipocket reader: PalmDB record list, MOBI header, EXTH records, covers, DRM.
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <string>
 
 #include "book_builders.h"
-#include "eb_internal.h"
+#include "error.h"
+#include "formats/readers.h"
+#include "quenfold_ebook.h"
+#include "record.h"
 
 using qtest::build_mobi;
 using qtest::MobiSpec;
@@ -14,11 +17,11 @@ namespace {
 
 // Runs the reader over bytes held in an exactly sized block followed by the
 // NUL the loader adds, so a read past the data is caught by AddressSanitizer.
-struct Parsed {
+struct MobiBook {
     int rc = 0;
     eb_meta meta{};
     std::string error;
-    Parsed(const std::string &bytes, int want_cover = 0) {
+    MobiBook(const std::string &bytes, int want_cover = 0) {
         char *block = static_cast<char *>(std::malloc(bytes.size() + 1));
         std::memcpy(block, bytes.data(), bytes.size());
         block[bytes.size()] = '\0';
@@ -27,7 +30,7 @@ struct Parsed {
         error = ebook_last_error();
         std::free(block);
     }
-    ~Parsed() { eb_meta_free(&meta); }
+    ~MobiBook() { eb_meta_free(&meta); }
     std::string str(const char *s) const { return s ? s : "<null>"; }
     std::string title() const { return str(meta.title); }
     std::string author() const { return str(meta.author); }
@@ -53,7 +56,7 @@ TEST(MobiReader, OrdinaryBookGivesItsMetadata) {
     s.exth_records = {{100, "Ann Lee"}, {524, "en"}, {113, "B0EXAMPLE0"}};
     s.images = {qtest::tiny_jpeg()};
     s.cover_image = 0;
-    Parsed p(build_mobi(s));
+    MobiBook p(build_mobi(s));
     EXPECT_EQ(p.rc, 0);
     EXPECT_EQ(p.error, "");
     EXPECT_EQ(p.format(), "mobi");
@@ -68,31 +71,31 @@ TEST(MobiReader, OrdinaryBookGivesItsMetadata) {
 }
 
 TEST(MobiReader, FailureTable) {
-    Parsed too_short(std::string(77, 'x'));
+    MobiBook too_short(std::string(77, 'x'));
     EXPECT_EQ(too_short.rc, -1);
     EXPECT_EQ(too_short.error, "MOBI too short for PalmDB header");
     EXPECT_EQ(too_short.meta.format, nullptr);
 
-    Parsed no_records(std::string(78, '\0'));
+    MobiBook no_records(std::string(78, '\0'));
     EXPECT_EQ(no_records.rc, -1);
     EXPECT_EQ(no_records.error, "MOBI has no records");
     EXPECT_EQ(no_records.format(), "mobi");
 
     std::string two(85, '\0');
     qtest::put_u16(two, 76, 2);
-    Parsed truncated(two);
+    MobiBook truncated(two);
     EXPECT_EQ(truncated.error, "MOBI record list truncated");
 
     std::string book = build_mobi(MobiSpec{});
-    Parsed bad_offset(with_u32(book, 78, static_cast<std::uint32_t>(book.size())));
+    MobiBook bad_offset(with_u32(book, 78, static_cast<std::uint32_t>(book.size())));
     EXPECT_EQ(bad_offset.error, "MOBI record 0 offset invalid");
 
     // Record 0 of 15 bytes: entry 1 starts 15 bytes after entry 0.
-    Parsed tiny(with_u32(book, 86, static_cast<std::uint32_t>(r0_at(book) + 15)));
+    MobiBook tiny(with_u32(book, 86, static_cast<std::uint32_t>(r0_at(book) + 15)));
     EXPECT_EQ(tiny.error, "MOBI record 0 too small");
 
     for (std::uint32_t bad_len : {0u, 7u}) {
-        Parsed p(with_u32(book, r0_at(book) + 20, bad_len));
+        MobiBook p(with_u32(book, r0_at(book) + 20, bad_len));
         EXPECT_EQ(p.rc, -1);
         EXPECT_EQ(p.error, "invalid MOBI header length");
     }
@@ -104,13 +107,13 @@ TEST(MobiReader, RecordZeroBoundaries) {
     std::string book = build_mobi(s);
     // Entry 1 before entry 0, or past the end: record 0 runs to the end of the file.
     for (std::uint32_t end1 : {0u, static_cast<std::uint32_t>(book.size() + 100)}) {
-        Parsed p(with_u32(book, 86, end1));
+        MobiBook p(with_u32(book, 86, end1));
         EXPECT_EQ(p.rc, 0);
         EXPECT_EQ(p.title(), "Bounded");
     }
     // A single-record database.
     std::string r0 = qtest::build_mobi_record0(s);
-    Parsed one(qtest::build_palmdb("Solo", {r0}));
+    MobiBook one(qtest::build_palmdb("Solo", {r0}));
     EXPECT_EQ(one.rc, 0);
     EXPECT_EQ(one.title(), "Bounded");
 }
@@ -122,7 +125,7 @@ TEST(MobiReader, HeaderLengthFieldPastTheRecordIsRefused) {
         MobiSpec s;
         s.record0_size = size0;
         std::string r0 = qtest::build_mobi_record0(s);
-        Parsed p(qtest::build_palmdb("Short", {r0}));
+        MobiBook p(qtest::build_palmdb("Short", {r0}));
         EXPECT_EQ(p.rc, -1);
         EXPECT_EQ(p.error, "invalid MOBI header length");
     }
@@ -133,7 +136,7 @@ TEST(MobiReader, DrmIsReportedBeforeTheHeaderIsRead) {
     s.encryption = 2;
     s.full_name = "Locked";
     s.mobi_type = 248;
-    Parsed p(build_mobi(s));
+    MobiBook p(build_mobi(s));
     EXPECT_EQ(p.rc, -1);
     EXPECT_EQ(p.meta.drm, 1);
     EXPECT_EQ(p.error, "DRM protected MOBI (encryption type 2); will not decrypt");
@@ -143,7 +146,7 @@ TEST(MobiReader, DrmIsReportedBeforeTheHeaderIsRead) {
     MobiSpec palmdoc;
     palmdoc.encryption = 1;
     palmdoc.mobi_header = false;
-    Parsed q(build_mobi(palmdoc));
+    MobiBook q(build_mobi(palmdoc));
     EXPECT_EQ(q.meta.drm, 1);
 }
 
@@ -151,14 +154,14 @@ TEST(MobiReader, PalmDocOnlyIsAWarning) {
     MobiSpec s;
     s.mobi_header = false;
     s.palm_name = "Plain_Text";
-    Parsed p(build_mobi(s));
+    MobiBook p(build_mobi(s));
     EXPECT_EQ(p.rc, 0);
     EXPECT_EQ(p.error, "no MOBI header (PalmDOC-only); limited support");
     EXPECT_EQ(p.title(), "Plain_Text");
 
     MobiSpec s2;
     s2.record0_size = 18;  // too small to say "MOBI"
-    Parsed q(build_mobi(s2));
+    MobiBook q(build_mobi(s2));
     EXPECT_EQ(q.rc, 0);
     EXPECT_EQ(q.error, "no MOBI header (PalmDOC-only); limited support");
 }
@@ -178,7 +181,7 @@ TEST(MobiReader, FormatTest) {
         s.mobi_type = c.type;
         s.file_version = c.version;
         s.record0_size = c.size0;
-        Parsed p(build_mobi(s));
+        MobiBook p(build_mobi(s));
         EXPECT_EQ(p.format(), c.want) << c.type << "/" << c.version << "/" << c.size0;
     }
 }
@@ -190,32 +193,32 @@ TEST(MobiReader, TitleFallsBackToThePalmName) {
     std::size_t r0 = r0_at(book);
     std::size_t r0_size = qtest::build_mobi_record0(s).size();
 
-    Parsed zero_offset(with_u32(book, r0 + 84, 0));
+    MobiBook zero_offset(with_u32(book, r0 + 84, 0));
     EXPECT_EQ(zero_offset.title(), "Palm_Name");
 
     // Offset + length one byte past record 0.
     std::uint32_t off = static_cast<std::uint32_t>(r0_size - 3);
-    Parsed past(with_u32(with_u32(book, r0 + 84, off), r0 + 88, 4));
+    MobiBook past(with_u32(with_u32(book, r0 + 84, off), r0 + 88, 4));
     EXPECT_EQ(past.title(), "Palm_Name");
-    Parsed fits(with_u32(with_u32(book, r0 + 84, off), r0 + 88, 3));
+    MobiBook fits(with_u32(with_u32(book, r0 + 84, off), r0 + 88, 3));
     EXPECT_EQ(fits.rc, 0);
 
     MobiSpec spaces;
     spaces.palm_name = "Palm_Name";
     spaces.full_name = "    ";
-    Parsed blank(build_mobi(spaces));
+    MobiBook blank(build_mobi(spaces));
     EXPECT_EQ(blank.title(), "Palm_Name");
 
     MobiSpec trailing;
     trailing.full_name = "  Lead kept  ";
-    Parsed trimmed(build_mobi(trailing));
+    MobiBook trimmed(build_mobi(trailing));
     EXPECT_EQ(trimmed.title(), "  Lead kept");
 
     // Record 0 below 100 bytes has no full-name fields.
     MobiSpec small;
     small.palm_name = "Small";
     small.record0_size = 99;
-    Parsed p(build_mobi(small));
+    MobiBook p(build_mobi(small));
     EXPECT_EQ(p.title(), "Small");
 }
 
@@ -224,7 +227,7 @@ TEST(MobiReader, PalmNameTrimming) {
         std::string book = build_mobi(MobiSpec{});
         book.replace(0, 32, name32);
         std::size_t r0 = r0_at(book);
-        Parsed p(with_u32(book, r0 + 84, 0));
+        MobiBook p(with_u32(book, r0 + 84, 0));
         return p.title();
     };
     EXPECT_EQ(title_of("TenLetters" + std::string(22, '\0')), "TenLetters");
@@ -240,21 +243,21 @@ TEST(MobiReader, ExthRules) {
     s.exth_records = {{503, "Updated Title"}, {101, "Publisher Inc"}, {100, ""},
                       {100, "First Author"},  {100, "Second"},        {524, "de"},
                       {504, "ASIN504"},       {113, "ASIN113"}};
-    Parsed p(build_mobi(s));
+    MobiBook p(build_mobi(s));
     EXPECT_EQ(p.author(), "First Author");  // an empty record is passed over
     EXPECT_EQ(p.str(p.meta.language), "de");
     EXPECT_EQ(p.str(p.meta.asin), "ASIN504");
 
     MobiSpec only_others;
     only_others.exth_records = {{503, "Updated"}, {101, "Pub"}};
-    Parsed q(build_mobi(only_others));
+    MobiBook q(build_mobi(only_others));
     EXPECT_EQ(q.meta.author, nullptr);
     EXPECT_EQ(q.meta.language, nullptr);
 
     // A text trimmed to nothing still counts as set.
     MobiSpec blank;
     blank.exth_records = {{100, "  "}, {100, "Later"}};
-    Parsed r(build_mobi(blank));
+    MobiBook r(build_mobi(blank));
     EXPECT_EQ(r.author(), "");
 }
 
@@ -264,29 +267,29 @@ TEST(MobiReader, ExthBlockLimits) {
     std::string book = build_mobi(s);
     std::size_t exth = r0_at(book) + 16 + 232;
     // Count 0: nothing is read.
-    Parsed none(with_u32(book, exth + 8, 0));
+    MobiBook none(with_u32(book, exth + 8, 0));
     EXPECT_EQ(none.meta.author, nullptr);
     // Count 1: only the first record.
-    Parsed one(with_u32(book, exth + 8, 1));
+    MobiBook one(with_u32(book, exth + 8, 1));
     EXPECT_EQ(one.author(), "Kept");
     EXPECT_EQ(one.meta.language, nullptr);
     // Block length covering only the first record: the second does not fit.
-    Parsed cut(with_u32(book, exth + 4, 12 + 12));
+    MobiBook cut(with_u32(book, exth + 4, 12 + 12));
     EXPECT_EQ(cut.author(), "Kept");
     EXPECT_EQ(cut.meta.language, nullptr);
     // A record length below 8 stops the walk.
-    Parsed bad(with_u32(book, exth + 12 + 4, 7));
+    MobiBook bad(with_u32(book, exth + 12 + 4, 7));
     EXPECT_EQ(bad.meta.author, nullptr);
     // Without the EXTH flag the block is ignored.
     MobiSpec noflag = s;
     noflag.exth = false;
-    Parsed nf(build_mobi(noflag));
+    MobiBook nf(build_mobi(noflag));
     EXPECT_EQ(nf.meta.author, nullptr);
     // Record 0 of 128..143 bytes: the flag is not read.
     MobiSpec shortr0 = s;
     shortr0.header_len = 116;
     shortr0.record0_size = 143;
-    Parsed sr(build_mobi(shortr0));
+    MobiBook sr(build_mobi(shortr0));
     EXPECT_EQ(sr.meta.author, nullptr);
 }
 
@@ -294,7 +297,7 @@ TEST(MobiReader, CoverRules) {
     MobiSpec s;
     s.images = {qtest::tiny_gif(), qtest::tiny_jpeg(), qtest::tiny_png()};
     s.cover_image = 1;
-    Parsed jpeg(build_mobi(s), 1);
+    MobiBook jpeg(build_mobi(s), 1);
     ASSERT_EQ(jpeg.meta.cover_len, qtest::tiny_jpeg().size());
     EXPECT_EQ(std::string(reinterpret_cast<char *>(jpeg.meta.cover_data), jpeg.meta.cover_len),
               qtest::tiny_jpeg());
@@ -302,20 +305,20 @@ TEST(MobiReader, CoverRules) {
 
     // The last record runs to the end of the file.
     s.cover_image = 2;
-    Parsed png(build_mobi(s), 1);
+    MobiBook png(build_mobi(s), 1);
     EXPECT_EQ(std::string(reinterpret_cast<char *>(png.meta.cover_data), png.meta.cover_len),
               qtest::tiny_png());
     EXPECT_STREQ(png.meta.cover_mime, "image/png");
 
     s.cover_image = 0;
-    Parsed gif(build_mobi(s), 1);
+    MobiBook gif(build_mobi(s), 1);
     EXPECT_STREQ(gif.meta.cover_mime, "application/octet-stream");
 
     // Seven bytes starting 0x89 are no PNG.
     MobiSpec seven;
     seven.images = {std::string("\x89PNG\r\n\x1A", 7)};
     seven.cover_image = 0;
-    Parsed p7(build_mobi(seven), 1);
+    MobiBook p7(build_mobi(seven), 1);
     EXPECT_STREQ(p7.meta.cover_mime, "application/octet-stream");
 
     // A later 201 record replaces an earlier one.
@@ -323,7 +326,7 @@ TEST(MobiReader, CoverRules) {
     twice.images = {qtest::tiny_gif(), qtest::tiny_jpeg()};
     twice.exth_records = {{201, std::string("\0\0\0\0", 4)}};
     twice.cover_image = 1;
-    Parsed t(build_mobi(twice), 1);
+    MobiBook t(build_mobi(twice), 1);
     EXPECT_STREQ(t.meta.cover_mime, "image/jpeg");
 }
 
@@ -338,21 +341,21 @@ TEST(MobiReader, CoverAbsentOrOutOfRange) {
     MobiSpec none = s;
     none.cover_image = -1;
     none.exth_records = {{201, std::string("\xFF\xFF\xFF\xFF", 4)}};
-    Parsed p(build_mobi(none), 1);
+    MobiBook p(build_mobi(none), 1);
     EXPECT_EQ(p.meta.has_cover, 0);
 
     // First image index 0.
-    Parsed f0(with_u32(book, r0 + 108, 0), 1);
+    MobiBook f0(with_u32(book, r0 + 108, 0), 1);
     EXPECT_EQ(f0.meta.has_cover, 0);
 
     // Low 16 bits only: 0xFFFF + 0 is past the record list: named, not loaded.
-    Parsed big(with_u32(book, r0 + 108, 0xFFFFFFFFu), 1);
+    MobiBook big(with_u32(book, r0 + 108, 0xFFFFFFFFu), 1);
     EXPECT_EQ(big.rc, 0);
     EXPECT_EQ(big.meta.has_cover, 1);
     EXPECT_EQ(big.meta.cover_data, nullptr);
 
     // A cover record whose offset lies past the end of the file.
-    Parsed outside(with_u32(book, 78 + 8 * 2, static_cast<std::uint32_t>(book.size() + 5)), 1);
+    MobiBook outside(with_u32(book, 78 + 8 * 2, static_cast<std::uint32_t>(book.size() + 5)), 1);
     EXPECT_EQ(outside.meta.has_cover, 1);
     EXPECT_EQ(outside.meta.cover_data, nullptr);
 }

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <string>
 
-#include "eb_internal.h"
+#include "ops/eb_rename.h"
 
 namespace {
 

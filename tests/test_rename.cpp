@@ -12,8 +12,9 @@
 #include <vector>
 
 #include "book_builders.h"
-#include "eb_internal.h"
 #include "fb2_builder.h"
+#include "ops/eb_rename.h"
+#include "quenfold_ebook.h"
 #include "zip_builder.h"
 
 namespace {

@@ -7,7 +7,11 @@
 #include <string>
 
 #include "book_builders.h"
-#include "eb_internal.h"
+#include "error.h"
+#include "heap.h"
+#include "io/file.h"
+#include "io/zip.h"
+#include "quenfold_ebook.h"
 #include "zip_builder.h"
 
 namespace {

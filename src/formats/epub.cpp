@@ -1,17 +1,15 @@
-// eb_epub.cpp - EPUB reader: container, package document, series and cover.
+// epub.cpp - EPUB reader: container, package document, series and cover.
 #include <cstring>
 
-#include "eb_internal.h"
+#include "error.h"
+#include "formats/readers.h"
+#include "heap.h"
+#include "io/zip.h"
+#include "record.h"
+#include "text/buffer.h"
+#include "text/xml_scan.h"
 
 namespace {
-
-// Copies src into dst (size bytes), cutting it to size - 1 bytes.
-void copy_cut(char *dst, std::size_t size, const char *src) {
-    std::size_t n = std::strlen(src);
-    if (n > size - 1) n = size - 1;
-    std::memcpy(dst, src, n);
-    dst[n] = '\0';
-}
 
 // The package document as a byte range; member texts carry no NUL.
 struct doc_range {
@@ -190,85 +188,112 @@ const char *cover_mime_of(const unsigned char *b, std::uint64_t n) {
     return "application/octet-stream";
 }
 
-}  // namespace
-
-int eb_parse_epub(const char *data, std::uint64_t len, eb_meta *meta, int want_cover) {
-    meta->format = eb_strdup("epub");
+// The bytes open as a ZIP archive and carry no encryption manifest. False
+// with the error text set (and drm for a protected book) otherwise.
+bool check_archive(const char *data, std::uint64_t len, eb_meta *meta) {
     if (!eb_zip_ok(data, len)) {
         eb_set_error("bad zip / not a valid EPUB archive");
-        return -1;
+        return false;
     }
     // Any member named like an encryption manifest marks the book protected,
     // whatever it lists (font obfuscation included); case matters here.
     if (eb_zip_name_contains(data, len, "encryption.xml") == 1) {
         meta->drm = 1;
         eb_set_error("DRM protected EPUB (encryption.xml present); will not decrypt");
-        return -1;
+        return false;
     }
+    return true;
+}
 
-    // Container: only the first rootfile counts, whatever its media type.
-    char opf_path[512];
-    {
-        std::uint64_t clen = 0;
-        eb_unique<char> container(eb_zip_extract(data, len, "META-INF/container.xml", &clen));
-        if (!container) {
-            eb_set_error("missing META-INF/container.xml");
-            return -1;
-        }
-        const char *cend = container.get() + clen;
-        const char *rf = eb_find_tag(container.get(), cend, "rootfile");
-        if (!rf) {
-            eb_set_error("no rootfile in container.xml");
-            return -1;
-        }
-        const char *gt = static_cast<const char *>(std::memchr(rf, '>', cend - rf));
-        if (!gt) {
-            eb_set_error("malformed rootfile");
-            return -1;
-        }
-        if (eb_attr_val(rf, gt, "full-path", opf_path, sizeof opf_path) != 0 || !opf_path[0]) {
-            eb_set_error("rootfile missing full-path");
-            return -1;
-        }
+// The package document's path from META-INF/container.xml into opf_path:
+// only the first rootfile counts, whatever its media type. False with the
+// error text set when there is none.
+bool read_container(const char *data, std::uint64_t len, char *opf_path, std::size_t size) {
+    std::uint64_t clen = 0;
+    eb_unique<char> container(eb_zip_extract(data, len, "META-INF/container.xml", &clen));
+    if (!container) {
+        eb_set_error("missing META-INF/container.xml");
+        return false;
     }
+    const char *cend = container.get() + clen;
+    const char *rf = eb_find_tag(container.get(), cend, "rootfile");
+    if (!rf) {
+        eb_set_error("no rootfile in container.xml");
+        return false;
+    }
+    const char *gt = static_cast<const char *>(std::memchr(rf, '>', cend - rf));
+    if (!gt) {
+        eb_set_error("malformed rootfile");
+        return false;
+    }
+    if (eb_attr_val(rf, gt, "full-path", opf_path, size) != 0 || !opf_path[0]) {
+        eb_set_error("rootfile missing full-path");
+        return false;
+    }
+    return true;
+}
 
-    // The package path is used as written; its directory anchors the hrefs.
-    char opf_dir[512];
+// The directory of the package path, with its final '/', or "" at the root:
+// the package path is used as written, and its directory anchors the hrefs.
+void package_dir(const char *opf_path, char *opf_dir) {
     const char *slash = std::strrchr(opf_path, '/');
     std::size_t dir_len = slash ? static_cast<std::size_t>(slash - opf_path) + 1 : 0;
     std::memcpy(opf_dir, opf_path, dir_len);
     opf_dir[dir_len] = '\0';
+}
 
-    std::uint64_t olen = 0;
-    eb_unique<char> opf(eb_zip_extract(data, len, opf_path, &olen));
-    if (!opf) return -1;  // "missing zip entry: <package path>" stays
-    const doc_range doc{opf.get(), opf.get() + olen};
-
+// Title, author, language and series from the package document.
+void read_package(doc_range doc, eb_meta *meta) {
     meta->title = dc_field(doc, "dc:title", "title");
     meta->author = dc_field(doc, "dc:creator", "creator");
     meta->language = dc_field(doc, "dc:language", "language");
     read_series(doc, meta);
+}
 
+// Names the cover when the manifest has one, and loads its bytes when
+// wanted. A cover that cannot be read is no failure of the book: has_cover
+// falls back to 0 and its message is dropped.
+void read_cover(const char *data, std::uint64_t len, doc_range doc, const char *opf_dir,
+                eb_meta *meta, int want_cover) {
     char cover_id[128];
     read_cover_id(doc, cover_id, sizeof cover_id);
     char href[512];
-    if (!find_cover_href(doc, cover_id, href, sizeof href)) return 0;
+    if (!find_cover_href(doc, cover_id, href, sizeof href)) return;
     meta->has_cover = 1;
-    if (!want_cover) return 0;  // named, whether or not the member exists
+    if (!want_cover) return;  // named, whether or not the member exists
 
     char member[1024];
     resolve_href(opf_dir, href, member, sizeof member);
     std::uint64_t cover_len = 0;
     eb_unique<char> cover(eb_zip_extract(data, len, member, &cover_len));
     if (!cover || cover_len == 0) {
-        // A cover that cannot be read is no failure of the book.
         eb_clear_error();
         meta->has_cover = 0;
-        return 0;
+        return;
     }
     meta->cover_len = cover_len;
     meta->cover_data = reinterpret_cast<unsigned char *>(cover.release());
     copy_cut(meta->cover_mime, sizeof meta->cover_mime,
              cover_mime_of(meta->cover_data, meta->cover_len));
+}
+
+}  // namespace
+
+int eb_parse_epub(const char *data, std::uint64_t len, eb_meta *meta, int want_cover) {
+    meta->format = eb_strdup("epub");
+    if (!check_archive(data, len, meta)) return -1;
+
+    char opf_path[512];
+    if (!read_container(data, len, opf_path, sizeof opf_path)) return -1;
+    char opf_dir[512];
+    package_dir(opf_path, opf_dir);
+
+    std::uint64_t olen = 0;
+    eb_unique<char> opf(eb_zip_extract(data, len, opf_path, &olen));
+    if (!opf) return -1;  // "missing zip entry: <package path>" stays
+    const doc_range doc{opf.get(), opf.get() + olen};
+
+    read_package(doc, meta);
+    read_cover(data, len, doc, opf_dir, meta, want_cover);
     return 0;
 }

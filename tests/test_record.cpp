@@ -1,11 +1,12 @@
-// The book record and its JSON object.
+// test_record.cpp - the book record and its JSON object.
 #include <gtest/gtest.h>
 #include <yyjson.h>
 
 #include <cstring>
 #include <string>
 
-#include "eb_internal.h"
+#include "quenfold_ebook.h"
+#include "record.h"
 
 namespace {
 

@@ -1,11 +1,15 @@
-// test_buf.cpp - growable text buffer: growth rule, failures, formatted appends.
+// test_buffer.cpp - growable text buffer: growth rule, failures, formatted appends; the bounded
+// copy.
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <cstring>
 #include <string>
 
-#include "eb_internal.h"
+#include "error.h"
+#include "heap.h"
+#include "quenfold_ebook.h"
+#include "text/buffer.h"
 
 // Failure tests ask the heap for impossible sizes; under AddressSanitizer that
 // must come back as null instead of aborting.
@@ -127,3 +131,27 @@ TEST(Buf, PrintfFormatFailureChangesNothing) {
 }
 
 }  // namespace
+
+// Fixed-size record fields and reader arrays take a text cut to their size
+// less one byte, always terminated, whatever the text's length.
+TEST(CopyCut, CutsToTheRoomLessOneByte) {
+    struct Case {
+        const char *src;
+        std::size_t size;
+        const char *want;
+    } cases[] = {
+        {"image/jpeg", 64, "image/jpeg"},
+        {"abcdef", 7, "abcdef"},
+        {"abcdef", 6, "abcde"},
+        {"abcdef", 2, "a"},
+        {"abcdef", 1, ""},
+        {"", 8, ""},
+    };
+    for (const auto &c : cases) {
+        char out[72];
+        std::memset(out, '#', sizeof out);
+        copy_cut(out, c.size, c.src);
+        EXPECT_STREQ(out, c.want) << c.src << " into " << c.size;
+        EXPECT_EQ(out[c.size], '#') << "wrote past the room";
+    }
+}

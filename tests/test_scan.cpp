@@ -1,41 +1,20 @@
-// Cover extraction to a file, and the directory scan's array.
+// test_scan.cpp - the directory scan: elements for books and errors, odd entries, long paths.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+
 #include <unistd.h>
 #include <yyjson.h>
-
 #include <cstring>
 #include <map>
 #include <string>
 
 #include "book_builders.h"
-#include "eb_internal.h"
 #include "fb2_builder.h"
+#include "quenfold_ebook.h"
+#include "temp_dir.h"
 #include "zip_builder.h"
 
 namespace {
-
-struct TempDir {
-    std::string path = qtest::make_temp_dir("cover-scan");
-    ~TempDir() { qtest::remove_tree(path); }
-    std::string put(const std::string &name, const std::string &bytes) const {
-        std::string p = path + "/" + name;
-        qtest::write_file(p, bytes);
-        return p;
-    }
-};
-
-bool exists(const std::string &p) {
-    return ::access(p.c_str(), F_OK) == 0;
-}
-
-std::string mobi_with_cover(const std::string &image) {
-    qtest::MobiSpec s;
-    s.full_name = "Mobi Cover";
-    s.images = {image};
-    s.cover_image = 0;
-    return qtest::build_mobi(s);
-}
 
 std::string epub_with_cover(const std::string &image) {
     qtest::EpubSpec s;
@@ -85,73 +64,8 @@ std::map<std::string, Element> scan(const std::string &dir, std::string *raw = n
 
 }  // namespace
 
-TEST(CoverExtraction, WritesTheBookBytesForEachFamily) {
-    TempDir d;
-    struct Case {
-        std::string name, bytes, image;
-    } cases[] = {
-        {"a.mobi", mobi_with_cover(qtest::tiny_jpeg()), qtest::tiny_jpeg()},
-        {"b.azw3", mobi_with_cover(qtest::tiny_png()), qtest::tiny_png()},
-        {"c.epub", epub_with_cover(qtest::tiny_jpeg()), qtest::tiny_jpeg()},
-        {"d.fb2", fb2_with_cover(qtest::tiny_png()), qtest::tiny_png()},
-    };
-    for (const auto &c : cases) {
-        std::string book = d.put(c.name, c.bytes);
-        std::string out = d.path + "/" + c.name + ".gif";  // the name's type does not matter
-        qtest::write_file(out, std::string(5000, 'o'));    // replaced completely
-        ASSERT_EQ(ebook_extract_cover(book.c_str(), out.c_str()), 0)
-            << c.name << ": " << ebook_last_error();
-        EXPECT_EQ(qtest::read_file(out), c.image) << c.name;
-        EXPECT_STREQ(ebook_last_error(), "");
-    }
-}
-
-TEST(CoverExtraction, FailuresLeaveTheDestinationAlone) {
-    TempDir d;
-    std::string out = d.path + "/cover.jpg";
-    EXPECT_EQ(ebook_extract_cover(nullptr, out.c_str()), -1);
-    EXPECT_STREQ(ebook_last_error(), "NULL argument");
-
-    // No cover: nothing is created, an existing file keeps its content.
-    std::string plain = d.put("plain.mobi", qtest::build_mobi(qtest::MobiSpec{}));
-    EXPECT_EQ(ebook_extract_cover(plain.c_str(), out.c_str()), -1);
-    EXPECT_STREQ(ebook_last_error(), "no cover image found");
-    EXPECT_FALSE(exists(out));
-    qtest::write_file(out, "keep");
-    EXPECT_EQ(ebook_extract_cover(plain.c_str(), out.c_str()), -1);
-    EXPECT_EQ(qtest::read_file(out), "keep");
-
-    // DRM: the reader's message, nothing written.
-    qtest::MobiSpec locked;
-    locked.encryption = 1;
-    locked.images = {qtest::tiny_jpeg()};
-    locked.cover_image = 0;
-    std::string drm = d.put("locked.mobi", qtest::build_mobi(locked));
-    EXPECT_EQ(ebook_extract_cover(drm.c_str(), out.c_str()), -1);
-    EXPECT_STREQ(ebook_last_error(), "DRM protected MOBI (encryption type 1); will not decrypt");
-    EXPECT_EQ(qtest::read_file(out), "keep");
-
-    std::string unsupported = d.put("x.txt", "hello world");
-    EXPECT_EQ(ebook_extract_cover(unsupported.c_str(), out.c_str()), -1);
-    EXPECT_EQ(ebook_last_error(), "unsupported ebook format: " + unsupported);
-
-    std::string book = d.put("c.mobi", mobi_with_cover(qtest::tiny_jpeg()));
-    std::string nowhere = d.path + "/no/such/dir/c.jpg";
-    EXPECT_EQ(ebook_extract_cover(book.c_str(), nowhere.c_str()), -1);
-    EXPECT_EQ(ebook_last_error(),
-              "cannot write cover: " + nowhere + " (No such file or directory)");
-}
-
-TEST(CoverExtraction, FailedFlushIsAShortWrite) {
-    if (!exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
-    TempDir d;
-    std::string book = d.put("c.mobi", mobi_with_cover(qtest::tiny_jpeg()));
-    EXPECT_EQ(ebook_extract_cover(book.c_str(), "/dev/full"), -1);
-    EXPECT_STREQ(ebook_last_error(), "short write cover");
-}
-
 TEST(DirectoryScan, ElementsForBooksAndErrors) {
-    TempDir d;
+    qtest::TempDir d("scan");
     qtest::MobiSpec m;
     m.full_name = "Mobi Title";
     m.exth_records = {{100, "Mo Author"}, {113, "B000ASIN00"}};
@@ -200,7 +114,7 @@ TEST(DirectoryScan, ElementsForBooksAndErrors) {
 }
 
 TEST(DirectoryScan, EmptyMissingAndTrailingSlash) {
-    TempDir d;
+    qtest::TempDir d("scan");
     std::string raw;
     scan(d.path, &raw);
     EXPECT_EQ(raw, "[]");
@@ -219,7 +133,7 @@ TEST(DirectoryScan, EmptyMissingAndTrailingSlash) {
 }
 
 TEST(DirectoryScan, NonRegularEntriesNeverBlock) {
-    TempDir d;
+    qtest::TempDir d("scan");
     std::string fifo = d.path + "/pipe.epub";
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
     std::string sub = d.path + "/folder.mobi";
@@ -231,7 +145,7 @@ TEST(DirectoryScan, NonRegularEntriesNeverBlock) {
 }
 
 TEST(DirectoryScan, LongPathsAreJoinedWhole) {
-    TempDir d;
+    qtest::TempDir d("scan");
     // Nest directories until the joined path passes 1023 bytes.
     std::string dir = d.path;
     while (dir.size() < 1100) {
@@ -248,7 +162,7 @@ TEST(DirectoryScan, LongPathsAreJoinedWhole) {
 }
 
 TEST(DirectoryScan, TextsThatAreNotUtf8KeepTheirMetadata) {
-    TempDir d;
+    qtest::TempDir d("scan");
     qtest::MobiSpec s;
     s.full_name = "Caf\xE9 \x93Noir\x94";  // cp1252 bytes
     s.exth_records = {{100, "Fran\xE7ois"}};
@@ -261,7 +175,7 @@ TEST(DirectoryScan, TextsThatAreNotUtf8KeepTheirMetadata) {
 }
 
 TEST(DirectoryScan, ErrorTextKeepsWhatTheLastBookLeft) {
-    TempDir d;
+    qtest::TempDir d("scan");
     d.put("only.mobi", "short");
     auto elems = scan(d.path);
     EXPECT_EQ(elems.size(), 1u);

@@ -1,4 +1,4 @@
-// test_scanner.cpp - tag scanner and entity decoding over ranges that end
+// test_xml_scan.cpp - tag scanner and entity decoding over ranges that end
 // exactly at the end of their heap block, so any read past a range is caught.
 #include <gtest/gtest.h>
 
@@ -7,7 +7,10 @@
 #include <string>
 #include <string_view>
 
-#include "eb_internal.h"
+#include "heap.h"
+#include "quenfold_ebook.h"
+#include "record.h"
+#include "text/xml_scan.h"
 
 using namespace std::literals;
 

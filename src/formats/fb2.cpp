@@ -1,10 +1,17 @@
-// eb_fb2.cpp - FictionBook 2 reader: metadata from the title-info section and
+// fb2.cpp - FictionBook 2 reader: metadata from the title-info section and
 // the cover image from its Base64 binary element.
 
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 
-#include "eb_internal.h"
+#include "error.h"
+#include "formats/readers.h"
+#include "heap.h"
+#include "record.h"
+#include "text/base64.h"
+#include "text/buffer.h"
+#include "text/xml_scan.h"
 
 namespace {
 
@@ -22,14 +29,6 @@ struct buf_owner {
     buf_owner(const buf_owner &) = delete;
     buf_owner &operator=(const buf_owner &) = delete;
 };
-
-// Copies src into dst, cut to size - 1 bytes.
-void copy_cut(char *dst, std::size_t size, const char *src) {
-    std::size_t n = std::strlen(src);
-    if (n >= size) n = size - 1;
-    std::memcpy(dst, src, n);
-    dst[n] = '\0';
-}
 
 const char *find_gt(const char *p, const char *end) {
     return p < end ? static_cast<const char *>(std::memchr(p, '>', end - p)) : nullptr;

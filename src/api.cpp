@@ -1,0 +1,76 @@
+// api.cpp - the six exported functions: argument checks, error reset, and calls into the library.
+
+#include <cstdlib>
+
+#include "error.h"
+#include "formats/detect.h"
+#include "ops/cover.h"
+#include "ops/eb_rename.h"
+#include "ops/scan.h"
+#include "quenfold_ebook.h"
+#include "record.h"
+
+// No exception may cross the C boundary: the bodies only call code that
+// reports failure by result, and each is noexcept.
+
+extern "C" QUENFOLD_EBOOK_API char *ebook_info(const char *path) noexcept {
+    eb_clear_error();
+    if (!path) {
+        eb_set_error("NULL path");
+        return nullptr;
+    }
+    eb_meta meta;
+    eb_meta_init(&meta);
+    int rc = load_and_parse(path, &meta, 0);
+    char *json = nullptr;
+    if (rc == 0 || meta.drm) json = eb_meta_to_json(&meta);
+    eb_meta_free(&meta);
+    return json;
+}
+
+extern "C" QUENFOLD_EBOOK_API int ebook_extract_cover(const char *path,
+                                                      const char *out_path) noexcept {
+    eb_clear_error();
+    if (!path || !out_path) {
+        eb_set_error("NULL argument");
+        return -1;
+    }
+    eb_meta meta;
+    eb_meta_init(&meta);
+    // A DRM-protected book fails here like any reader failure: there is
+    // nothing to write for it.
+    if (load_and_parse(path, &meta, 1) != 0) {
+        eb_meta_free(&meta);
+        return -1;
+    }
+    int rc = write_cover(meta, out_path);
+    eb_meta_free(&meta);
+    return rc;
+}
+
+extern "C" QUENFOLD_EBOOK_API char *ebook_scan_dir(const char *dir) noexcept {
+    eb_clear_error();
+    if (!dir) {
+        eb_set_error("NULL dir");
+        return nullptr;
+    }
+    return scan_dir(dir);
+}
+
+extern "C" QUENFOLD_EBOOK_API char *ebook_rename_plan(const char *files_json,
+                                                      const char *pattern) noexcept {
+    eb_clear_error();
+    if (!files_json) {
+        eb_set_error("NULL files_json");
+        return nullptr;
+    }
+    return eb_rename_plan_impl(files_json, pattern);
+}
+
+extern "C" QUENFOLD_EBOOK_API const char *ebook_last_error(void) noexcept {
+    return eb_error_text();
+}
+
+extern "C" QUENFOLD_EBOOK_API void ebook_free_string(char *s) noexcept {
+    std::free(s);
+}

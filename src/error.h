@@ -1,0 +1,27 @@
+// error.h - the per-thread error text that every failure writes and ebook_last_error returns.
+#ifndef QUENFOLD_ERROR_H
+#define QUENFOLD_ERROR_H
+
+#include <cstddef>
+
+#if defined(__GNUC__)
+#define EB_PRINTF(fmt_idx, first_arg) __attribute__((format(printf, fmt_idx, first_arg)))
+#else
+#define EB_PRINTF(fmt_idx, first_arg)
+#endif
+
+// 512 bytes per thread, the last message formatted on that thread.
+constexpr std::size_t EB_ERR_SIZE = 512;
+
+// Formats into the calling thread's error text with snprintf rules (cut after
+// 511 bytes). fmt is always a fixed string; outside data enters through %s/%u.
+void eb_set_error(const char *fmt, ...) EB_PRINTF(1, 2);
+// Empties the calling thread's error text (drops a tolerated step's message).
+void eb_clear_error();
+// "<what>: <subject> (<system text for errnum>)", as in
+// "cannot open file: /books/x.epub (No such file or directory)".
+void eb_set_errno_error(const char *what, const char *subject, int errnum);
+// The calling thread's error text; never null, valid until the thread ends.
+const char *eb_error_text();
+
+#endif  // QUENFOLD_ERROR_H

@@ -1,0 +1,15 @@
+// readers.h - the three format readers, each filling a book record from one file's bytes.
+#ifndef QUENFOLD_FORMATS_READERS_H
+#define QUENFOLD_FORMATS_READERS_H
+
+#include <cstdint>
+
+#include "record.h"
+
+// data holds len bytes followed by one NUL byte; meta comes zeroed.
+// Result 0, or -1 with the error text set (drm set for protected books).
+int eb_parse_mobi(const char *data, std::uint64_t len, eb_meta *meta, int want_cover);
+int eb_parse_fb2(const char *data, std::uint64_t len, eb_meta *meta, int want_cover);
+int eb_parse_epub(const char *data, std::uint64_t len, eb_meta *meta, int want_cover);
+
+#endif  // QUENFOLD_FORMATS_READERS_H

@@ -1,0 +1,83 @@
+// test_file.cpp - loading a book file: open failures, non-regular files, exact bytes, the size
+// ceiling.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <unistd.h>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "io/file.h"
+#include "quenfold_ebook.h"
+#include "temp_dir.h"
+
+namespace {
+
+// ebook_info's text, or "ERR:" and the error text.
+std::string info(const std::string &path) {
+    char *s = ebook_info(path.c_str());
+    if (!s) return "ERR:" + std::string(ebook_last_error());
+    std::string out = s;
+    ebook_free_string(s);
+    return out;
+}
+
+}  // namespace
+
+TEST(LoadFile, LoadErrors) {
+    qtest::TempDir d("file");
+    std::string missing = d.path + "/missing.mobi";
+    EXPECT_EQ(info(missing), "ERR:cannot open file: " + missing + " (No such file or directory)");
+
+    // Directories and FIFOs are refused without blocking.
+    std::string dir = d.path + "/folder.mobi";
+    ASSERT_EQ(::mkdir(dir.c_str(), 0755), 0);
+    EXPECT_EQ(info(dir), "ERR:not a regular file: " + dir);
+    std::string fifo = d.path + "/pipe.epub";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
+    EXPECT_EQ(info(fifo), "ERR:not a regular file: " + fifo);
+
+    // A message longer than the error text is cut to 511 bytes.
+    std::string long_path = d.path + "/" + std::string(600, 'x') + ".mobi";
+    char *s = ebook_info(long_path.c_str());
+    EXPECT_EQ(s, nullptr);
+    std::string err = ebook_last_error();
+    EXPECT_EQ(err.size(), 511u);
+    EXPECT_EQ(err, ("cannot open file: " + long_path).substr(0, 511));
+}
+
+TEST(LoadFile, LoaderKeepsExactBytesAndEmptyFiles) {
+    qtest::TempDir d("file");
+    std::string bytes("a\0b\xff", 4);
+    std::string p = d.put("x.bin", bytes);
+    char *block = nullptr;
+    std::uint64_t len = 99;
+    ASSERT_EQ(eb_read_file(p.c_str(), &block, &len), 0);
+    EXPECT_EQ(len, 4u);
+    EXPECT_EQ(std::string(block, 4), bytes);
+    EXPECT_EQ(block[4], '\0');
+    std::free(block);
+
+    std::string empty = d.put("empty.bin", "");
+    ASSERT_EQ(eb_read_file(empty.c_str(), &block, &len), 0);
+    EXPECT_EQ(len, 0u);
+    EXPECT_EQ(block[0], '\0');
+    std::free(block);
+
+    ASSERT_EQ(eb_read_file((d.path + "/nope").c_str(), &block, &len), -1);
+    EXPECT_EQ(block, nullptr);
+    EXPECT_EQ(len, 0u);
+}
+
+TEST(LoadFile, SizeCeiling) {
+    qtest::TempDir d("file");
+    // Sparse files: the ceiling is checked before anything is allocated.
+    std::string over = d.path + "/over.mobi";
+    {
+        std::FILE *f = std::fopen(over.c_str(), "wb");
+        std::fclose(f);
+    }
+    ASSERT_EQ(::truncate(over.c_str(), 536870913), 0);
+    EXPECT_EQ(info(over), "ERR:file too large: " + over);
+}

@@ -82,8 +82,7 @@ Book describe(const std::string &path) {
     ebook_free_string(text);
 
     // The object's texts are the book's bytes, which need not be UTF-8.
-    eb_doc_ptr doc(
-        yyjson_read(b.object.data(), b.object.size(), YYJSON_READ_ALLOW_INVALID_UNICODE));
+    eb_doc_ptr doc = read_json(b.object, YYJSON_READ_ALLOW_INVALID_UNICODE);
     yyjson_val *root = doc ? yyjson_doc_get_root(doc.get()) : nullptr;
     if (yyjson_is_obj(root)) {
         b.drm = yyjson_get_bool(yyjson_obj_get(root, "drm"));

@@ -14,6 +14,8 @@
 #include <utility>
 #include <vector>
 
+#include "json_doc.h"
+
 namespace qcli {
 
 inline constexpr const char *kProg = "quenfold-ebook-meta";
@@ -89,6 +91,10 @@ std::size_t utf8_char(std::string_view s, char32_t &cp);
 
 // Strict UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF.
 bool valid_utf8(std::string_view s);
+
+// Reads JSON text; null when it is not JSON under `flags`. Running out of
+// memory is thrown (std::bad_alloc), never taken for text that is no JSON.
+eb_doc_ptr read_json(std::string_view text, yyjson_read_flag flags);
 
 // Adds "path" to a JSON object, and "path_bytes" (the exact bytes in Base64)
 // when the path is not valid UTF-8; "path" then holds U+FFFD for each byte

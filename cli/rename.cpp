@@ -157,7 +157,7 @@ std::vector<std::string> books_to_plan(const std::vector<Book> &books, bool &ok)
             ok = false;
             continue;
         }
-        eb_doc_ptr strict(yyjson_read(b.object.data(), b.object.size(), 0));
+        eb_doc_ptr strict = read_json(b.object, 0);
         if (!strict) {
             complain("%s: book texts are not valid UTF-8; not planned", b.path.c_str());
             ok = false;
@@ -194,7 +194,7 @@ bool make_plan(const std::vector<std::string> &asked, const std::string &pattern
         complain("no rename plan: %s", ebook_last_error());
         return false;
     }
-    eb_doc_ptr doc(yyjson_read(text.get(), std::strlen(text.get()), 0));
+    eb_doc_ptr doc = read_json(text.get(), 0);
     yyjson_val *root = doc ? yyjson_doc_get_root(doc.get()) : nullptr;
     if (!yyjson_is_arr(root)) {
         complain("the rename plan is not a JSON array");

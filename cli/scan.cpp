@@ -59,9 +59,7 @@ std::string csv_line(const Book &b, bool raw) {
                                             "author",       "language",  "series",
                                             "series_index", "has_cover", "asin"};
     std::string line = csv_field(b.path, raw);
-    eb_doc_ptr doc(
-        b.ok ? yyjson_read(b.object.data(), b.object.size(), YYJSON_READ_ALLOW_INVALID_UNICODE)
-             : nullptr);
+    eb_doc_ptr doc = b.ok ? read_json(b.object, YYJSON_READ_ALLOW_INVALID_UNICODE) : nullptr;
     yyjson_val *root = doc ? yyjson_doc_get_root(doc.get()) : nullptr;
     for (std::string_view k : keys) {
         line += ',';

@@ -1,5 +1,8 @@
-// utf8.cpp - strict UTF-8 reading, and the path members that keep the tool's JSON valid UTF-8.
+// json_text.cpp - the tool's JSON: reading it, strict UTF-8, and path members that stay valid
+// UTF-8.
 #include <yyjson.h>
+
+#include <new>
 
 #include "cli.h"
 
@@ -89,6 +92,14 @@ bool valid_utf8(std::string_view s) {
     for (std::size_t i = 0, n; i < s.size(); i += n)
         if ((n = utf8_char(s.substr(i), cp)) == 0) return false;
     return true;
+}
+
+eb_doc_ptr read_json(std::string_view text, yyjson_read_flag flags) {
+    yyjson_read_err err{};
+    eb_doc_ptr doc(
+        yyjson_read_opts(const_cast<char *>(text.data()), text.size(), flags, nullptr, &err));
+    if (!doc && err.code == YYJSON_READ_ERROR_MEMORY_ALLOCATION) throw std::bad_alloc();
+    return doc;
 }
 
 void add_path_members(yyjson_mut_doc *doc, yyjson_mut_val *obj, std::string_view path) {

@@ -219,7 +219,10 @@ void make_visible(std::vector<Entry> &plan) {
         std::string old = e.to_name;
         for (std::size_t i = 0; i < e.to_name.size() && e.to_name[i] == '.'; ++i)
             e.to_name[i] = '_';
-        e.to.replace(e.to.size() - old.size(), old.size(), e.to_name);
+        // An entry whose "to" does not end in its name is refused when applied.
+        if (e.to.size() >= old.size() &&
+            e.to.compare(e.to.size() - old.size(), old.size(), old) == 0)
+            e.to.replace(e.to.size() - old.size(), old.size(), e.to_name);
         complain("%s: the planned name \"%s\" would be hidden; planned as \"%s\"", e.from.c_str(),
                  old.c_str(), e.to_name.c_str());
     }

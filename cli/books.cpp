@@ -1,7 +1,5 @@
-// books.cpp - finds books in directories and describes them through the library on worker threads.
-#include <dirent.h>
+// books.cpp - describes books through the library on worker threads, with a progress bar.
 #include <sys/ioctl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 #include <yyjson.h>
 
@@ -10,73 +8,61 @@
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
-#include <cstdarg>
 #include <cstring>
+#include <exception>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <system_error>
 #include <thread>
 
 #include "cli.h"
+#include "json_doc.h"
+#include "ops/scan_element.h"
 #include "quenfold_ebook.h"
 
 namespace qcli {
 
-void complain(const char *fmt, ...) {
-    std::string line = std::string(kProg) + ": ";
-    char buf[1024];
-    va_list ap;
-    va_start(ap, fmt);
-    int n = std::vsnprintf(buf, sizeof buf, fmt, ap);
-    va_end(ap);
-    if (n >= static_cast<int>(sizeof buf)) {
-        // Long paths: format again into a block of the right size.
-        std::string big(static_cast<std::size_t>(n) + 1, '\0');
-        va_start(ap, fmt);
-        std::vsnprintf(big.data(), big.size(), fmt, ap);
-        va_end(ap);
-        big.pop_back();
-        line += big;
-    } else if (n > 0) {
-        line += buf;
-    }
-    line += '\n';
-    // One write per message, so that messages of several threads never mix.
-    std::fwrite(line.data(), 1, line.size(), stderr);
-}
-
 namespace {
-
-struct DocFree {
-    void operator()(yyjson_doc *d) const { yyjson_doc_free(d); }
-    void operator()(yyjson_mut_doc *d) const { yyjson_mut_doc_free(d); }
-};
-using Doc = std::unique_ptr<yyjson_doc, DocFree>;
-using MutDoc = std::unique_ptr<yyjson_mut_doc, DocFree>;
 
 std::string str_of(yyjson_val *v) {
     if (!yyjson_is_str(v)) return {};
     return std::string(yyjson_get_str(v), yyjson_get_len(v));
 }
 
-// Compact text of a mutable document; book texts need not be UTF-8.
+// Compact text of an element; book texts need not be UTF-8.
 std::string write_doc(yyjson_mut_doc *doc) {
     std::size_t len = 0;
     char *text = yyjson_mut_write(doc, YYJSON_WRITE_ALLOW_INVALID_UNICODE, &len);
-    if (!text) return {};
+    if (!text) throw std::bad_alloc();
     std::string out(text, len);
     std::free(text);
     return out;
 }
 
+// A new document whose root is an object holding the book's path.
+eb_mut_doc_ptr element_doc(const std::string &path, yyjson_mut_val *&elem) {
+    eb_mut_doc_ptr doc(yyjson_mut_doc_new(nullptr));
+    if (!doc || !(elem = yyjson_mut_obj(doc.get()))) throw std::bad_alloc();
+    yyjson_mut_doc_set_root(doc.get(), elem);
+    add_path_members(doc.get(), elem, path);
+    return doc;
+}
+
 // The element of a book the library could not describe: path and message.
 std::string error_element(const std::string &path, const std::string &error) {
-    MutDoc doc(yyjson_mut_doc_new(nullptr));
-    if (!doc) return {};
-    yyjson_mut_val *obj = yyjson_mut_obj(doc.get());
-    yyjson_mut_doc_set_root(doc.get(), obj);
-    yyjson_mut_obj_add_strncpy(doc.get(), obj, "path", path.data(), path.size());
-    yyjson_mut_obj_add_strncpy(doc.get(), obj, "error", error.data(), error.size());
+    yyjson_mut_val *elem = nullptr;
+    eb_mut_doc_ptr doc = element_doc(path, elem);
+    yyjson_mut_obj_add_strncpy(doc.get(), elem, "error", error.data(), error.size());
+    return write_doc(doc.get());
+}
+
+// The listing element of a described book: the very members the library's
+// scan copies, after the path.
+std::string book_element(const std::string &path, yyjson_val *book) {
+    yyjson_mut_val *elem = nullptr;
+    eb_mut_doc_ptr doc = element_doc(path, elem);
+    if (yyjson_is_obj(book)) eb_copy_book_members(doc.get(), elem, book);
     return write_doc(doc.get());
 }
 
@@ -95,26 +81,10 @@ Book describe(const std::string &path) {
     b.object = text;
     ebook_free_string(text);
 
-    MutDoc out(yyjson_mut_doc_new(nullptr));
-    if (!out) return b;
-    yyjson_mut_val *elem = yyjson_mut_obj(out.get());
-    yyjson_mut_doc_set_root(out.get(), elem);
-    yyjson_mut_obj_add_strncpy(out.get(), elem, "path", path.data(), path.size());
-
     // The object's texts are the book's bytes, which need not be UTF-8.
-    Doc doc(yyjson_read(b.object.data(), b.object.size(), YYJSON_READ_ALLOW_INVALID_UNICODE));
+    eb_doc_ptr doc = read_json(b.object, YYJSON_READ_ALLOW_INVALID_UNICODE);
     yyjson_val *root = doc ? yyjson_doc_get_root(doc.get()) : nullptr;
     if (yyjson_is_obj(root)) {
-        yyjson_val *key, *val;
-        yyjson_obj_iter it = yyjson_obj_iter_with(root);
-        while ((key = yyjson_obj_iter_next(&it))) {
-            val = yyjson_obj_iter_get_val(key);
-            // The media type is only known with the cover bytes loaded; the
-            // element shape of a directory listing leaves it out.
-            if (yyjson_equals_str(key, "cover_mime")) continue;
-            yyjson_mut_obj_add(elem, yyjson_val_mut_copy(out.get(), key),
-                               yyjson_val_mut_copy(out.get(), val));
-        }
         b.drm = yyjson_get_bool(yyjson_obj_get(root, "drm"));
         b.format = str_of(yyjson_obj_get(root, "format"));
         b.title = str_of(yyjson_obj_get(root, "title"));
@@ -122,7 +92,7 @@ Book describe(const std::string &path) {
         b.series = str_of(yyjson_obj_get(root, "series"));
         b.series_index = str_of(yyjson_obj_get(root, "series_index"));
     }
-    b.element = write_doc(out.get());
+    b.element = book_element(path, root);
     return b;
 }
 
@@ -170,7 +140,7 @@ class Progress {
             line.append(bar - full, '.');
             line += ']';
         }
-        line += counts;
+        line += shown(counts);
         line += "\033[K";
         std::fwrite(line.data(), 1, line.size(), stderr);
         std::fflush(stderr);
@@ -197,6 +167,8 @@ std::vector<Book> describe_all(const std::vector<std::string> &paths, unsigned j
                                const std::function<void(const Book &)> &on_done) {
     std::vector<Book> out(paths.size());
     std::atomic<std::size_t> next{0};
+    std::atomic<bool> stop{false};
+    std::exception_ptr failure;
     std::mutex mu;
     std::condition_variable cv;
     std::size_t done = 0;
@@ -207,17 +179,26 @@ std::vector<Book> describe_all(const std::vector<std::string> &paths, unsigned j
     // same screen.
     const bool stdout_tty = isatty(STDOUT_FILENO);
     auto work = [&] {
-        for (;;) {
-            std::size_t i = next.fetch_add(1);
-            if (i >= paths.size()) return;
-            Book b = describe(paths[i]);
-            std::lock_guard<std::mutex> lock(mu);
-            if (on_done) {
-                if (stdout_tty || !b.ok) progress.clear();
-                on_done(b);
+        try {
+            while (!stop) {
+                std::size_t i = next.fetch_add(1);
+                if (i >= paths.size()) return;
+                Book b = describe(paths[i]);
+                std::lock_guard<std::mutex> lock(mu);
+                if (on_done) {
+                    if (stdout_tty || !b.ok) progress.clear();
+                    on_done(b);
+                }
+                out[i] = std::move(b);
+                ++done;
+                cv.notify_one();
             }
-            out[i] = std::move(b);
-            ++done;
+        } catch (...) {
+            // Out of memory on a worker: the others stop after their book,
+            // and the caller learns of it once they are joined.
+            std::lock_guard<std::mutex> lock(mu);
+            if (!failure) failure = std::current_exception();
+            stop = true;
             cv.notify_one();
         }
     };
@@ -235,83 +216,15 @@ std::vector<Book> describe_all(const std::vector<std::string> &paths, unsigned j
         work();
     } else {
         std::unique_lock<std::mutex> lock(mu);
-        while (done < paths.size()) {
+        while (done < paths.size() && !stop) {
             cv.wait_for(lock, std::chrono::milliseconds(100));
             progress.update(done);
         }
     }
     progress.clear();
     threads.clear();  // joins
+    if (failure) std::rethrow_exception(failure);
     return out;
-}
-
-// ---- directory walk --------------------------------------------------------
-
-bool has_book_ext(std::string_view name) {
-    std::size_t dot = name.rfind('.');
-    if (dot == std::string_view::npos) return false;
-    std::string_view ext = name.substr(dot + 1);
-    if (ext.find_first_of("/\\") != std::string_view::npos) return false;
-    std::string lower(ext);
-    for (char &c : lower)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return lower == "epub" || lower == "fb2" || lower == "mobi" || lower == "azw" ||
-           lower == "azw3";
-}
-
-bool collect_books(const std::string &dir, bool recursive, Visited &visited,
-                   std::vector<std::string> &out) {
-    struct stat st;
-    if (stat(dir.c_str(), &st) != 0) {
-        complain("cannot open dir: %s (%s)", dir.c_str(), std::strerror(errno));
-        return false;
-    }
-    if (!S_ISDIR(st.st_mode)) {
-        complain("cannot open dir: %s (%s)", dir.c_str(), std::strerror(ENOTDIR));
-        return false;
-    }
-    if (!visited.insert({st.st_dev, st.st_ino}).second) return true;
-
-    DIR *d = opendir(dir.c_str());
-    if (!d) {
-        complain("cannot open dir: %s (%s)", dir.c_str(), std::strerror(errno));
-        return false;
-    }
-    std::vector<std::string> books, subdirs;
-    bool ok = true;
-    for (;;) {
-        errno = 0;
-        dirent *e = readdir(d);
-        if (!e) {
-            if (errno != 0) {
-                complain("cannot read dir: %s (%s)", dir.c_str(), std::strerror(errno));
-                ok = false;
-            }
-            break;
-        }
-        if (e->d_name[0] == '.') continue;
-        std::string path = dir + "/" + e->d_name;
-        if (recursive) {
-            bool is_dir = e->d_type == DT_DIR;
-            if (e->d_type == DT_LNK || e->d_type == DT_UNKNOWN) {
-                struct stat sub;
-                is_dir = stat(path.c_str(), &sub) == 0 && S_ISDIR(sub.st_mode);
-            }
-            if (is_dir) {
-                subdirs.push_back(std::move(path));
-                continue;
-            }
-        }
-        if (has_book_ext(e->d_name)) books.push_back(std::move(path));
-    }
-    closedir(d);
-
-    std::sort(books.begin(), books.end());
-    out.insert(out.end(), books.begin(), books.end());
-    std::sort(subdirs.begin(), subdirs.end());
-    for (const std::string &sub : subdirs)
-        ok = collect_books(sub, true, visited, out) && ok;
-    return ok;
 }
 
 }  // namespace qcli

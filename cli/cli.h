@@ -3,6 +3,7 @@
 #define QEM_CLI_H
 
 #include <sys/types.h>
+#include <yyjson.h>
 
 #include <cstddef>
 #include <cstdio>
@@ -13,18 +14,24 @@
 #include <utility>
 #include <vector>
 
+#include "json_doc.h"
+
 namespace qcli {
 
 inline constexpr const char *kProg = "quenfold-ebook-meta";
 
 // Exit statuses: everything done, something failed (the rest is complete),
-// the command line itself was wrong.
+// the command line itself was wrong (or the tool could not go on at all).
 inline constexpr int kExitOk = 0;
 inline constexpr int kExitFailed = 1;
 inline constexpr int kExitUsage = 2;
 
-// "quenfold-ebook-meta: <message>" on stderr.
+// "quenfold-ebook-meta: <message>" on stderr, shown through `shown`, so that
+// names and book texts in it cannot drive the terminal.
 void complain(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
+
+// The system's words for an errno value; the one place that turns one into text.
+std::string errno_text(int err);
 
 // ---- books -----------------------------------------------------------------
 
@@ -34,7 +41,7 @@ struct Book {
     bool ok = false;      // ebook_info gave an object (DRM-protected books included)
     std::string error;    // the library's message when !ok
     std::string object;   // the library's JSON object text, unchanged
-    std::string element;  // compact JSON element: "path" then the object's members
+    std::string element;  // compact JSON element: "path" (and "path_bytes"), then the members
     bool drm = false;
     std::string format, title, author, series, series_index;
 };
@@ -45,7 +52,8 @@ Book describe(const std::string &path);
 // Describes the books on up to `jobs` threads and returns them in the order
 // of `paths`. `on_done` (may be empty) runs for each book as it finishes, one
 // at a time. Draws a progress bar on stderr when that is a terminal and the
-// work takes more than a moment.
+// work takes more than a moment. An exception thrown while describing (out
+// of memory) stops the work and is thrown again here, on the calling thread.
 std::vector<Book> describe_all(const std::vector<std::string> &paths, unsigned jobs,
                                const std::function<void(const Book &)> &on_done);
 
@@ -55,36 +63,85 @@ std::vector<Book> describe_all(const std::vector<std::string> &paths, unsigned j
 // that lead back up the tree (or to a tree already walked) end the walk.
 using Visited = std::set<std::pair<dev_t, ino_t>>;
 
+struct WalkOptions {
+    bool recursive = false;
+    // Follow symbolic links to directories and take links to books as books.
+    // Without it, a link to a directory is not entered and a link to a book
+    // is reported and left out: what is renamed stays inside the tree.
+    bool follow_links = true;
+};
+
 // True when the name's extension (after its last dot, any letter case) is
 // one of the book extensions.
 bool has_book_ext(std::string_view name);
 
-// Appends to `out` the book files lying in `dir` (and below it with
-// `recursive`): names starting with '.' are skipped, the extension decides.
-// Paths are "<dir>/<name>", sorted within each directory. Without
-// `recursive` the entry's kind is not looked at. Reports directories that
-// cannot be read on stderr and then returns false; the walk goes on.
-bool collect_books(const std::string &dir, bool recursive, Visited &visited,
+// Appends to `out` the book files lying in `dir` (and below it when
+// recursive): names starting with '.' are skipped, the extension decides.
+// Paths are "<dir>/<name>", sorted within each directory. Reports
+// directories that cannot be read on stderr and then returns false; the
+// walk goes on.
+bool collect_books(const std::string &dir, const WalkOptions &how, Visited &visited,
                    std::vector<std::string> &out);
+
+// ---- JSON text -------------------------------------------------------------
+
+// Length of the valid UTF-8 character at the start of s (not empty) and
+// its code point; 0 when s does not start with one.
+std::size_t utf8_char(std::string_view s, char32_t &cp);
+
+// Strict UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF.
+bool valid_utf8(std::string_view s);
+
+// Reads JSON text; null when it is not JSON under `flags`. Running out of
+// memory is thrown (std::bad_alloc), never taken for text that is no JSON.
+eb_doc_ptr read_json(std::string_view text, yyjson_read_flag flags);
+
+// Adds "path" to a JSON object, and "path_bytes" (the exact bytes in Base64)
+// when the path is not valid UTF-8; "path" then holds U+FFFD for each byte
+// that is not part of a valid character. The CLI's own JSON text stays valid
+// UTF-8 while a script can still address the file.
+void add_path_members(yyjson_mut_doc *doc, yyjson_mut_val *obj, std::string_view path);
 
 // ---- output ----------------------------------------------------------------
 
-// The text as a terminal cell: control characters become '?'. `width` gets
-// its display width (bytes that are not UTF-8 count one column each).
-std::string printable(std::string_view s, std::size_t &width);
+// The output guard: the text as it may reach a terminal. Control characters
+// (C0, DEL, C1) and bytes that are not UTF-8 become visible escapes such as
+// \x1b or \u009b, so that no name or book text can move the cursor, change
+// colours or retitle the window. `width` (may be null) gets the display width.
+std::string shown(std::string_view s, std::size_t *width = nullptr);
 
 // Prints rows as columns separated by two blanks, aligned by display width;
-// the last column is not padded.
+// every cell passes the output guard; the last column is not padded.
 void print_columns(std::FILE *out, const std::vector<std::vector<std::string>> &rows);
 
 // One CSV field as RFC 4180 wants it: quoted when it holds a comma, a
-// quote, CR or LF, with quotes doubled.
-std::string csv_field(std::string_view s);
+// quote, CR or LF, with quotes doubled. Unless `raw`, control characters
+// other than CR and LF become a space, and a field starting with = + - or @
+// gets a leading ' so that a spreadsheet takes it as text, not a formula.
+std::string csv_field(std::string_view s, bool raw);
 
 // Writes `text` and checks the stream; false when writing failed.
 bool write_out(std::FILE *out, std::string_view text);
 
-// ---- rename ----------------------------------------------------------------
+// Flushes standard output; false (after saying so on stderr) when it could
+// not be written.
+bool stdout_ok();
+
+// ---- commands --------------------------------------------------------------
+
+int run_info(const std::vector<std::string> &paths, unsigned jobs);
+
+struct ScanOptions {
+    std::vector<std::string> dirs;
+    bool recursive = false;
+    unsigned jobs = 1;
+    std::string format = "json";
+    bool csv_raw = false;
+};
+
+int run_scan(const ScanOptions &opt);
+
+int run_cover(const std::string &book, const std::string &out);
 
 struct RenameOptions {
     std::vector<std::string> paths;
@@ -95,7 +152,24 @@ struct RenameOptions {
     unsigned jobs = 1;
 };
 
+// The placeholders a name pattern may hold.
+inline constexpr const char *kKnownPlaceholders = "{author} {title} {series} {idx} {series_index}";
+
+// The first placeholder of `pattern` (with its braces) that the planner does
+// not know; empty when there is none. Braces are read as the planner reads
+// them: a '{' with no '}' after it is plain text.
+std::string unknown_placeholder(std::string_view pattern);
+
 int run_rename(const RenameOptions &opt);
+
+// One entry of a rename plan.
+struct Entry {
+    std::string from, to, to_name;
+};
+
+// Carries out the plan for the books asked about, in order; false when some
+// book was not renamed or standard output could not be written.
+bool apply_plan(const std::vector<Entry> &plan, const std::vector<std::string> &asked, bool table);
 
 // Renames without ever replacing an existing file; -1 with errno on failure
 // (EEXIST when the target is taken).

@@ -1,8 +1,10 @@
-// output.cpp - text for people and spreadsheets: display widths, aligned columns, CSV fields.
+// output.cpp - text for people and spreadsheets: the output guard, messages, columns, CSV fields.
 #include <locale.h>
 #include <wchar.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstdarg>
 #include <cstring>
 
 #include "cli.h"
@@ -33,50 +35,77 @@ class Utf8Ctype {
     bool active_ = false;
 };
 
+void append_escape(std::string &out, const char *fmt, unsigned long v, std::size_t &width) {
+    char buf[16];
+    int n = std::snprintf(buf, sizeof buf, fmt, v);
+    out.append(buf, static_cast<std::size_t>(n));
+    width += static_cast<std::size_t>(n);
+}
+
 }  // namespace
 
-std::string printable(std::string_view s, std::size_t &width) {
+std::string shown(std::string_view s, std::size_t *width_out) {
     Utf8Ctype ctype;
     std::string out;
     out.reserve(s.size());
-    width = 0;
-    std::mbstate_t st{};
-    std::size_t i = 0;
-    while (i < s.size()) {
-        auto c = static_cast<unsigned char>(s[i]);
-        if (c < 0x20 || c == 0x7F) {  // tabs, line breaks, escape sequences
-            out += '?';
-            ++width;
+    std::size_t width = 0;
+    for (std::size_t i = 0; i < s.size();) {
+        char32_t cp = 0;
+        std::size_t n = utf8_char(s.substr(i), cp);
+        if (n == 0 || cp < 0x20 || cp == 0x7F) {
+            // Tabs, line breaks, escape sequences, and bytes that are not
+            // UTF-8 (a terminal in an 8-bit mode takes 0x9B as a control).
+            append_escape(out, "\\x%02lx", static_cast<unsigned char>(s[i]), width);
             ++i;
             continue;
         }
-        if (c < 0x80 || !ctype.active()) {
-            out += static_cast<char>(c);
-            width += (c < 0x80 || (c & 0xC0) != 0x80) ? 1 : 0;
-            ++i;
-            continue;
-        }
-        wchar_t wc = 0;
-        std::size_t n = std::mbrtowc(&wc, s.data() + i, s.size() - i, &st);
-        if (n == static_cast<std::size_t>(-1) || n == static_cast<std::size_t>(-2) || n == 0) {
-            // Not UTF-8: the byte goes out as it is and takes one column.
-            st = std::mbstate_t{};
-            out += static_cast<char>(c);
+        if (n == 1) {
+            out += static_cast<char>(cp);
             ++width;
-            ++i;
-            continue;
-        }
-        int w = wcwidth(wc);
-        if (w < 0) {  // C1 controls and other characters a terminal would act on
-            out += '?';
+        } else if (cp <= 0x9F) {  // C1 controls, written as UTF-8
+            append_escape(out, "\\u%04lx", cp, width);
+        } else if (!ctype.active()) {
+            out.append(s.substr(i, n));
             ++width;
+        } else if (int w = wcwidth(static_cast<wchar_t>(cp)); w < 0) {
+            // Other characters a terminal would act on rather than show.
+            append_escape(out, cp > 0xFFFF ? "\\U%08lx" : "\\u%04lx", cp, width);
         } else {
             out.append(s.substr(i, n));
             width += static_cast<std::size_t>(w);
         }
         i += n;
     }
+    if (width_out) *width_out = width;
     return out;
+}
+
+void complain(const char *fmt, ...) {
+    char buf[1024];
+    std::string msg;
+    va_list ap;
+    va_start(ap, fmt);
+    int n = std::vsnprintf(buf, sizeof buf, fmt, ap);
+    va_end(ap);
+    if (n >= static_cast<int>(sizeof buf)) {
+        // Long paths: format again into a block of the right size.
+        msg.assign(static_cast<std::size_t>(n) + 1, '\0');
+        va_start(ap, fmt);
+        std::vsnprintf(msg.data(), msg.size(), fmt, ap);
+        va_end(ap);
+        msg.pop_back();
+    } else if (n > 0) {
+        msg = buf;
+    }
+    std::string line = std::string(kProg) + ": " + shown(msg) + '\n';
+    // One write per message, so that messages of several threads never mix.
+    std::fwrite(line.data(), 1, line.size(), stderr);
+}
+
+std::string errno_text(int err) {
+    char buf[256];
+    // The GNU strerror_r: safe on worker threads, returns the text to use.
+    return strerror_r(err, buf, sizeof buf);
 }
 
 void print_columns(std::FILE *out, const std::vector<std::vector<std::string>> &rows) {
@@ -86,7 +115,7 @@ void print_columns(std::FILE *out, const std::vector<std::vector<std::string>> &
     for (std::size_t r = 0; r < rows.size(); ++r) {
         for (std::size_t c = 0; c < rows[r].size(); ++c) {
             std::size_t w = 0;
-            cells[r].push_back(printable(rows[r][c], w));
+            cells[r].push_back(shown(rows[r][c], &w));
             widths[r].push_back(w);
             if (col.size() <= c) col.resize(c + 1, 0);
             col[c] = std::max(col[c], w);
@@ -107,10 +136,31 @@ void print_columns(std::FILE *out, const std::vector<std::vector<std::string>> &
     }
 }
 
-std::string csv_field(std::string_view s) {
-    if (s.find_first_of(",\"\r\n") == std::string_view::npos) return std::string(s);
+std::string csv_field(std::string_view s, bool raw) {
+    std::string t;
+    if (raw) {
+        t = s;
+    } else {
+        t.reserve(s.size() + 1);
+        for (std::size_t i = 0; i < s.size(); ++i) {
+            auto c = static_cast<unsigned char>(s[i]);
+            bool c1 = c == 0xC2 && i + 1 < s.size() &&
+                      static_cast<unsigned char>(s[i + 1]) <= 0x9F &&
+                      static_cast<unsigned char>(s[i + 1]) >= 0x80;
+            if ((c < 0x20 && c != '\r' && c != '\n') || c == 0x7F || c1) {
+                t += ' ';
+                i += c1 ? 1 : 0;
+            } else {
+                t += static_cast<char>(c);
+            }
+        }
+        // A spreadsheet reads these as the start of a formula.
+        if (!t.empty() && std::string_view("=+-@").find(t[0]) != std::string_view::npos)
+            t.insert(t.begin(), '\'');
+    }
+    if (t.find_first_of(",\"\r\n") == std::string::npos) return t;
     std::string q = "\"";
-    for (char c : s) {
+    for (char c : t) {
         if (c == '"') q += '"';
         q += c;
     }
@@ -121,6 +171,14 @@ std::string csv_field(std::string_view s) {
 bool write_out(std::FILE *out, std::string_view text) {
     if (text.empty()) return !std::ferror(out);
     return std::fwrite(text.data(), 1, text.size(), out) == text.size();
+}
+
+bool stdout_ok() {
+    errno = 0;
+    if (std::fflush(stdout) == 0 && !std::ferror(stdout)) return true;
+    int err = errno ? errno : EIO;
+    complain("cannot write to standard output (%s)", errno_text(err).c_str());
+    return false;
 }
 
 }  // namespace qcli

@@ -9,8 +9,10 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <new>
 
 #include "cli.h"
+#include "json_doc.h"
 #include "quenfold_ebook.h"
 
 namespace qcli {
@@ -21,50 +23,9 @@ namespace {
 // one would come back cut, naming another file than the one asked about.
 constexpr std::size_t kMaxPlanPath = 511;
 
-struct DocFree {
-    void operator()(yyjson_doc *d) const { yyjson_doc_free(d); }
-    void operator()(yyjson_mut_doc *d) const { yyjson_mut_doc_free(d); }
-};
-using Doc = std::unique_ptr<yyjson_doc, DocFree>;
-using MutDoc = std::unique_ptr<yyjson_mut_doc, DocFree>;
-
 struct LibString {
     void operator()(char *s) const { ebook_free_string(s); }
 };
-
-// Strict UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF.
-// The planner reads and writes JSON that must be valid UTF-8 throughout.
-bool valid_utf8(std::string_view s) {
-    std::size_t i = 0;
-    while (i < s.size()) {
-        auto c = static_cast<unsigned char>(s[i]);
-        std::size_t n;
-        unsigned lo = 0x80, hi = 0xBF;
-        if (c < 0x80) {
-            ++i;
-            continue;
-        } else if (c >= 0xC2 && c <= 0xDF) {
-            n = 1;
-        } else if (c >= 0xE0 && c <= 0xEF) {
-            n = 2;
-            if (c == 0xE0) lo = 0xA0;
-            if (c == 0xED) hi = 0x9F;
-        } else if (c >= 0xF0 && c <= 0xF4) {
-            n = 3;
-            if (c == 0xF0) lo = 0x90;
-            if (c == 0xF4) hi = 0x8F;
-        } else {
-            return false;
-        }
-        if (s.size() - i - 1 < n) return false;
-        for (std::size_t k = 1; k <= n; ++k) {
-            auto cc = static_cast<unsigned char>(s[i + k]);
-            if (k == 1 ? (cc < lo || cc > hi) : (cc < 0x80 || cc > 0xBF)) return false;
-        }
-        i += n + 1;
-    }
-    return true;
-}
 
 bool is_digit(char c) {
     return c >= '0' && c <= '9';
@@ -127,20 +88,21 @@ bool request_order(const std::string &a, const std::string &b) {
     return a < b;
 }
 
-struct Entry {
-    std::string from, to, to_name;
-};
-
 std::string str_of(yyjson_val *v) {
     if (!yyjson_is_str(v)) return {};
     return std::string(yyjson_get_str(v), yyjson_get_len(v));
 }
 
 // Gathers the book files named on the command line or lying in the named
-// directories, each file once even when reached by two names.
+// directories, each file once even when reached by two names. A directory
+// named on the command line is entered even through a link; below it, links
+// are not followed, and a link named as a book is left alone.
 bool gather(const RenameOptions &opt, std::vector<std::string> &out) {
     bool ok = true;
     Visited dirs;
+    WalkOptions how;
+    how.recursive = opt.recursive;
+    how.follow_links = false;
     std::set<std::pair<dev_t, ino_t>> files;
     auto add = [&](const std::string &p) {
         struct stat st;
@@ -148,17 +110,17 @@ bool gather(const RenameOptions &opt, std::vector<std::string> &out) {
         out.push_back(p);
     };
     for (const std::string &arg : opt.paths) {
-        struct stat st;
+        struct stat st, lst;
         if (stat(arg.c_str(), &st) != 0) {
-            complain("%s: %s", arg.c_str(), std::strerror(errno));
+            complain("%s: %s", arg.c_str(), errno_text(errno).c_str());
             ok = false;
-            continue;
-        }
-        if (S_ISDIR(st.st_mode)) {
+        } else if (S_ISDIR(st.st_mode)) {
             std::vector<std::string> found;
-            ok = collect_books(arg, opt.recursive, dirs, found) && ok;
+            ok = collect_books(arg, how, dirs, found) && ok;
             for (const std::string &p : found)
                 add(p);
+        } else if (lstat(arg.c_str(), &lst) == 0 && S_ISLNK(lst.st_mode)) {
+            complain("%s: symbolic link; left alone", arg.c_str());
         } else {
             add(arg);
         }
@@ -166,121 +128,8 @@ bool gather(const RenameOptions &opt, std::vector<std::string> &out) {
     return ok;
 }
 
-std::string join_to(std::string_view from, std::string_view to_name) {
-    std::size_t slash = from.rfind('/');
-    std::string to(slash == std::string_view::npos ? std::string_view{}
-                                                   : from.substr(0, slash + 1));
-    to += to_name;
-    return to;
-}
-
-// A plan entry is carried out only when it renames the file that was asked
-// about within its own directory.
-bool sane_entry(const Entry &e, const std::string &asked) {
-    if (e.from != asked) return false;
-    if (e.to_name.empty() || e.to_name == "." || e.to_name == ".." ||
-        e.to_name.find('/') != std::string::npos)
-        return false;
-    return e.to == join_to(e.from, e.to_name);
-}
-
-void report_renamed(const Entry &e, bool table) {
-    if (table) {
-        std::string line = e.from + " \u2192 " + e.to + "\n";
-        write_out(stdout, line);
-    } else {
-        MutDoc doc(yyjson_mut_doc_new(nullptr));
-        if (doc) {
-            yyjson_mut_val *obj = yyjson_mut_obj(doc.get());
-            yyjson_mut_doc_set_root(doc.get(), obj);
-            yyjson_mut_obj_add_strncpy(doc.get(), obj, "from", e.from.data(), e.from.size());
-            yyjson_mut_obj_add_strncpy(doc.get(), obj, "to", e.to.data(), e.to.size());
-            std::size_t len = 0;
-            if (char *text = yyjson_mut_write(doc.get(), 0, &len)) {
-                write_out(stdout, std::string_view(text, len));
-                write_out(stdout, "\n");
-                std::free(text);
-            }
-        }
-    }
-    // Each finished rename is on record at once, should the run be cut short.
-    std::fflush(stdout);
-}
-
-// Carries out the plan. Renames that find their target taken are tried again
-// once other renames have moved files away (a book taking the old name of
-// another); what still finds its target taken is a conflict.
-bool apply_plan(const std::vector<Entry> &plan, const std::vector<std::string> &asked, bool table) {
-    if (plan.size() != asked.size()) {
-        complain("the rename plan does not match the request (%zu entries for %zu books)",
-                 plan.size(), asked.size());
-        return false;
-    }
-    bool ok = true;
-    std::size_t renamed = 0, unchanged = 0, failed = 0;
-    std::vector<const Entry *> pending;
-    for (std::size_t i = 0; i < plan.size(); ++i) {
-        const Entry &e = plan[i];
-        if (!sane_entry(e, asked[i])) {
-            complain("not renamed: %s: unexpected plan entry (to %s)", e.from.c_str(),
-                     e.to.c_str());
-            ++failed;
-            continue;
-        }
-        if (e.to == e.from) {
-            ++unchanged;
-            continue;
-        }
-        pending.push_back(&e);
-    }
-    for (bool progress = true; progress && !pending.empty();) {
-        progress = false;
-        std::vector<const Entry *> taken;
-        for (const Entry *e : pending) {
-            if (rename_noreplace(e->from.c_str(), e->to.c_str()) == 0) {
-                report_renamed(*e, table);
-                ++renamed;
-                progress = true;
-            } else if (errno == EEXIST) {
-                taken.push_back(e);
-            } else {
-                complain("not renamed: %s \u2192 %s: %s", e->from.c_str(), e->to.c_str(),
-                         std::strerror(errno));
-                ++failed;
-            }
-        }
-        pending.swap(taken);
-    }
-    for (const Entry *e : pending) {
-        complain("not renamed: %s \u2192 %s: target exists", e->from.c_str(), e->to.c_str());
-        ++failed;
-    }
-    if (failed) ok = false;
-    complain("%zu renamed, %zu unchanged, %zu not renamed", renamed, unchanged, failed);
-    return ok;
-}
-
-}  // namespace
-
-int rename_noreplace(const char *from, const char *to) {
-    if (renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0) return 0;
-    if (errno != EINVAL && errno != ENOSYS) return -1;
-    // File systems without the no-replace flag: a hard link fails with
-    // EEXIST on a taken name, so the target is never replaced either.
-    if (link(from, to) != 0) return -1;
-    if (unlink(from) != 0) {
-        int err = errno;
-        unlink(to);  // still a second name of `from`, which is intact
-        errno = err;
-        return -1;
-    }
-    return 0;
-}
-
-int run_rename(const RenameOptions &opt) {
-    std::vector<std::string> paths;
-    bool ok = gather(opt, paths);
-
+// Keeps the paths the planner can take whole, in request order.
+std::vector<std::string> plannable_paths(const std::vector<std::string> &paths, bool &ok) {
     std::vector<std::string> usable;
     for (const std::string &p : paths) {
         if (p.size() > kMaxPlanPath) {
@@ -294,11 +143,13 @@ int run_rename(const RenameOptions &opt) {
         }
     }
     std::sort(usable.begin(), usable.end(), request_order);
+    return usable;
+}
 
-    // Books the library cannot describe, or whose texts are not UTF-8, would
-    // be planned as "Unknown - untitled": they keep their names and count as
-    // failures.
-    std::vector<Book> books = describe_all(usable, opt.jobs, {});
+// Books the library cannot describe, or whose texts are not UTF-8, would
+// be planned as "Unknown - untitled": they keep their names and count as
+// failures.
+std::vector<std::string> books_to_plan(const std::vector<Book> &books, bool &ok) {
     std::vector<std::string> asked;
     for (const Book &b : books) {
         if (!b.ok) {
@@ -306,7 +157,7 @@ int run_rename(const RenameOptions &opt) {
             ok = false;
             continue;
         }
-        Doc strict(yyjson_read(b.object.data(), b.object.size(), 0));
+        eb_doc_ptr strict = read_json(b.object, 0);
         if (!strict) {
             complain("%s: book texts are not valid UTF-8; not planned", b.path.c_str());
             ok = false;
@@ -320,46 +171,65 @@ int run_rename(const RenameOptions &opt) {
         }
         asked.push_back(b.path);
     }
+    return asked;
+}
 
-    MutDoc req(yyjson_mut_doc_new(nullptr));
-    if (!req) {
-        complain("out of memory");
-        return kExitFailed;
-    }
-    yyjson_mut_val *arr = yyjson_mut_arr(req.get());
+// The library's plan for the paths, read into entries; false (after saying
+// why) when there is none.
+bool make_plan(const std::vector<std::string> &asked, const std::string &pattern,
+               std::vector<Entry> &plan) {
+    eb_mut_doc_ptr req(yyjson_mut_doc_new(nullptr));
+    yyjson_mut_val *arr = req ? yyjson_mut_arr(req.get()) : nullptr;
+    if (!arr) throw std::bad_alloc();
     yyjson_mut_doc_set_root(req.get(), arr);
     for (const std::string &p : asked)
         yyjson_mut_arr_add_strn(req.get(), arr, p.data(), p.size());
     std::unique_ptr<char, decltype(&std::free)> request(yyjson_mut_write(req.get(), 0, nullptr),
                                                         &std::free);
-    if (!request) {
-        complain("out of memory");
-        return kExitFailed;
-    }
+    if (!request) throw std::bad_alloc();
 
-    std::unique_ptr<char, LibString> plan_text(
-        ebook_rename_plan(request.get(), opt.pattern.empty() ? nullptr : opt.pattern.c_str()));
-    if (!plan_text) {
+    std::unique_ptr<char, LibString> text(
+        ebook_rename_plan(request.get(), pattern.empty() ? nullptr : pattern.c_str()));
+    if (!text) {
         complain("no rename plan: %s", ebook_last_error());
-        return kExitFailed;
+        return false;
     }
-    Doc plan_doc(yyjson_read(plan_text.get(), std::strlen(plan_text.get()), 0));
-    yyjson_val *root = plan_doc ? yyjson_doc_get_root(plan_doc.get()) : nullptr;
+    eb_doc_ptr doc = read_json(text.get(), 0);
+    yyjson_val *root = doc ? yyjson_doc_get_root(doc.get()) : nullptr;
     if (!yyjson_is_arr(root)) {
         complain("the rename plan is not a JSON array");
-        return kExitFailed;
+        return false;
     }
-    std::vector<Entry> plan;
     yyjson_val *item;
     yyjson_arr_iter it = yyjson_arr_iter_with(root);
-    while ((item = yyjson_arr_iter_next(&it))) {
+    while ((item = yyjson_arr_iter_next(&it)))
         plan.push_back({str_of(yyjson_obj_get(item, "from")), str_of(yyjson_obj_get(item, "to")),
                         str_of(yyjson_obj_get(item, "to_name"))});
-    }
+    return true;
+}
 
-    if (opt.apply) {
-        ok = apply_plan(plan, asked, opt.table) && ok;
-    } else if (opt.table) {
+// A name starting with a full stop is a hidden file, which listings and
+// scans pass over: the book would seem lost. Its leading full stops become
+// underscores. The planner never starts a name with an underscore, so the
+// changed names stay apart from every other planned name, and a second run
+// plans the same visible name again.
+void make_visible(std::vector<Entry> &plan) {
+    for (Entry &e : plan) {
+        if (e.to_name.empty() || e.to_name[0] != '.') continue;
+        std::string old = e.to_name;
+        for (std::size_t i = 0; i < e.to_name.size() && e.to_name[i] == '.'; ++i)
+            e.to_name[i] = '_';
+        // An entry whose "to" does not end in its name is refused when applied.
+        if (e.to.size() >= old.size() &&
+            e.to.compare(e.to.size() - old.size(), old.size(), old) == 0)
+            e.to.replace(e.to.size() - old.size(), old.size(), e.to_name);
+        complain("%s: the planned name \"%s\" would be hidden; planned as \"%s\"", e.from.c_str(),
+                 old.c_str(), e.to_name.c_str());
+    }
+}
+
+void print_plan(const std::vector<Entry> &plan, bool table) {
+    if (table) {
         std::vector<std::vector<std::string>> rows;
         for (const Entry &e : plan) {
             if (e.to == e.from)
@@ -368,11 +238,67 @@ int run_rename(const RenameOptions &opt) {
                 rows.push_back({e.from, "\u2192", e.to_name});
         }
         print_columns(stdout, rows);
-    } else {
-        write_out(stdout, plan_text.get());
-        write_out(stdout, "\n");
+        return;
     }
-    return ok ? kExitOk : kExitFailed;
+    // The plan as the library writes it: "rename" stays false for every entry.
+    eb_mut_doc_ptr doc(yyjson_mut_doc_new(nullptr));
+    yyjson_mut_val *arr = doc ? yyjson_mut_arr(doc.get()) : nullptr;
+    if (!arr) throw std::bad_alloc();
+    yyjson_mut_doc_set_root(doc.get(), arr);
+    for (const Entry &e : plan) {
+        yyjson_mut_val *obj = yyjson_mut_arr_add_obj(doc.get(), arr);
+        if (!obj) throw std::bad_alloc();
+        yyjson_mut_obj_add_strncpy(doc.get(), obj, "from", e.from.data(), e.from.size());
+        yyjson_mut_obj_add_strncpy(doc.get(), obj, "to", e.to.data(), e.to.size());
+        yyjson_mut_obj_add_strncpy(doc.get(), obj, "to_name", e.to_name.data(), e.to_name.size());
+        yyjson_mut_obj_add_bool(doc.get(), obj, "rename", false);
+    }
+    std::unique_ptr<char, decltype(&std::free)> text(yyjson_mut_write(doc.get(), 0, nullptr),
+                                                     &std::free);
+    if (!text) throw std::bad_alloc();
+    write_out(stdout, text.get());
+    write_out(stdout, "\n");
+}
+
+}  // namespace
+
+std::string unknown_placeholder(std::string_view pattern) {
+    static const std::string_view known[] = {"author", "title", "series", "idx", "series_index"};
+    for (std::size_t i = 0; i < pattern.size(); ++i) {
+        if (pattern[i] != '{') continue;
+        std::size_t close = pattern.find('}', i + 1);
+        if (close == std::string_view::npos) return {};  // the rest is plain text
+        std::string_view name = pattern.substr(i + 1, close - i - 1);
+        if (std::find(std::begin(known), std::end(known), name) == std::end(known))
+            return std::string(pattern.substr(i, close - i + 1));
+        i = close;
+    }
+    return {};
+}
+
+int run_rename(const RenameOptions &opt) {
+    // A mistyped placeholder would name every book "untitled": refused
+    // before anything is read.
+    if (std::string bad = unknown_placeholder(opt.pattern); !bad.empty()) {
+        complain("unknown placeholder %s in the pattern; the known ones are %s", bad.c_str(),
+                 kKnownPlaceholders);
+        return kExitUsage;
+    }
+    std::vector<std::string> paths;
+    bool ok = gather(opt, paths);
+    std::vector<std::string> usable = plannable_paths(paths, ok);
+    std::vector<std::string> asked = books_to_plan(describe_all(usable, opt.jobs, {}), ok);
+
+    std::vector<Entry> plan;
+    if (!make_plan(asked, opt.pattern, plan)) return kExitFailed;
+    make_visible(plan);
+    if (opt.apply) {
+        // The summary on stderr is the record when standard output fails.
+        if (!apply_plan(plan, asked, opt.table)) return kExitFailed;
+        return ok ? kExitOk : kExitFailed;
+    }
+    print_plan(plan, opt.table);
+    return stdout_ok() && ok ? kExitOk : kExitFailed;
 }
 
 }  // namespace qcli

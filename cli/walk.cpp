@@ -1,0 +1,111 @@
+// walk.cpp - finds the book files in directories, optionally below them, without walking in
+// circles.
+#include <dirent.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cerrno>
+
+#include "cli.h"
+
+namespace qcli {
+
+bool has_book_ext(std::string_view name) {
+    std::size_t dot = name.rfind('.');
+    if (dot == std::string_view::npos) return false;
+    std::string_view ext = name.substr(dot + 1);
+    if (ext.find_first_of("/\\") != std::string_view::npos) return false;
+    std::string lower(ext);
+    for (char &c : lower)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return lower == "epub" || lower == "fb2" || lower == "mobi" || lower == "azw" ||
+           lower == "azw3";
+}
+
+namespace {
+
+enum class Kind { Book, Dir, Skip };
+
+// What one directory entry is to the walk. Without recursion and with links
+// followed, the entry's kind is not looked at: the extension decides.
+Kind entry_kind(const dirent *e, const std::string &path, const WalkOptions &how) {
+    const bool book_name = has_book_ext(e->d_name);
+    if (!how.recursive && how.follow_links) return book_name ? Kind::Book : Kind::Skip;
+    unsigned char type = e->d_type;
+    struct stat st;
+    if (type == DT_UNKNOWN && lstat(path.c_str(), &st) == 0)
+        type = S_ISLNK(st.st_mode) ? DT_LNK : S_ISDIR(st.st_mode) ? DT_DIR : DT_REG;
+    if (type == DT_LNK) {
+        const bool to_dir = stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+        if (how.follow_links) {
+            if (to_dir) return how.recursive ? Kind::Dir : Kind::Skip;
+            return book_name ? Kind::Book : Kind::Skip;
+        }
+        // Renaming through a link would reach books outside the tree, or
+        // rename the link under the name of a book that lies elsewhere.
+        if (to_dir && how.recursive)
+            complain("%s: symbolic link to a directory; not followed", path.c_str());
+        else if (book_name)
+            complain("%s: symbolic link; left alone", path.c_str());
+        return Kind::Skip;
+    }
+    if (type == DT_DIR) return how.recursive ? Kind::Dir : Kind::Skip;
+    return book_name ? Kind::Book : Kind::Skip;
+}
+
+}  // namespace
+
+bool collect_books(const std::string &dir, const WalkOptions &how, Visited &visited,
+                   std::vector<std::string> &out) {
+    struct stat st;
+    if (stat(dir.c_str(), &st) != 0) {
+        complain("cannot open dir: %s (%s)", dir.c_str(), errno_text(errno).c_str());
+        return false;
+    }
+    if (!S_ISDIR(st.st_mode)) {
+        complain("cannot open dir: %s (%s)", dir.c_str(), errno_text(ENOTDIR).c_str());
+        return false;
+    }
+    if (!visited.insert({st.st_dev, st.st_ino}).second) return true;
+
+    DIR *d = opendir(dir.c_str());
+    if (!d) {
+        complain("cannot open dir: %s (%s)", dir.c_str(), errno_text(errno).c_str());
+        return false;
+    }
+    std::vector<std::string> books, subdirs;
+    bool ok = true;
+    for (;;) {
+        errno = 0;
+        dirent *e = readdir(d);
+        if (!e) {
+            if (errno != 0) {
+                complain("cannot read dir: %s (%s)", dir.c_str(), errno_text(errno).c_str());
+                ok = false;
+            }
+            break;
+        }
+        if (e->d_name[0] == '.') continue;
+        std::string path = dir + "/" + e->d_name;
+        switch (entry_kind(e, path, how)) {
+            case Kind::Book:
+                books.push_back(std::move(path));
+                break;
+            case Kind::Dir:
+                subdirs.push_back(std::move(path));
+                break;
+            case Kind::Skip:
+                break;
+        }
+    }
+    closedir(d);
+
+    std::sort(books.begin(), books.end());
+    out.insert(out.end(), books.begin(), books.end());
+    std::sort(subdirs.begin(), subdirs.end());
+    for (const std::string &sub : subdirs)
+        ok = collect_books(sub, how, visited, out) && ok;
+    return ok;
+}
+
+}  // namespace qcli

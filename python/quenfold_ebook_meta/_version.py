@@ -10,7 +10,9 @@ import re
 from pathlib import Path
 from typing import Optional
 
-_PROJECT = re.compile(r"\bproject\s*\(\s*quenfold-ebook-meta\b[^)]*?\bVERSION\s+([0-9]+(?:\.[0-9]+)*)")
+_PROJECT = re.compile(
+    r"\bproject\s*\(\s*quenfold-ebook-meta(?=[\s)])[^)]*?\bVERSION\s+([0-9]+(?:\.[0-9]+)*)"
+)
 
 
 def read_version(cmake_lists: Path) -> Optional[str]:

@@ -1,11 +1,11 @@
-"""Build backend (PEP 517, PEP 660) that writes the binding's wheel and sdist with the standard library.
+"""Build backend (PEP 517, PEP 660) writing the binding's wheel and sdist with the standard library.
 
 It needs nothing from a package index, so ``pip install ./python`` works
 offline and on interpreters without ``setuptools`` or ``wheel``. The version
 comes from the project's CMakeLists.txt (through the package's own _version.py);
 the wheel carries the built shared library when one is found:
 
-1. the file given by ``--config-settings library=PATH`` (``-C library=PATH``);
+1. the file given by ``--config-settings library=PATH``;
 2. the file named by the environment variable QUENFOLD_EBOOK_META_LIB;
 3. ``build/libquenfold-ebook-meta.so.0`` of the checkout (what ``make`` builds).
 
@@ -116,8 +116,10 @@ def _record_line(name: str, data: bytes) -> str:
     return f"{name},sha256={digest},{len(data)}"
 
 
-def _write_wheel(directory: str, tag: str, version: str, files: List[Tuple[str, bytes, int]]) -> str:
-    """Write the wheel of ``files`` (name, content, mode) plus its dist-info; return its file name."""
+def _write_wheel(
+    directory: str, tag: str, version: str, files: List[Tuple[str, bytes, int]]
+) -> str:
+    """Write the wheel of ``files`` (name, content, mode) and its dist-info; return its name."""
     dist_info = f"{PACKAGE}-{version}.dist-info"
     wheel = (
         f"Wheel-Version: 1.0\nGenerator: {PACKAGE} build backend\n"
@@ -167,7 +169,7 @@ def build_wheel(
         tag = "py3-none-any"
         print(
             f"quenfold_build: no built library found (build/{SONAME}, {LIBRARY_ENV} or "
-            f"-C library=PATH); the package will use the system's {SONAME}",
+            f"--config-settings library=PATH); the package will use the system's {SONAME}",
             file=sys.stderr,
         )
     else:
@@ -197,7 +199,8 @@ def build_sdist(sdist_directory: str, config_settings: ConfigSettings = None) ->
     members[f"_backend/{Path(__file__).name}"] = Path(__file__).read_bytes()
     members.update(package_files(SOURCE, version))
     filename = f"{root}.tar.gz"
-    with tarfile.open(os.path.join(sdist_directory, filename), "w:gz", format=tarfile.PAX_FORMAT) as tar:
+    path = os.path.join(sdist_directory, filename)
+    with tarfile.open(path, "w:gz", format=tarfile.PAX_FORMAT) as tar:
         for name, data in sorted(members.items()):
             info = tarfile.TarInfo(f"{root}/{name}")
             info.size, info.mode, info.mtime = len(data), 0o644, 315532800

@@ -343,7 +343,9 @@ def metadata_from_bytes(data: BytesLike, name: Optional[StrPath] = None) -> Book
     return _library().metadata_from_bytes(data, name)
 
 
-def scan(path: StrPath, recursive: bool = False, jobs: Optional[int] = None) -> Iterator[ScanResult]:
+def scan(
+    path: StrPath, recursive: bool = False, jobs: Optional[int] = None
+) -> Iterator[ScanResult]:
     """Describe every book under a directory on a pool of threads; see :meth:`Library.scan`."""
     return _library().scan(path, recursive, jobs)
 

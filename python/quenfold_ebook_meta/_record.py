@@ -89,7 +89,7 @@ class _JsonRecord:
         return cls(**values)
 
     def to_dict(self) -> Dict[str, Any]:
-        """The plain JSON form: dicts, lists, str, int, bool and None, keys as the library names them."""
+        """The plain JSON form (dicts, lists, str, int, bool, None), keyed as the library keys it."""
         return {key: _to_json(getattr(self, name)) for name, key, _ in _members(type(self))}
 
 

@@ -21,6 +21,8 @@ _PALM_SUFFIXES = (".prc", ".pdb")
 _PALM_BOOK_KINDS = (b"BOOKMOBI", b"TEXtREAd")
 
 ScanResult = Tuple[str, Union[BookMetadata, EbookError]]
+# What the walk finds: a book file, or a directory it could not read with the error.
+_Found = Union[str, Tuple[str, EbookError]]
 
 
 def is_book_name(name: str) -> bool:
@@ -39,7 +41,7 @@ def _entries(path: str) -> List[os.DirEntry[str]]:
         return sorted(it, key=lambda e: e.name)
 
 
-def book_files(top: str, recursive: bool) -> Iterator[Union[str, Tuple[str, EbookError]]]:
+def book_files(top: str, recursive: bool) -> Iterator[_Found]:
     """The book files under ``top`` in name order, depth first.
 
     Raises :class:`EbookError` at once when ``top`` cannot be read. A
@@ -54,7 +56,7 @@ def book_files(top: str, recursive: bool) -> Iterator[Union[str, Tuple[str, Eboo
     return _walk(first, recursive)
 
 
-def _walk(entries: List[os.DirEntry[str]], recursive: bool) -> Iterator[Union[str, Tuple[str, EbookError]]]:
+def _walk(entries: List[os.DirEntry[str]], recursive: bool) -> Iterator[_Found]:
     for entry in entries:
         if entry.name.startswith("."):
             continue
@@ -113,7 +115,7 @@ def scan_books(
 
 def _run(
     describe: Callable[[str], BookMetadata],
-    files: Iterator[Union[str, Tuple[str, EbookError]]],
+    files: Iterator[_Found],
     jobs: Optional[int],
 ) -> Iterator[ScanResult]:
     # The pool's own default: the calls wait on the disk as much as they compute.

@@ -183,7 +183,8 @@ def full_record(**members: Any) -> Dict[str, Any]:
         "language": "en", "languages": ["en", "fr"],
         "series": [{"name": "Sea Cycle", "index": "2"}, {"name": "Tides", "index": "1.5"}],
         "identifiers": [{"scheme": "isbn", "value": "9780306406157"},
-                        {"scheme": "uuid", "value": "urn:uuid:0f0e0d0c-0b0a-0908-0706-050403020100"}],
+                        {"scheme": "uuid",
+                         "value": "urn:uuid:0f0e0d0c-0b0a-0908-0706-050403020100"}],
         "isbn": "9780306406157", "asin": None,
         "publisher": "Harbour Press", "published": "2021-05-04", "modified": "2021-06-01T10:00:00Z",
         "rights": "", "description": "A sea.\n\nAnd a shore.", "subjects": ["Fiction", "Sea"],
@@ -262,7 +263,9 @@ class Without:
 def needs_full_record(lib: qem.Library) -> None:
     """Skip, saying why, when the library under test predates the full record."""
     if not lib._native.has_export("ebook_metadata"):
-        raise unittest.SkipTest(f"{lib.path} has no ebook_metadata (a library older than the full record)")
+        raise unittest.SkipTest(
+            f"{lib.path} has no ebook_metadata (a library older than the full record)"
+        )
 
 
 class BookTestCase(unittest.TestCase):

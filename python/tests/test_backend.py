@@ -1,4 +1,4 @@
-"""The build backend: version from CMake, which library goes into the wheel, and the wheel's contents."""
+"""The build backend: the version from CMake, the library it bundles, the wheel's contents."""
 
 from __future__ import annotations
 

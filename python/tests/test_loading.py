@@ -1,4 +1,4 @@
-"""Finding and loading the shared library: explicit path, environment, bundled copy, build tree, system."""
+"""Finding and loading the shared library: given path, environment, bundled, build tree, system."""
 
 from __future__ import annotations
 

@@ -1,4 +1,4 @@
-"""metadata() and metadata_from_bytes(): the full record of each family, from a file and from memory."""
+"""metadata() and metadata_from_bytes(): the full record of each family, from files and memory."""
 
 from __future__ import annotations
 

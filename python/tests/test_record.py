@@ -1,4 +1,4 @@
-"""BookMetadata and its parts built from JSON dicts: types, round trip, and records of the wrong shape."""
+"""BookMetadata and its parts from JSON dicts: types, round trip, records of the wrong shape."""
 
 from __future__ import annotations
 

@@ -39,17 +39,6 @@ class RecordTest(unittest.TestCase):
         self.assertEqual((book.author, book.primary_series, book.cover), ("", None, None))
         self.assertEqual(book.authors, ())
 
-    def test_set_members(self) -> None:
-        data = full_record(format="fb2", container="fb2.zip", drm=True, drm_scheme="fb2-encrypted",
-                           obfuscated_fonts=True, encoding="windows-1251",
-                           warnings=["invalid bytes replaced"], asin="B0EXAMPLE0")
-        book = qem.BookMetadata.from_dict(data)
-        self.assertEqual((book.container, book.drm, book.drm_scheme, book.obfuscated_fonts),
-                         ("fb2.zip", True, "fb2-encrypted", True))
-        self.assertEqual((book.encoding, book.warnings, book.asin),
-                         ("windows-1251", ("invalid bytes replaced",), "B0EXAMPLE0"))
-        self.assertEqual(book.to_dict(), data)
-
     def test_records_are_frozen_and_hashable(self) -> None:
         book = qem.BookMetadata.from_dict(full_record())
         with self.assertRaises(dataclasses.FrozenInstanceError):
@@ -101,20 +90,6 @@ class RecordTest(unittest.TestCase):
             qem.BookMetadata.from_dict(data)
         with self.assertRaisesRegex(qem.RecordError, "expected an object, got list"):
             qem.BookMetadata.from_dict([])  # type: ignore[arg-type]
-
-    def test_parts_build_on_their_own(self) -> None:
-        cases = [
-            (qem.Person, {"name": "Ann", "sort": "Ann", "role": ""}, qem.Person("Ann", "Ann", "")),
-            (qem.Series, {"name": "S", "index": ""}, qem.Series("S", "")),
-            (qem.Identifier, {"scheme": "doi", "value": "10.1/x"}, qem.Identifier("doi", "10.1/x")),
-            (qem.Cover, {"mime": "image/gif", "size": 0, "from": "exth-201"},
-             qem.Cover("image/gif", 0, "exth-201")),
-        ]
-        for cls, data, expected in cases:
-            with self.subTest(cls.__name__):
-                built = cls.from_dict(data)  # type: ignore[attr-defined]
-                self.assertEqual(built, expected)
-                self.assertEqual(built.to_dict(), data)
 
 
 if __name__ == "__main__":

@@ -60,13 +60,6 @@ class ScanWalkTest(BookTestCase):
                     if isinstance(result, qem.BookMetadata):
                         self.assertEqual(result.title, os.path.basename(path))
 
-    def test_book_names(self) -> None:
-        for name, expected in [("x.EPUB", True), ("x.fb2.ZIP", True), ("x.zip", False),
-                               (".x.mobi", False), ("mobi", False), ("x.azw4", False),
-                               ("x.pdb", True), ("x.fbz", True)]:
-            with self.subTest(name):
-                self.assertIs(_scan.is_book_name(name), expected)
-
     def test_books_are_described_on_several_threads_at_once(self) -> None:
         for i in range(12):
             self.write(f"{i:02}.epub", b"")

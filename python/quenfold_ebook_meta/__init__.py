@@ -103,10 +103,11 @@ def _json_value(key: str, value: Any) -> Any:
 
 
 class Library:
-    """One loaded copy of the shared library and the four operations on it.
+    """One loaded copy of the shared library and the operations on it.
 
     ``Library(path)`` loads the file at ``path``. Without a path it loads the
     file named by the environment variable ``QUENFOLD_EBOOK_META_LIB``, else
+    the copy an installed package carries beside its modules, else
     ``build/libquenfold-ebook-meta.so`` of the source checkout holding this
     package, else the installed ``libquenfold-ebook-meta.so.0`` from the
     system's library search. Raises :class:`LibraryLoadError` when none loads.

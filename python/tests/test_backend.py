@@ -87,8 +87,8 @@ class BackendTest(unittest.TestCase):
         for name in whl.namelist():
             if name != record_name:
                 data = whl.read(name)
-                digest = base64.urlsafe_b64encode(hashlib.sha256(data).digest()).rstrip(b"=")
-                self.assertEqual(listed[name], (f"sha256={digest.decode()}", str(len(data))), name)
+                sha = base64.urlsafe_b64encode(hashlib.sha256(data).digest()).rstrip(b"=")
+                self.assertEqual(listed[name], (f"sha256={sha.decode()}", str(len(data))), name)
         return whl
 
     def test_wheels_with_and_without_the_library(self) -> None:

@@ -83,8 +83,13 @@ class ScanWalkTest(BookTestCase):
     def test_stopping_early_leaves_the_rest_undone(self) -> None:
         for i in range(200):
             self.write(f"{i:03}.mobi", b"")
-        calls = []
-        scan = _scan.scan_books(lambda p: calls.append(p) or described(p), self.dir, False, 2)
+        calls: List[str] = []
+
+        def counted(path: str) -> qem.BookMetadata:
+            calls.append(path)
+            return described(path)
+
+        scan = _scan.scan_books(counted, self.dir, False, 2)
         first = next(scan)
         scan.close()  # type: ignore[attr-defined]
         self.assertEqual(self.names([first]), ["000.mobi"])

@@ -3,6 +3,7 @@
 from __future__ import annotations
 
 import ctypes
+import json
 import os
 import pathlib
 import unittest
@@ -10,8 +11,8 @@ import warnings
 from unittest import mock
 
 import quenfold_ebook_meta as qem
-from bookgen import (TINY_JPEG, TINY_PNG, BookTestCase, Mobi, Without, epub, fb2, fb2_zip, mobi,
-                     needs_full_record)
+from bookgen import (TINY_JPEG, TINY_PNG, BookTestCase, Mobi, Without, epub, fb2, fb2_zip,
+                     full_record, mobi, needs_full_record)
 
 # name, bytes, and what the record must say: format, title, first author, language, series
 BOOKS = [
@@ -141,6 +142,41 @@ class MetadataArgumentsTest(BookTestCase):
                                      "older than this binding; build or install a newer one")
             self.assertFalse(native.has_export(names[0]))
             self.assertEqual(self.lib.info(path)["title"], "Old")
+
+    def test_arguments_reach_the_export_and_the_record_is_freed(self) -> None:
+        # Stand-ins for the two exports, called through ctypes as the real ones
+        # are: they see exactly what the library would and return heap text.
+        libc = ctypes.CDLL(None)
+        libc.strdup.argtypes, libc.strdup.restype = [ctypes.c_char_p], ctypes.c_void_p
+        seen: list = []
+        returned: list = []
+
+        def record(title: str) -> int:
+            ptr: int = libc.strdup(json.dumps(full_record(title=title)).encode())
+            returned.append(ptr)
+            return ptr
+
+        from_path = ctypes.CFUNCTYPE(ctypes.c_void_p, ctypes.c_char_p)(
+            lambda path: seen.append(path) or record(os.fsdecode(path)))
+        from_memory = ctypes.CFUNCTYPE(
+            ctypes.c_void_p, ctypes.c_void_p, ctypes.c_size_t, ctypes.c_char_p)(
+            lambda data, size, name: seen.append((ctypes.string_at(data, size), name))
+            or record("memory"))
+        exports = {"ebook_metadata": from_path, "ebook_metadata_from_memory": from_memory}
+        native = self.lib._native
+        freed: list = []
+        real_free = native.ebook_free_string
+        with mock.patch.object(native, "later_export", side_effect=exports.__getitem__), \
+             mock.patch.object(native, "ebook_free_string",
+                               side_effect=lambda p: freed.append(p) or real_free(p)):
+            book = self.lib.metadata_from_bytes(bytearray(b"PK\0\x03 bytes"), "a.epub")
+            self.assertEqual(book.title, "memory")
+            self.lib.metadata_from_bytes(b"")
+            self.assertEqual(self.lib.metadata(pathlib.Path(self.dir, "caf\udce9.epub")).title,
+                             os.path.join(self.dir, "caf\udce9.epub"))
+        self.assertEqual(seen, [(b"PK\0\x03 bytes", b"a.epub"), (b"", None),
+                                os.path.join(os.fsencode(self.dir), b"caf\xe9.epub")])
+        self.assertEqual(freed, returned)
 
     def test_a_record_of_the_wrong_shape_is_an_ebook_error(self) -> None:
         with mock.patch.object(self.lib, "_json_call", return_value=({"format": "epub"}, b"")), \

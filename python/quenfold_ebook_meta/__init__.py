@@ -200,9 +200,9 @@ class Library:
         when ``recursive``). The files considered end in one of
         :data:`BOOK_SUFFIXES`, in any letter case; names starting with "."
         are skipped, and symbolic links to directories are not followed. A
-        .prc or .pdb file that holds no book (other Palm databases share
-        those endings) is passed over silently. A subdirectory that cannot be
-        read is yielded with its error.
+        .prc or .pdb file whose PalmDB header names no Mobipocket or PalmDOC
+        book (other Palm databases share those endings) is passed over
+        silently. A subdirectory that cannot be read is yielded with its error.
 
         ``jobs`` threads call the library at once (default: the number of
         processors plus four, at most 32). Raises :class:`EbookError` at once

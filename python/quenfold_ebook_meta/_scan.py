@@ -15,7 +15,8 @@ __all__ = ["BOOK_SUFFIXES", "ScanResult", "book_files", "is_book_name", "scan_bo
 #: Name endings of the files a scan considers, compared without letter case.
 BOOK_SUFFIXES = (".epub", ".fb2", ".fb2.zip", ".fbz", ".mobi", ".azw", ".azw3", ".prc", ".pdb")
 #: Endings shared with databases that are no books (address books, other
-#: Palm applications): such a file is left out unless it holds a book.
+#: Palm applications): such a file is looked at, and left out unless its
+#: header names a kind of book.
 _PALM_SUFFIXES = (".prc", ".pdb")
 #: PalmDB type and creator (header bytes 60-67) of the two kinds of book.
 _PALM_BOOK_KINDS = (b"BOOKMOBI", b"TEXtREAd")
@@ -90,11 +91,13 @@ def _is_palm_non_book(path: str) -> bool:
 
 
 def _describe(describe: Callable[[str], BookMetadata], path: str) -> Optional[ScanResult]:
+    # Decided by the header, not by the library's answer: a reader that takes
+    # any PalmDB for a Mobipocket book would otherwise list address books.
+    if _is_palm_non_book(path):
+        return None
     try:
         return path, describe(path)
     except EbookError as err:
-        if _is_palm_non_book(path):
-            return None
         return path, err
 
 

@@ -4,8 +4,14 @@ A ctypes binding of the library's C interface, standard library only::
 
     import quenfold_ebook_meta as qem
 
-    book = qem.info("/books/sea.epub")
-    print(book["title"], book["author"])
+    book = qem.metadata("/books/sea.epub")        # the full record, a BookMetadata
+    print(book.title, [a.name for a in book.authors], book.isbn)
+
+    for path, result in qem.scan("/books", recursive=True):
+        print(path, result.title if isinstance(result, qem.BookMetadata) else result)
+
+``info``, ``scan_dir``, ``extract_cover`` and ``rename_plan`` give the
+library's basic objects as dicts.
 
 Paths may be ``str``, ``bytes`` or ``os.PathLike`` and reach the library as
 the file system's bytes (``os.fsencode``). Text in the results is decoded as
@@ -23,31 +29,48 @@ import json
 import os
 import threading
 import warnings
-from typing import Any, Dict, Iterable, List, Mapping, Optional, Tuple, Union
+from typing import Any, Dict, Iterable, Iterator, List, Mapping, Optional, Tuple, Union
 
 from ._errors import DrmWarning, EbookError, EbookWarning
 from ._native import ENV_VAR, LibraryLoadError, NativeLibrary
+from ._record import BookMetadata, Cover, Identifier, Person, RecordError, Series
+from ._scan import BOOK_SUFFIXES, ScanResult, scan_books
+from ._version import VERSION
 
 __all__ = [
+    "BOOK_SUFFIXES",
+    "BookMetadata",
+    "Cover",
     "DrmWarning",
     "EbookError",
     "EbookWarning",
     "ENV_VAR",
+    "Identifier",
     "Library",
     "LibraryLoadError",
+    "Person",
+    "RecordError",
+    "ScanResult",
+    "Series",
     "extract_cover",
     "info",
     "load",
+    "metadata",
+    "metadata_from_bytes",
     "rename_plan",
+    "scan",
     "scan_dir",
 ]
 
-__version__ = "0.1.0"
+#: The project's version, as its CMakeLists.txt declares it.
+__version__ = VERSION
 
 #: A file system path as the binding accepts it.
 StrPath = Union[str, bytes, "os.PathLike[str]", "os.PathLike[bytes]"]
 #: One element of a rename request: a book's path, or a mapping describing it.
 RenameItem = Union[StrPath, Mapping[str, Any]]
+#: The bytes of a book as :func:`metadata_from_bytes` accepts them.
+BytesLike = Union[bytes, bytearray, memoryview]
 
 _DRM_SUFFIX = "; will not decrypt"
 
@@ -80,10 +103,11 @@ def _json_value(key: str, value: Any) -> Any:
 
 
 class Library:
-    """One loaded copy of the shared library and the four operations on it.
+    """One loaded copy of the shared library and the operations on it.
 
     ``Library(path)`` loads the file at ``path``. Without a path it loads the
     file named by the environment variable ``QUENFOLD_EBOOK_META_LIB``, else
+    the copy an installed package carries beside its modules, else
     ``build/libquenfold-ebook-meta.so`` of the source checkout holding this
     package, else the installed ``libquenfold-ebook-meta.so.0`` from the
     system's library search. Raises :class:`LibraryLoadError` when none loads.
@@ -97,7 +121,7 @@ class Library:
         """The file or name the library was loaded from."""
         return self._native.path
 
-    def _json_call(self, fn: Any, *args: Optional[bytes]) -> Tuple[Any, bytes]:
+    def _json_call(self, fn: Any, *args: Any) -> Tuple[Any, bytes]:
         """Call a JSON-returning export; its parsed result and the notice, or EbookError."""
         text, notice = self._native.call_string(fn, *args)
         if text is None:
@@ -130,6 +154,63 @@ class Library:
         elif book.get("drm"):
             warnings.warn("DRM-protected book" + _DRM_SUFFIX, DrmWarning, stacklevel=stacklevel)
         return book
+
+    def metadata(self, path: StrPath) -> BookMetadata:
+        """The full record of the book at ``path``: everything it states, decoded.
+
+        A DRM-protected book is described (its metadata is not encrypted):
+        ``drm`` is True and ``drm_scheme`` names the protection; no warning is
+        issued, the record says it all, notices included (``warnings``).
+
+        Raises :class:`EbookError` with the library's message when the file
+        cannot be read as a book, and :class:`LibraryLoadError` when the loaded
+        library is older than the full record.
+        """
+        fn = self._native.later_export("ebook_metadata")
+        return self._record(fn, _c_path(path))
+
+    def metadata_from_bytes(self, data: BytesLike, name: Optional[StrPath] = None) -> BookMetadata:
+        """The full record of a book held in memory (an upload, a member of another archive).
+
+        ``name`` (optional) only chooses the reader by its extension, as a
+        file's name would; without it the content decides. Failures as for
+        :meth:`metadata`.
+        """
+        if not isinstance(data, (bytes, bytearray, memoryview)):
+            raise TypeError(f"data must be bytes-like, not {type(data).__name__}")
+        fn = self._native.later_export("ebook_metadata_from_memory")
+        raw = data if isinstance(data, bytes) else bytes(data)
+        c_name = None if name is None else _c_path(name, "name")
+        return self._record(fn, raw, len(raw), c_name)
+
+    def _record(self, fn: Any, *args: Any) -> BookMetadata:
+        data, _ = self._json_call(fn, *args)
+        try:
+            return BookMetadata.from_dict(data)
+        except RecordError as exc:
+            raise EbookError(f"unexpected book record from {self.path}: {exc}") from None
+
+    def scan(
+        self, path: StrPath, recursive: bool = False, jobs: Optional[int] = None
+    ) -> Iterator[ScanResult]:
+        """Describe every book file under the directory ``path`` on a pool of threads.
+
+        Yields ``(path, BookMetadata)`` for each book and ``(path, EbookError)``
+        for a book file that cannot be described, in name order (depth first
+        when ``recursive``). The files considered end in one of
+        :data:`BOOK_SUFFIXES`, in any letter case; names starting with "."
+        are skipped, and symbolic links to directories are not followed. A
+        .prc or .pdb file whose PalmDB header names no Mobipocket or PalmDOC
+        book (other Palm databases share those endings) is passed over
+        silently. A subdirectory that cannot be read is yielded with its error.
+
+        ``jobs`` threads call the library at once (default: the number of
+        processors plus four, at most 32). Raises :class:`EbookError` at once
+        when ``path`` cannot be read, :class:`LibraryLoadError` when the
+        library is older than the full record.
+        """
+        self._native.later_export("ebook_metadata")  # fail here, not once per book
+        return scan_books(self.metadata, os.fsdecode(os.fspath(path)), recursive, jobs)
 
     def extract_cover(self, path: StrPath, out_path: StrPath) -> None:
         """Write the cover image of the book at ``path`` to ``out_path``, unchanged.
@@ -251,6 +332,23 @@ def _library() -> Library:
 def info(path: StrPath) -> Dict[str, Any]:
     """Describe one book; see :meth:`Library.info`."""
     return _library()._info(path, 3)
+
+
+def metadata(path: StrPath) -> BookMetadata:
+    """The full record of one book; see :meth:`Library.metadata`."""
+    return _library().metadata(path)
+
+
+def metadata_from_bytes(data: BytesLike, name: Optional[StrPath] = None) -> BookMetadata:
+    """The full record of a book held in memory; see :meth:`Library.metadata_from_bytes`."""
+    return _library().metadata_from_bytes(data, name)
+
+
+def scan(
+    path: StrPath, recursive: bool = False, jobs: Optional[int] = None
+) -> Iterator[ScanResult]:
+    """Describe every book under a directory on a pool of threads; see :meth:`Library.scan`."""
+    return _library().scan(path, recursive, jobs)
 
 
 def extract_cover(path: StrPath, out_path: StrPath) -> None:

@@ -5,8 +5,9 @@ from __future__ import annotations
 import ctypes
 import ctypes.util
 import os
+import threading
 from pathlib import Path
-from typing import Any, List, Optional, Tuple, Union
+from typing import Any, Dict, List, Optional, Tuple, Union
 
 from ._errors import EbookError
 
@@ -22,6 +23,12 @@ _StrPath = Union[str, bytes, "os.PathLike[str]", "os.PathLike[bytes]"]
 
 class LibraryLoadError(EbookError, OSError):
     """The shared library could not be found or does not export the expected functions."""
+
+
+def _bundled_library() -> Optional[str]:
+    # An installed wheel carries its own copy beside this file, under the soname.
+    candidate = Path(__file__).resolve().parent / SONAME
+    return str(candidate) if candidate.is_file() else None
 
 
 def _build_tree_library() -> Optional[str]:
@@ -44,9 +51,9 @@ def candidate_paths(path: Optional[_StrPath] = None) -> List[str]:
     if from_env:
         return [from_env]
     found: List[str] = []
-    in_tree = _build_tree_library()
-    if in_tree:
-        found.append(in_tree)
+    for local in (_bundled_library(), _build_tree_library()):
+        if local:
+            found.append(local)
     system = ctypes.util.find_library("quenfold-ebook-meta")
     if system:
         found.append(system)
@@ -55,14 +62,29 @@ def candidate_paths(path: Optional[_StrPath] = None) -> List[str]:
     return found
 
 
-class NativeLibrary:
-    """The loaded shared library with the prototypes of its six exports.
+# Exports newer than the first six, with their prototypes: resolved on first
+# use, so that a library built before them still serves everything else.
+_LATER_EXPORTS: Dict[str, Tuple[List[Any], Any]] = {
+    "ebook_metadata": ([ctypes.c_char_p], ctypes.c_void_p),
+    "ebook_metadata_from_memory": (
+        [ctypes.c_void_p, ctypes.c_size_t, ctypes.c_char_p],
+        ctypes.c_void_p,
+    ),
+}
 
-    Every result pointer is declared ``c_void_p`` (never ``c_char_p``) so that
-    the binding keeps the address it must hand back to ``ebook_free_string``.
+
+class NativeLibrary:
+    """The loaded shared library with the prototypes of its exports.
+
+    The six original exports are declared at load time; the later ones by
+    :meth:`later_export` when first called. Every result pointer is declared
+    ``c_void_p`` (never ``c_char_p``) so that the binding keeps the address it
+    must hand back to ``ebook_free_string``.
     """
 
     def __init__(self, path: Optional[_StrPath] = None) -> None:
+        self._later: Dict[str, Any] = {}
+        self._later_lock = threading.Lock()
         errors: List[str] = []
         for candidate in candidate_paths(path):
             try:
@@ -111,11 +133,37 @@ class NativeLibrary:
         self.ebook_free_string.argtypes = [c_void_p]
         self.ebook_free_string.restype = None
 
+    def has_export(self, name: str) -> bool:
+        """Whether the loaded library exports the function ``name``."""
+        return hasattr(self._dll, name)
+
+    def later_export(self, name: str) -> Any:
+        """The declared function ``name`` of the later exports.
+
+        Raises :class:`LibraryLoadError` naming the library when it is older
+        than the function.
+        """
+        fn = self._later.get(name)
+        if fn is None:
+            argtypes, restype = _LATER_EXPORTS[name]
+            with self._later_lock:
+                try:
+                    fn = getattr(self._dll, name)
+                except AttributeError:
+                    raise LibraryLoadError(
+                        f"{self.path} does not export {name}: the library is older than "
+                        "this binding; build or install a newer one"
+                    ) from None
+                fn.argtypes = argtypes
+                fn.restype = restype
+                self._later[name] = fn
+        return fn
+
     def last_error(self) -> bytes:
         """The calling thread's error text, copied (read it right after the failing call)."""
         return self.ebook_last_error() or b""
 
-    def call_string(self, fn: Any, *args: Optional[bytes]) -> Tuple[Optional[bytes], bytes]:
+    def call_string(self, fn: Any, *args: Any) -> Tuple[Optional[bytes], bytes]:
         """Call an export that returns a heap string.
 
         Returns a copy of the string (None for a null result) and the thread's

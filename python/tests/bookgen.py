@@ -13,7 +13,7 @@ import tempfile
 import unittest
 import zipfile
 from dataclasses import dataclass, field
-from typing import Any, List, Optional, Sequence, Tuple
+from typing import Any, Dict, List, Optional, Sequence, Tuple
 
 import quenfold_ebook_meta as qem
 
@@ -142,6 +142,7 @@ def fb2(
     number: str = "3",
     cover: Optional[bytes] = None,
     encrypted: bool = False,
+    encoding: str = "utf-8",
 ) -> bytes:
     seq = f'<sequence name="{series}" number="{number}"/>' if series else ""
     coverpage = '<coverpage><image l:href="#cover.jpg"/></coverpage>' if cover else ""
@@ -151,14 +152,48 @@ def fb2(
         binary = f'<binary id="cover.jpg" content-type="image/jpeg">{encoded}</binary>'
     body = "<encrypted/>" if encrypted else "<section><p>Harbour.</p></section>"
     text = (
-        '<?xml version="1.0" encoding="utf-8"?>\n'
+        f'<?xml version="1.0" encoding="{encoding}"?>\n'
         '<FictionBook xmlns="http://www.gribuser.ru/xml/fictionbook/2.0" '
         'xmlns:l="http://www.w3.org/1999/xlink"><description><title-info>'
         f"<author><first-name>{first}</first-name><last-name>{last}</last-name></author>"
         f"<book-title>{title}</book-title>{coverpage}<lang>{language}</lang>{seq}"
         f"</title-info></description><body>{body}</body>{binary}</FictionBook>\n"
     )
-    return text.encode("utf-8")
+    return text.encode(encoding)
+
+
+def fb2_zip(document: bytes, member: str = "book.fb2") -> bytes:
+    """An FB2 document packed alone in a ZIP archive (.fb2.zip, .fbz)."""
+    out = io.BytesIO()
+    with zipfile.ZipFile(out, "w") as z:
+        z.writestr(member, document, compress_type=zipfile.ZIP_DEFLATED)
+    return out.getvalue()
+
+
+# ---- the full record as JSON ------------------------------------------------
+
+
+def full_record(**members: Any) -> Dict[str, Any]:
+    """A full book record as the library writes it: every member, these overriding the defaults."""
+    record: Dict[str, Any] = {
+        "format": "epub", "container": None, "version": "3.0",
+        "title": "The Quiet Sea", "title_sort": "Quiet Sea, The", "subtitle": "",
+        "authors": [{"name": "Ann Lee", "sort": "Lee, Ann", "role": "aut"}],
+        "contributors": [{"name": "Tom Bell", "sort": "Bell, Tom", "role": "trl"}],
+        "language": "en", "languages": ["en", "fr"],
+        "series": [{"name": "Sea Cycle", "index": "2"}, {"name": "Tides", "index": "1.5"}],
+        "identifiers": [{"scheme": "isbn", "value": "9780306406157"},
+                        {"scheme": "uuid",
+                         "value": "urn:uuid:0f0e0d0c-0b0a-0908-0706-050403020100"}],
+        "isbn": "9780306406157", "asin": None,
+        "publisher": "Harbour Press", "published": "2021-05-04", "modified": "2021-06-01T10:00:00Z",
+        "rights": "", "description": "A sea.\n\nAnd a shore.", "subjects": ["Fiction", "Sea"],
+        "cover": {"mime": "image/jpeg", "size": 1234, "from": "properties"},
+        "drm": False, "drm_scheme": None, "obfuscated_fonts": False, "encoding": None,
+        "warnings": [],
+    }
+    record.update(members)
+    return record
 
 
 # ---- the C API, called directly ---------------------------------------------
@@ -211,6 +246,26 @@ def loads(raw: bytes) -> Any:
 def library_path() -> str:
     """The library under test: the environment's choice, else the binding's own search."""
     return os.environ.get(qem.ENV_VAR) or qem.Library().path
+
+
+class Without:
+    """A loaded library as an older build would look: without some exports."""
+
+    def __init__(self, dll: object, *names: str) -> None:
+        self._dll, self._names = dll, names
+
+    def __getattr__(self, name: str) -> object:
+        if name in self._names:
+            raise AttributeError(name)
+        return getattr(self._dll, name)
+
+
+def needs_full_record(lib: qem.Library) -> None:
+    """Skip, saying why, when the library under test predates the full record."""
+    if not lib._native.has_export("ebook_metadata"):
+        raise unittest.SkipTest(
+            f"{lib.path} has no ebook_metadata (a library older than the full record)"
+        )
 
 
 class BookTestCase(unittest.TestCase):

@@ -1,0 +1,93 @@
+"""Installs the binding into a fresh virtual environment, offline, and imports it from elsewhere.
+
+Run by ctest as a new user would do it, with one interpreter:
+
+    install_in_venv.py PYTHON LIBRARY VERSION [ASAN_RUNTIME]
+
+PYTHON makes the environment; LIBRARY is the built shared library that the
+wheel must carry; VERSION is what the package must report. The import runs in
+another directory with no variable pointing at the library or the source
+(ASAN_RUNTIME, for a sanitizer build, is preloaded and nothing else).
+"""
+
+from __future__ import annotations
+
+import json
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+from pathlib import Path
+
+SOURCE = Path(__file__).resolve().parent.parent
+# Whatever could point the package at a library or a source tree.
+_STRIPPED = ("QUENFOLD_EBOOK_META_LIB", "PYTHONPATH", "PYTHONHOME", "LD_LIBRARY_PATH",
+             "LD_PRELOAD", "VIRTUAL_ENV", "PIP_INDEX_URL", "PIP_EXTRA_INDEX_URL")
+
+PROBE = r"""
+import json, os, sys, tempfile
+import quenfold_ebook_meta as qem
+lib = qem.Library()
+out = {"file": qem.__file__, "library": lib.path, "version": qem.__version__}
+with tempfile.TemporaryDirectory() as empty:
+    out["scan_dir"] = qem.scan_dir(empty)
+    try:
+        qem.info(os.path.join(empty, "missing.epub"))
+    except qem.EbookError as err:
+        out["error"] = str(err).replace(empty, "<dir>")
+json.dump(out, sys.stdout)
+"""
+
+
+def run(cmd: list, env: dict, cwd: str) -> str:
+    done = subprocess.run(cmd, env=env, cwd=cwd, stdout=subprocess.PIPE,
+                          stderr=subprocess.STDOUT, universal_newlines=True)
+    if done.returncode != 0:
+        sys.exit(f"FAILED ({done.returncode}): {' '.join(cmd)}\n{done.stdout}")
+    return done.stdout
+
+
+def main() -> None:
+    python, library, version = sys.argv[1:4]
+    asan_runtime = sys.argv[4] if len(sys.argv) > 4 else ""
+    clean_env = {k: v for k, v in os.environ.items() if k not in _STRIPPED}
+    work = tempfile.mkdtemp(prefix="qem-venv-")
+    try:
+        venv = os.path.join(work, "venv")
+        run([python, "-m", "venv", venv], clean_env, work)
+        venv_python = os.path.join(venv, "bin", "python")
+        # The library to bundle is named the way a user may name it; everything
+        # else as a user types it, offline.
+        install_env = dict(clean_env, QUENFOLD_EBOOK_META_LIB=library, PIP_NO_INDEX="1")
+        run([venv_python, "-m", "pip", "install", "--no-index", "--no-cache-dir",
+             "--disable-pip-version-check", str(SOURCE)], install_env, work)
+
+        elsewhere = os.path.join(work, "elsewhere")
+        os.mkdir(elsewhere)
+        import_env = dict(clean_env)
+        if asan_runtime:
+            import_env["LD_PRELOAD"] = asan_runtime
+            import_env["ASAN_OPTIONS"] = "detect_leaks=0"
+        got = json.loads(run([venv_python, "-c", PROBE], import_env, elsewhere))
+
+        expected_dir = Path(got["file"]).parent
+        checks = [
+            (os.path.commonpath([got["file"], venv]) == venv, "imported from the environment"),
+            (got["library"] == str(expected_dir / "libquenfold-ebook-meta.so.0"),
+             "loaded the library the package carries"),
+            (got["version"] == version, f"version {version}"),
+            (got["scan_dir"] == [], "an empty directory scans to []"),
+            (got.get("error") == "cannot open file: <dir>/missing.epub (No such file or directory)",
+             "the library's own error text"),
+        ]
+        failed = [what for ok, what in checks if not ok]
+        if failed:
+            sys.exit(f"FAILED: {', '.join(failed)}; got {got}")
+        print(f"ok: {python} -> {got['library']} ({got['version']})")
+    finally:
+        shutil.rmtree(work, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    main()

@@ -2,13 +2,13 @@
 
 #include "formats/detect.h"
 
-#include <cctype>
 #include <cstring>
 
 #include "error.h"
 #include "formats/readers.h"
 #include "heap.h"
 #include "io/file.h"
+#include "text/ascii.h"
 
 const char *eb_ext_lower(const char *path, char *out, std::size_t out_size) {
     if (!out || out_size < 2 || !path) return "";
@@ -25,7 +25,7 @@ const char *eb_ext_lower(const char *path, char *out, std::size_t out_size) {
     const char *ext = dot + 1;
     std::size_t n = 0;
     while (ext[n] && n < out_size - 1) {
-        out[n] = static_cast<char>(std::tolower(static_cast<unsigned char>(ext[n])));
+        out[n] = static_cast<char>(eb_ascii_lower(static_cast<unsigned char>(ext[n])));
         ++n;
     }
     out[n] = '\0';

@@ -11,6 +11,7 @@
 #include "error.h"
 #include "heap.h"
 #include "io/file.h"
+#include "text/ascii.h"
 
 //
 // Every call opens the caller's bytes afresh, read-only and in place (libzip
@@ -55,16 +56,12 @@ zip_ptr open_archive(const void *data, std::uint64_t len) {
     return zip_ptr(za);
 }
 
-inline unsigned char ascii_lower(unsigned char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c - 'A' + 'a') : c;
-}
-
 // Whole-name equality ignoring the case of ASCII letters only, whatever the
 // locale: bytes above 0x7F must match exactly.
 bool ascii_iequal(const char *a, const char *b) {
     for (;; ++a, ++b) {
-        unsigned char ca = ascii_lower(static_cast<unsigned char>(*a));
-        unsigned char cb = ascii_lower(static_cast<unsigned char>(*b));
+        unsigned char ca = eb_ascii_lower(static_cast<unsigned char>(*a));
+        unsigned char cb = eb_ascii_lower(static_cast<unsigned char>(*b));
         if (ca != cb) return false;
         if (ca == '\0') return true;
     }

@@ -264,7 +264,8 @@ bool check_archive(const char *data, std::uint64_t len, eb_meta *meta) {
 // error text set when there is none.
 bool read_container(const char *data, std::uint64_t len, char *opf_path, std::size_t size) {
     std::uint64_t clen = 0;
-    eb_unique<char> container(eb_zip_extract(data, len, "META-INF/container.xml", &clen));
+    eb_unique<char> container(
+        eb_zip_extract(data, len, "META-INF/container.xml", &clen, EB_ZIP_MAX_MARKUP));
     if (!container) {
         eb_set_error("missing META-INF/container.xml");
         return false;
@@ -343,7 +344,7 @@ int eb_parse_epub(const char *data, std::uint64_t len, eb_meta *meta, int want_c
     package_dir(opf_path, opf_dir);
 
     std::uint64_t olen = 0;
-    eb_unique<char> opf(eb_zip_extract(data, len, opf_path, &olen));
+    eb_unique<char> opf(eb_zip_extract(data, len, opf_path, &olen, EB_ZIP_MAX_MARKUP));
     if (!opf) return -1;  // "missing zip entry: <package path>" stays
     const doc_range doc{opf.get(), opf.get() + olen};
 

@@ -76,10 +76,10 @@ int parse_by_ext(const char *path, const char *data, std::uint64_t len, eb_meta 
     return -1;
 }
 
-int load_and_parse(const char *path, eb_meta *meta, int want_cover) {
+int load_and_parse(const char *path, eb_meta *meta, int want_cover, eb_file_id *id) {
     char *raw = nullptr;
     std::uint64_t len = 0;
-    if (eb_read_file(path, &raw, &len) != 0) return -1;
+    if (eb_read_file(path, &raw, &len, id) != 0) return -1;
     eb_unique<char> bytes(raw);
     return parse_by_ext(path, bytes.get(), len, meta, want_cover);
 }

@@ -96,7 +96,11 @@ QUENFOLD_EBOOK_API char *ebook_scan_dir(const char *dir) QUENFOLD_EBOOK_NOEXCEPT
  * {series_index}; NULL or "" means "{author} - {series} #{idx} - {title}".
  * Result: a JSON array of {"from","to","to_name","rename":false}, clashing
  * names numbered "X (2)", "X (3)"; release it with ebook_free_string. Nothing
- * is renamed. NULL on failure ("NULL files_json", "invalid files_json", ...).
+ * is renamed. An extension (from "ext" or from the path) is kept only when it
+ * is a full stop followed by bytes a name may hold: one with '/', '\', a
+ * control byte or another character the names avoid leaves the book without
+ * extension, so "to_name" never holds a path separator. NULL on failure
+ * ("NULL files_json", "invalid files_json", ...).
  */
 QUENFOLD_EBOOK_API char *ebook_rename_plan(const char *files_json,
                                            const char *pattern) QUENFOLD_EBOOK_NOEXCEPT;

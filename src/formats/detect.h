@@ -8,7 +8,8 @@
 #include "io/file.h"
 #include "record.h"
 
-// Lower-cased extension of path into out (at most out_size - 1 bytes).
+// Extension of path into out (at most out_size - 1 bytes), its ASCII letters
+// lower-cased whatever the locale.
 const char *eb_ext_lower(const char *path, char *out, std::size_t out_size);
 // 1 for "epub", "fb2", "mobi", "azw", "azw3"; else 0.
 int eb_is_ebook_ext(const char *ext);

@@ -8,6 +8,7 @@
 
 #include "book_builders.h"
 #include "fb2_builder.h"
+#include "hostile_books.h"
 #include "shelf.h"
 #include "zip_builder.h"
 
@@ -292,6 +293,34 @@ void text_seeds(Corpus &c) {
     c.add("b64", "TWFu\nTWE=TQ==T");
 }
 
+// ---- hostile books ---------------------------------------------------------
+
+// Shapes that once made a reader quadratic or greedy: the EPUBs at full size
+// (they deflate to a few KB), the plain texts smaller so that mutations stay
+// quick.
+void hostile_seeds(Corpus &epub, Corpus &fb2, Corpus &zip, Corpus &text) {
+    const std::string creators = qtest::epub_around_opf(qtest::nested_creators_opf(800000));
+    epub.add("hostile-nested-creators", creators);
+    zip.add("hostile-nested-creators", creators);
+    for (const char *property : {"belongs-to-collection", "group-position", "cover"})
+        epub.add(std::string("hostile-unclosed-meta-") + property,
+                 qtest::epub_around_opf(qtest::unclosed_metas_opf(100000, property) + "x</meta>"));
+    // Just past the 16 MiB ceiling of a package document.
+    for (Corpus *c : {&epub, &zip}) {
+        qtest::write_inflating_epub((c->dir / "hostile-inflating-package").string(),
+                                    16 * 1024 * 1024 + 1);
+        ++c->count;
+    }
+    fb2.add("hostile-nested-title-info", qtest::nested_title_info_fb2(20000));
+    fb2.add("hostile-nested-title-info-then-fields",
+            qtest::nested_title_info_fb2(20000) +
+                "<book-title>T</book-title><author><nickname>N</nickname></author>");
+    text.add("hostile-nested-creators",
+             "dc:creator" + std::string(1, '\0') + qtest::nested_creators_opf(20000));
+    text.add("hostile-unclosed-meta",
+             "meta" + std::string(1, '\0') + qtest::unclosed_metas_opf(20000, "cover"));
+}
+
 // ---- rename plan -----------------------------------------------------------
 
 void rename_seeds(Corpus &c) {
@@ -314,6 +343,9 @@ void rename_seeds(Corpus &c) {
     c.add("no-pattern", R"([{"title":"caf\u00e9 / \"x\" <y>"}])");
     seed("bad-json", "{title}", "[1,]");
     seed("object", "", "{\"path\":\"x\"}");
+    seed("hostile-ext", "{title}",
+         R"([{"path":"dir/book","ext":"/../../etc/x","title":"T"},{"path":"d/x.a\\b"},)"
+         R"({"ext":".x\u001b[2J"},"b.e\u0001pub"])");
 }
 
 }  // namespace
@@ -333,6 +365,7 @@ int main(int argc, char **argv) {
     zip_seeds(zip);
     text_seeds(text);
     rename_seeds(rename);
+    hostile_seeds(epub, fb2, zip, text);
     // Every book of the planner's shelf is a seed of its reader as well.
     for (const qfuzz::ShelfBook &b : qfuzz::shelf_books()) {
         const std::string ext = fs::path(b.name).extension().string();

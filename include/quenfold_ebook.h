@@ -54,6 +54,12 @@ extern "C" {
  * Result: a heap string to release with ebook_free_string, or NULL on failure.
  * A DRM-protected book is still described ("drm" true) and the error text
  * keeps the notice ending in "; will not decrypt".
+ * Memory of one call, whatever the book claims: the whole file (at most
+ * 512 MiB, else "file too large: ...") and the texts taken from it; for
+ * EPUB also META-INF/container.xml and the package document, each at most
+ * 16 MiB inflated (a larger one fails like a missing member), with working
+ * memory of the same order; FB2 and MOBI need nothing further. Time is
+ * linear in these sizes, however the markup is nested.
  */
 QUENFOLD_EBOOK_API char *ebook_info(const char *path) QUENFOLD_EBOOK_NOEXCEPT;
 
@@ -62,7 +68,12 @@ QUENFOLD_EBOOK_API char *ebook_info(const char *path) QUENFOLD_EBOOK_NOEXCEPT;
  * the book holds it (no conversion). out_path is created or truncated.
  * Result: 0 on success; -1 on failure ("NULL argument", "no cover image found",
  * a DRM-protected book, a write failure...). Nothing is written when the book
- * has no cover.
+ * has no cover. An out_path that is the book itself (the same file, also
+ * through a link) is refused with "cover path is the book itself: ..." and
+ * the book is never truncated.
+ * Memory: that of ebook_info, plus the cover: for EPUB its member, at most
+ * 512 MiB inflated; for FB2 its decoded image, at most 3/4 of its Base64
+ * text; for MOBI a copy of its image record, at most the file's size.
  */
 QUENFOLD_EBOOK_API int ebook_extract_cover(const char *path,
                                            const char *out_path) QUENFOLD_EBOOK_NOEXCEPT;
@@ -85,7 +96,11 @@ QUENFOLD_EBOOK_API char *ebook_scan_dir(const char *dir) QUENFOLD_EBOOK_NOEXCEPT
  * {series_index}; NULL or "" means "{author} - {series} #{idx} - {title}".
  * Result: a JSON array of {"from","to","to_name","rename":false}, clashing
  * names numbered "X (2)", "X (3)"; release it with ebook_free_string. Nothing
- * is renamed. NULL on failure ("NULL files_json", "invalid files_json", ...).
+ * is renamed. An extension (from "ext" or from the path) is kept only when it
+ * is a full stop followed by bytes a name may hold: one with '/', '\', a
+ * control byte or another character the names avoid leaves the book without
+ * extension, so "to_name" never holds a path separator. NULL on failure
+ * ("NULL files_json", "invalid files_json", ...).
  */
 QUENFOLD_EBOOK_API char *ebook_rename_plan(const char *files_json,
                                            const char *pattern) QUENFOLD_EBOOK_NOEXCEPT;

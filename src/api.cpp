@@ -37,13 +37,14 @@ extern "C" QUENFOLD_EBOOK_API int ebook_extract_cover(const char *path,
     }
     eb_meta meta;
     eb_meta_init(&meta);
+    eb_file_id book;
     // A DRM-protected book fails here like any reader failure: there is
     // nothing to write for it.
-    if (load_and_parse(path, &meta, 1) != 0) {
+    if (load_and_parse(path, &meta, 1, &book) != 0) {
         eb_meta_free(&meta);
         return -1;
     }
-    int rc = write_cover(meta, out_path);
+    int rc = write_cover(meta, out_path, book);
     eb_meta_free(&meta);
     return rc;
 }

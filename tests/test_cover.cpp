@@ -105,3 +105,28 @@ TEST(CoverExtraction, FailedFlushIsAShortWrite) {
     EXPECT_EQ(ebook_extract_cover(book.c_str(), "/dev/full"), -1);
     EXPECT_STREQ(ebook_last_error(), "short write cover");
 }
+
+TEST(CoverExtraction, RefusesToWriteOverTheBookItself) {
+    qtest::TempDir d("cover");
+    const std::string bytes = mobi_with_cover(qtest::tiny_jpeg());
+    std::string book = d.put("c.mobi", bytes);
+    std::string sym = d.path + "/link.jpg";
+    std::string hard = d.path + "/hard.jpg";
+    std::string dotted = d.path + "/./c.mobi";
+    ASSERT_EQ(::symlink("c.mobi", sym.c_str()), 0);
+    ASSERT_EQ(::link(book.c_str(), hard.c_str()), 0);
+    // The same file reached by its own name, another spelling, a symbolic
+    // link and a hard link: refused, and the book keeps every byte.
+    for (const std::string &out : {book, dotted, sym, hard}) {
+        EXPECT_EQ(ebook_extract_cover(book.c_str(), out.c_str()), -1) << out;
+        EXPECT_EQ(ebook_last_error(), "cover path is the book itself: " + out);
+        EXPECT_EQ(qtest::read_file(book), bytes) << out;
+    }
+    // Reading the book through the link and writing to its real name too.
+    EXPECT_EQ(ebook_extract_cover(sym.c_str(), book.c_str()), -1);
+    EXPECT_EQ(qtest::read_file(book), bytes);
+    // A copy of the book is another file: written.
+    std::string copy = d.put("copy.mobi", bytes);
+    EXPECT_EQ(ebook_extract_cover(book.c_str(), copy.c_str()), 0) << ebook_last_error();
+    EXPECT_EQ(qtest::read_file(copy), qtest::tiny_jpeg());
+}

@@ -1,6 +1,7 @@
 // test_detect.cpp - reader choice: extension text, dispatch by extension, then by content.
 #include <gtest/gtest.h>
 
+#include <clocale>
 #include <cstring>
 #include <string>
 
@@ -8,6 +9,7 @@
 #include "formats/detect.h"
 #include "quenfold_ebook.h"
 #include "temp_dir.h"
+#include "zip_builder.h"
 
 namespace {
 
@@ -102,4 +104,59 @@ TEST(Detect, ContentSniffingSendsZipAndFb2ToTheirReaders) {
     std::string nul = std::string("<x>\0<FictionBook>", 17);
     std::string q = d.put("nul.txt", nul);
     EXPECT_EQ(info(q), "ERR:unsupported ebook format: " + q);
+}
+
+// Sets a locale for one test and puts the previous one back.
+class ScopedLocale {
+  public:
+    explicit ScopedLocale(const char *name) {
+        const char *old = std::setlocale(LC_ALL, nullptr);
+        old_ = old ? old : "C";
+        ok_ = std::setlocale(LC_ALL, name) != nullptr;
+    }
+    ~ScopedLocale() { std::setlocale(LC_ALL, old_.c_str()); }
+    bool ok() const { return ok_; }
+
+  private:
+    std::string old_;
+    bool ok_ = false;
+};
+
+TEST(Detect, TurkishLocaleChangesNoLetterCase) {
+    // In Turkish, 'I' folds to a dotless i: "MOBI" would no longer read as
+    // "mobi" if the library asked the locale.
+    ScopedLocale tr("tr_TR.UTF-8");
+    if (!tr.ok())
+        GTEST_SKIP() << "locale tr_TR.UTF-8 is not installed (scripts/install-deps makes it)";
+    qtest::TempDir d("detect-locale");
+    char ext[32];
+    EXPECT_STREQ(eb_ext_lower("BOOK.MOBI", ext, sizeof ext), "mobi");
+    EXPECT_STREQ(eb_ext_lower("X.EPUB", ext, sizeof ext), "epub");
+
+    // Named BOOK.MOBI but not a PalmDB: only the extension can choose the reader.
+    std::string fake = d.put("BOOK.MOBI", std::string(100, 'x'));
+    EXPECT_EQ(info(fake), "ERR:MOBI record list truncated");
+    std::string book = d.put("BOOK.MOBI", mobi_book("Istanbul"));
+    EXPECT_EQ(info(book).rfind(R"({"drm":false,"format":"mobi","title":"Istanbul")", 0), 0u)
+        << info(book);
+
+    // Member names differ from the ones sought in ASCII case only.
+    qtest::EpubSpec s;
+    s.rootfile = "OEBPS/CONTENT.OPF";
+    s.title = "Izmir";
+    s.cover = qtest::tiny_jpeg();
+    s.cover_href = "IMAGES/COVER.JPG";
+    std::string container = qtest::build_container_xml(s);
+    qtest::EpubSpec renamed;  // the same book with an upper-case container name
+    renamed.container = container;
+    renamed.rootfile = "oebps/content.opf";  // the package is found ignoring case
+    renamed.opf = qtest::build_opf(s);
+    renamed.omit = {"META-INF/container.xml"};
+    renamed.members = {qtest::zip_file("META-INF/CONTAINER.XML", container),
+                       qtest::zip_file("oebps/images/cover.jpg", qtest::tiny_jpeg())};
+    std::string path = d.put("BOOK.EPUB", qtest::build_epub(renamed));
+    EXPECT_EQ(info(path).rfind(R"({"drm":false,"format":"epub","title":"Izmir")", 0), 0u)
+        << info(path);
+    std::string out = d.path + "/cover.jpg";
+    EXPECT_EQ(ebook_extract_cover(path.c_str(), out.c_str()), 0) << ebook_last_error();
 }

@@ -359,3 +359,34 @@ TEST(MobiReader, CoverAbsentOrOutOfRange) {
     EXPECT_EQ(outside.meta.has_cover, 1);
     EXPECT_EQ(outside.meta.cover_data, nullptr);
 }
+
+TEST(MobiReader, CoverIndexNeverWrapsAroundToTheHeader) {
+    // Records: 0 the header, 1 the text, 2 the only image (first image 2).
+    struct Case {
+        std::uint32_t offset;  // EXTH 201
+        bool loaded;
+    } cases[] = {
+        {0, true},             // record 2
+        {1, false},            // record 3: one past the record list
+        {0xFFFFFFFEu, false},  // 2 + offset is record 0 in 32-bit arithmetic
+        {0xFFFFFFFDu, false},  // ... and record 1
+    };
+    for (const Case &c : cases) {
+        MobiSpec s;
+        s.images = {qtest::tiny_jpeg()};
+        std::string v(4, '\0');
+        qtest::put_u32(v, 0, c.offset);
+        s.exth_records = {{201, v}};
+        MobiBook p(build_mobi(s), 1);
+        EXPECT_EQ(p.rc, 0) << c.offset;
+        EXPECT_EQ(p.meta.has_cover, 1) << c.offset;  // named by the book
+        if (c.loaded) {
+            ASSERT_NE(p.meta.cover_data, nullptr);
+            EXPECT_EQ(std::string(reinterpret_cast<char *>(p.meta.cover_data), p.meta.cover_len),
+                      qtest::tiny_jpeg());
+        } else {
+            EXPECT_EQ(p.meta.cover_data, nullptr) << c.offset;
+            EXPECT_EQ(p.meta.cover_len, 0u) << c.offset;
+        }
+    }
+}

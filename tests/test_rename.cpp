@@ -93,7 +93,8 @@ TEST(RenamePlan, HostDescribedBooks) {
         {"{}", {"file.epub", "Unknown - untitled.epub", "Unknown - untitled.epub"}},
         {R"({"path":5,"title":"T"})", {"T.epub", "Unknown - T.epub", "Unknown - T.epub"}},
         {R"({"title":"a/b"})", {"a/b.epub", "a/Unknown - a_b.epub", "Unknown - a_b.epub"}},
-        {R"({"title":"T","ext":"mobi"})", {"Tmobi", "Unknown - Tmobi", "Unknown - Tmobi"}},
+        // An extension without its full stop is no extension.
+        {R"({"title":"T","ext":"mobi"})", {"T", "Unknown - T", "Unknown - T"}},
         {R"({"path":"/d/x.FB2","ext":".mobi","author":"A","title":"T"})",
          {"/d/x.FB2", "/d/A - T.FB2", "A - T.FB2"}},
         {R"({"path":"/d/noext","ext":".fb2"})",
@@ -114,6 +115,45 @@ TEST(RenamePlan, HostDescribedBooks) {
     };
     for (const auto &c : cases)
         EXPECT_EQ(one(c.element), c.want) << c.element;
+}
+
+TEST(RenamePlan, ExtensionsThatWouldMakeAPathAreRefused) {
+    struct Case {
+        std::string element;
+        Entry want;
+    } cases[] = {
+        {R"({"path":"dir/book","ext":"/../../etc/x","title":"T"})",
+         {"dir/book", "dir/Unknown - T", "Unknown - T"}},
+        {R"({"path":"dir/book","ext":".a\\b","title":"T"})",
+         {"dir/book", "dir/Unknown - T", "Unknown - T"}},
+        {R"({"path":"dir/book","ext":".x\u001b[2J","title":"T"})",
+         {"dir/book", "dir/Unknown - T", "Unknown - T"}},
+        {R"({"path":"dir/book","ext":".e\tpub","title":"T"})",
+         {"dir/book", "dir/Unknown - T", "Unknown - T"}},
+        {R"({"ext":"./x","title":"T"})", {"T", "Unknown - T", "Unknown - T"}},
+        // From the path: a backslash or a control byte after the last full
+        // stop; the path's refused extension is not replaced by "ext".
+        {R"({"path":"d/x.a\\b","ext":".fb2","title":"T"})",
+         {"d/x.a\\b", "d/Unknown - T", "Unknown - T"}},
+        {R"({"path":"d/x.e\npub","title":"T"})", {"d/x.e\npub", "d/Unknown - T", "Unknown - T"}},
+        // Usable ones stay as they are, letter case and high bytes included.
+        {R"({"path":"dir/book","ext":".Ep\u00fcb","title":"T"})",
+         {"dir/book",
+          "dir/Unknown - T.Ep\xC3\xBC"
+          "b",
+          "Unknown - T.Ep\xC3\xBC"
+          "b"}},
+        {R"({"path":"dir/book","ext":".","title":"T"})",
+         {"dir/book", "dir/Unknown - T.", "Unknown - T."}},
+    };
+    for (const auto &c : cases) {
+        Entry got = one(c.element);
+        EXPECT_EQ(got, c.want) << c.element;
+        EXPECT_EQ(got[2].find_first_of("/\\"), std::string::npos) << c.element;
+    }
+    // A book given by path: the same rule for the extension of its name.
+    EXPECT_EQ(one(R"("/none/d/x.a\\b")"),
+              (Entry{"/none/d/x.a\\b", "/none/d/Unknown - untitled", "Unknown - untitled"}));
 }
 
 TEST(RenamePlan, BooksThatCannotBeRead) {

@@ -198,6 +198,11 @@ TEST(Scanner, EntityAndNumericReferences) {
         {"&#000000000000065;", "&#000000000000065;"},  // 17 bytes: not a reference
         {"x&amp", "x&amp"},
         {"&#65", "&#65"},
+        // Numbers read as strtoul reads them in the C locale, whatever the
+        // host's locale: leading white space, a sign, "0x" in base 16.
+        {"&#  65;&#\t\v\f66;&#+67;", "ABC"},
+        {"&#x0x41;&#X0X42;&#x0x;", "AB"},
+        {"&#-65;&#-0;&#99999999999999;&#xFFFFFFFFFFFFF;", ""},
     };
     for (const Case &c : cases) {
         Range r(c.in);

@@ -2,13 +2,13 @@
 
 #include "formats/detect.h"
 
-#include <cctype>
 #include <cstring>
 
 #include "error.h"
 #include "formats/readers.h"
 #include "heap.h"
 #include "io/file.h"
+#include "text/ascii.h"
 
 const char *eb_ext_lower(const char *path, char *out, std::size_t out_size) {
     if (!out || out_size < 2 || !path) return "";
@@ -25,7 +25,7 @@ const char *eb_ext_lower(const char *path, char *out, std::size_t out_size) {
     const char *ext = dot + 1;
     std::size_t n = 0;
     while (ext[n] && n < out_size - 1) {
-        out[n] = static_cast<char>(std::tolower(static_cast<unsigned char>(ext[n])));
+        out[n] = static_cast<char>(eb_ascii_lower(static_cast<unsigned char>(ext[n])));
         ++n;
     }
     out[n] = '\0';
@@ -76,10 +76,10 @@ int parse_by_ext(const char *path, const char *data, std::uint64_t len, eb_meta 
     return -1;
 }
 
-int load_and_parse(const char *path, eb_meta *meta, int want_cover) {
+int load_and_parse(const char *path, eb_meta *meta, int want_cover, eb_file_id *id) {
     char *raw = nullptr;
     std::uint64_t len = 0;
-    if (eb_read_file(path, &raw, &len) != 0) return -1;
+    if (eb_read_file(path, &raw, &len, id) != 0) return -1;
     eb_unique<char> bytes(raw);
     return parse_by_ext(path, bytes.get(), len, meta, want_cover);
 }

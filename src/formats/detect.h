@@ -5,9 +5,11 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "io/file.h"
 #include "record.h"
 
-// Lower-cased extension of path into out (at most out_size - 1 bytes).
+// Extension of path into out (at most out_size - 1 bytes), its ASCII letters
+// lower-cased whatever the locale.
 const char *eb_ext_lower(const char *path, char *out, std::size_t out_size);
 // 1 for "epub", "fb2", "mobi", "azw", "azw3"; else 0.
 int eb_is_ebook_ext(const char *ext);
@@ -15,7 +17,8 @@ int eb_is_ebook_ext(const char *ext);
 int parse_by_ext(const char *path, const char *data, std::uint64_t len, eb_meta *meta,
                  int want_cover);
 // One book file loaded and through its reader; the loaded bytes are released
-// before return. Result: the reader's result (-1 also for a load failure).
-int load_and_parse(const char *path, eb_meta *meta, int want_cover);
+// before return, and id (when given) tells which file was read. Result: the
+// reader's result (-1 also for a load failure).
+int load_and_parse(const char *path, eb_meta *meta, int want_cover, eb_file_id *id = nullptr);
 
 #endif  // QUENFOLD_FORMATS_DETECT_H

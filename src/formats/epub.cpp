@@ -1,5 +1,8 @@
 // epub.cpp - EPUB reader: container, package document, series and cover.
+#include <algorithm>
 #include <cstring>
+#include <new>
+#include <vector>
 
 #include "error.h"
 #include "formats/readers.h"
@@ -7,6 +10,7 @@
 #include "io/zip.h"
 #include "record.h"
 #include "text/buffer.h"
+#include "text/element_ends.h"
 #include "text/xml_scan.h"
 
 namespace {
@@ -39,9 +43,8 @@ class tag_walk {
         eb_attr_val(tag_, gt_, attr_name, out, size);
     }
 
-    // Decoded, trimmed text of the element starting at this tag; null or a
-    // heap string the caller owns.
-    char *text() const { return eb_tag_text(tag_, static_cast<std::size_t>(end_ - tag_), name_); }
+    const char *tag() const { return tag_; }
+    const char *gt() const { return gt_; }
 
   private:
     const char *pos_;
@@ -49,6 +52,57 @@ class tag_walk {
     const char *name_;
     const char *tag_ = nullptr;
     const char *gt_ = nullptr;
+};
+
+// Texts of the meta elements that the series and cover rules read, as
+// eb_tag_text gives them. Every element is found where the rules expect it,
+// but a document of many unclosed metas would cost a pass to its end per
+// meta, so the ends of all the metas the rules may ask about are found
+// together, in one pass, when the first is asked.
+class meta_texts {
+  public:
+    explicit meta_texts(doc_range doc) : doc_(doc) {}
+
+    // Decoded, trimmed text of the meta element whose start tag the walk is
+    // on; null or a heap string the caller owns.
+    char *text(const tag_walk &w) {
+        if (w.gt()[-1] == '/') return eb_strdup("");
+        if (!built_) build();
+        const char *body = w.gt() + 1;
+        auto at = std::lower_bound(bodies_.begin(), bodies_.end(), body);
+        if (!usable_ || at == bodies_.end() || *at != body)
+            return eb_tag_text(w.tag(), static_cast<std::size_t>(doc_.end - w.tag()), "meta");
+        const eb_element_end &e = ends_[static_cast<std::size_t>(at - bodies_.begin())];
+        return e.close ? eb_element_text(body, e.content_end) : nullptr;
+    }
+
+  private:
+    static bool asks_text(const char *property) {
+        return !std::strcmp(property, "belongs-to-collection") ||
+               !std::strcmp(property, "group-position") || !std::strcmp(property, "cover");
+    }
+
+    void build() {
+        built_ = true;
+        try {
+            tag_walk w(doc_, "meta");
+            while (w.next()) {
+                char property[128];
+                w.attr("property", property, sizeof property);
+                if (w.gt()[-1] != '/' && asks_text(property)) bodies_.push_back(w.gt() + 1);
+            }
+            ends_ = eb_element_ends(doc_.begin, doc_.end, "meta", bodies_);
+            usable_ = true;
+        } catch (const std::bad_alloc &) {
+            bodies_.clear();  // each text is then looked up on its own
+        }
+    }
+
+    doc_range doc_;
+    bool built_ = false;
+    bool usable_ = false;
+    std::vector<const char *> bodies_;
+    std::vector<eb_element_end> ends_;
 };
 
 // The element text of the first `primary`, else of the first `fallback`.
@@ -61,7 +115,7 @@ char *dc_field(doc_range doc, const char *primary, const char *fallback) {
 // Series name and position: the calibre form (name/content) and the EPUB 3
 // collection form (property and element text) compete by position only; the
 // first qualifying meta fixes each field.
-void read_series(doc_range doc, eb_meta *meta) {
+void read_series(doc_range doc, meta_texts &texts, eb_meta *meta) {
     tag_walk w(doc, "meta");
     while (w.next()) {
         char name[128], content[256], property[128];
@@ -74,16 +128,16 @@ void read_series(doc_range doc, eb_meta *meta) {
                    !meta->series_index) {
             meta->series_index = eb_strdup(content);
         } else if (!std::strcmp(property, "belongs-to-collection") && !meta->series) {
-            meta->series = w.text();
+            meta->series = texts.text(w);
         } else if (!std::strcmp(property, "group-position") && !meta->series_index) {
-            meta->series_index = w.text();
+            meta->series_index = texts.text(w);
         }
     }
 }
 
 // The manifest id of the cover: <meta name="cover" content=ID>, or the text
 // of <meta property="cover">; the first such meta ends the search.
-void read_cover_id(doc_range doc, char *out, std::size_t size) {
+void read_cover_id(doc_range doc, meta_texts &texts, char *out, std::size_t size) {
     out[0] = '\0';
     tag_walk w(doc, "meta");
     while (w.next()) {
@@ -97,7 +151,7 @@ void read_cover_id(doc_range doc, char *out, std::size_t size) {
         char property[128];
         w.attr("property", property, sizeof property);
         if (!std::strcmp(property, "cover")) {
-            eb_unique<char> text(w.text());
+            eb_unique<char> text(texts.text(w));
             if (text && text.get()[0]) {
                 copy_cut(out, size, text.get());
                 return;
@@ -210,7 +264,8 @@ bool check_archive(const char *data, std::uint64_t len, eb_meta *meta) {
 // error text set when there is none.
 bool read_container(const char *data, std::uint64_t len, char *opf_path, std::size_t size) {
     std::uint64_t clen = 0;
-    eb_unique<char> container(eb_zip_extract(data, len, "META-INF/container.xml", &clen));
+    eb_unique<char> container(
+        eb_zip_extract(data, len, "META-INF/container.xml", &clen, EB_ZIP_MAX_MARKUP));
     if (!container) {
         eb_set_error("missing META-INF/container.xml");
         return false;
@@ -243,20 +298,20 @@ void package_dir(const char *opf_path, char *opf_dir) {
 }
 
 // Title, author, language and series from the package document.
-void read_package(doc_range doc, eb_meta *meta) {
+void read_package(doc_range doc, meta_texts &texts, eb_meta *meta) {
     meta->title = dc_field(doc, "dc:title", "title");
     meta->author = dc_field(doc, "dc:creator", "creator");
     meta->language = dc_field(doc, "dc:language", "language");
-    read_series(doc, meta);
+    read_series(doc, texts, meta);
 }
 
 // Names the cover when the manifest has one, and loads its bytes when
 // wanted. A cover that cannot be read is no failure of the book: has_cover
 // falls back to 0 and its message is dropped.
-void read_cover(const char *data, std::uint64_t len, doc_range doc, const char *opf_dir,
-                eb_meta *meta, int want_cover) {
+void read_cover(const char *data, std::uint64_t len, doc_range doc, meta_texts &texts,
+                const char *opf_dir, eb_meta *meta, int want_cover) {
     char cover_id[128];
-    read_cover_id(doc, cover_id, sizeof cover_id);
+    read_cover_id(doc, texts, cover_id, sizeof cover_id);
     char href[512];
     if (!find_cover_href(doc, cover_id, href, sizeof href)) return;
     meta->has_cover = 1;
@@ -289,11 +344,12 @@ int eb_parse_epub(const char *data, std::uint64_t len, eb_meta *meta, int want_c
     package_dir(opf_path, opf_dir);
 
     std::uint64_t olen = 0;
-    eb_unique<char> opf(eb_zip_extract(data, len, opf_path, &olen));
+    eb_unique<char> opf(eb_zip_extract(data, len, opf_path, &olen, EB_ZIP_MAX_MARKUP));
     if (!opf) return -1;  // "missing zip entry: <package path>" stays
     const doc_range doc{opf.get(), opf.get() + olen};
 
-    read_package(doc, meta);
-    read_cover(data, len, doc, opf_dir, meta, want_cover);
+    meta_texts texts(doc);
+    read_package(doc, texts, meta);
+    read_cover(data, len, doc, texts, opf_dir, meta, want_cover);
     return 0;
 }

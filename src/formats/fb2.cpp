@@ -35,36 +35,44 @@ const char *find_gt(const char *p, const char *end) {
 }
 
 // The lowercase title-info section: from the '<' of its first start tag to
-// just past the matching end tag. *closed tells whether that end tag exists;
-// without it the section runs to the end of the document.
-bool title_info_section(const char *data, std::uint64_t len, span *sec, bool *closed) {
+// just past the matching end tag; without that end tag (closed false) it
+// runs to the end of the document. Found once per book: every field reads
+// it, and finding its end is a pass over the document.
+struct title_info {
+    bool found = false;
+    bool closed = false;
+    span sec{nullptr, nullptr};
+};
+
+title_info find_title_info(const char *data, std::uint64_t len) {
+    title_info t;
     const char *end = data + len;
     const char *s = eb_find_tag(data, end, "title-info");
-    if (!s) return false;
+    if (!s) return t;
     const char *e = eb_find_close(s + 1, end, "title-info");
-    *sec = {s, e ? e : end};
-    if (closed) *closed = e != nullptr;
-    return true;
+    t.found = true;
+    t.closed = e != nullptr;
+    t.sec = {s, e ? e : end};
+    return t;
 }
 
 // Text of the first name element of the title-info section; null when there
 // is no section or no such element.
-char *title_info_field(const char *data, std::uint64_t len, const char *name) {
-    span sec;
-    if (!title_info_section(data, len, &sec, nullptr)) return nullptr;
-    return eb_tag_text(sec.start, static_cast<std::size_t>(sec.end - sec.start), name);
+char *title_info_field(const title_info &ti, const char *name) {
+    if (!ti.found) return nullptr;
+    return eb_tag_text(ti.sec.start, static_cast<std::size_t>(ti.sec.end - ti.sec.start), name);
 }
 
 // The section that holds the author. Some writers capitalise the element, so
 // "Title-info" is accepted here when no lowercase one exists. Either way the
 // section ends at the matching lowercase end tag, else at the capitalised
 // one, else at the end of the document.
-bool author_section(const char *data, std::uint64_t len, span *sec) {
+bool author_section(const char *data, std::uint64_t len, const title_info &ti, span *sec) {
     const char *end = data + len;
-    const char *s = eb_find_tag(data, end, "title-info");
-    if (!s) s = eb_find_tag(data, end, "Title-info");
+    const char *s = ti.found ? ti.sec.start : eb_find_tag(data, end, "Title-info");
     if (!s) return false;
-    const char *e = eb_find_close(s + 1, end, "title-info");
+    const char *e = ti.found && ti.closed ? ti.sec.end : nullptr;
+    if (!ti.found) e = eb_find_close(s + 1, end, "title-info");
     if (!e) e = eb_find_close(s + 1, end, "Title-info");
     *sec = {s, e ? e : end};
     return true;
@@ -73,9 +81,9 @@ bool author_section(const char *data, std::uint64_t len, span *sec) {
 // The first author's name: first, middle and last name joined by single
 // spaces, or the nickname when none of those is given. Null when nothing
 // usable is there.
-char *first_author(const char *data, std::uint64_t len) {
+char *first_author(const char *data, std::uint64_t len, const title_info &ti) {
     span sec;
-    if (!author_section(data, len, &sec)) return nullptr;
+    if (!author_section(data, len, ti, &sec)) return nullptr;
     const char *a = eb_find_tag(sec.start, sec.end, "author");
     if (!a) return nullptr;
     const char *a_end = eb_find_close(a + 1, sec.end, "author");
@@ -100,10 +108,9 @@ char *first_author(const char *data, std::uint64_t len) {
 
 // Series name and position from the first sequence start tag: inside the
 // title-info section when there is one, else anywhere in the document.
-void read_series(const char *data, std::uint64_t len, eb_meta *meta) {
+void read_series(const char *data, std::uint64_t len, const title_info &ti, eb_meta *meta) {
     span range{data, data + len};
-    span sec;
-    if (title_info_section(data, len, &sec, nullptr)) range = sec;
+    if (ti.found) range = ti.sec;
     const char *seq = eb_find_tag(range.start, range.end, "sequence");
     if (!seq) return;
     const char *gt = find_gt(seq, range.end);
@@ -118,12 +125,11 @@ void read_series(const char *data, std::uint64_t len, eb_meta *meta) {
 
 // The cover id named by the coverpage image of the title-info section, into
 // id (256 bytes). False when any piece is missing or the href is empty.
-bool cover_id(const char *data, std::uint64_t len, char *id, std::size_t id_size) {
+bool cover_id(const char *data, std::uint64_t len, const title_info &ti, char *id,
+              std::size_t id_size) {
     const char *end = data + len;
-    span sec;
-    bool closed = false;
-    if (!title_info_section(data, len, &sec, &closed) || !closed) return false;
-    const char *cp = eb_find_tag(sec.start, sec.end, "coverpage");
+    if (!ti.found || !ti.closed) return false;
+    const char *cp = eb_find_tag(ti.sec.start, ti.sec.end, "coverpage");
     if (!cp) return false;
     const char *cp_end = eb_find_close(cp + 1, end, "coverpage");
     if (!cp_end) cp_end = end;
@@ -204,13 +210,14 @@ int eb_parse_fb2(const char *data, std::uint64_t len, eb_meta *meta, int want_co
         return -1;
     }
 
-    meta->title = title_info_field(data, len, "book-title");
-    meta->author = first_author(data, len);
-    meta->language = title_info_field(data, len, "lang");
-    read_series(data, len, meta);
+    const title_info ti = find_title_info(data, len);
+    meta->title = title_info_field(ti, "book-title");
+    meta->author = first_author(data, len, ti);
+    meta->language = title_info_field(ti, "lang");
+    read_series(data, len, ti, meta);
 
     char cover[256];
-    if (!cover_id(data, len, cover, sizeof cover)) return 0;
+    if (!cover_id(data, len, ti, cover, sizeof cover)) return 0;
     meta->has_cover = 1;
     if (!want_cover) return 0;
     load_cover(data, len, cover, meta);

@@ -220,11 +220,15 @@ void read_cover(const span &file, std::uint32_t n, std::uint32_t first_image, st
                 eb_meta *meta, int want_cover) {
     const std::uint64_t len = file.n;
     if (cover_k == kNoCover || first_image == 0) return;
-    const std::uint32_t index = first_image + cover_k;  // wraps like the file format's 32-bit sum
+    // In 64 bits: a 32-bit sum could wrap around to record 0 (the header)
+    // and export it as the cover. An index at or past the end of the record
+    // list names no image.
+    const std::uint64_t index = std::uint64_t{first_image} + cover_k;
     meta->has_cover = 1;
     if (index >= n || !want_cover) return;
-    const std::uint64_t start = record_offset(file, index);
-    const std::uint64_t end = index + 1ull < n ? record_offset(file, index + 1) : len;
+    const std::uint64_t start = record_offset(file, static_cast<std::uint32_t>(index));
+    const std::uint64_t end =
+        index + 1 < n ? record_offset(file, static_cast<std::uint32_t>(index + 1)) : len;
     if (!(start < end && start < len && end <= len)) return;
     const std::uint64_t clen = end - start;
     auto *block = static_cast<unsigned char *>(std::malloc(clen));

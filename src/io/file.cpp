@@ -22,7 +22,7 @@ using file_ptr = std::unique_ptr<std::FILE, file_closer>;
 
 // Opens path for reading without ever blocking (a FIFO named like a book would
 // otherwise hang the caller) and refuses anything that is not a regular file.
-std::FILE *open_regular(const char *path) {
+std::FILE *open_regular(const char *path, eb_file_id *id) {
     int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         eb_set_errno_error("cannot open file", path, errno);
@@ -34,6 +34,7 @@ std::FILE *open_regular(const char *path) {
         eb_set_error("not a regular file: %s", path);
         return nullptr;
     }
+    if (id) *id = {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
     std::FILE *f = ::fdopen(fd, "rb");
     if (!f) {
         int e = errno;
@@ -44,10 +45,10 @@ std::FILE *open_regular(const char *path) {
 }
 }  // namespace
 
-int eb_read_file(const char *path, char **out, std::uint64_t *out_len) {
+int eb_read_file(const char *path, char **out, std::uint64_t *out_len, eb_file_id *id) {
     *out = nullptr;
     *out_len = 0;
-    file_ptr f(open_regular(path));
+    file_ptr f(open_regular(path, id));
     if (!f) return -1;
     if (std::fseek(f.get(), 0, SEEK_END) != 0) {
         eb_set_error("cannot seek: %s", path);

@@ -11,6 +11,7 @@
 #include "error.h"
 #include "heap.h"
 #include "io/file.h"
+#include "text/ascii.h"
 
 //
 // Every call opens the caller's bytes afresh, read-only and in place (libzip
@@ -32,9 +33,7 @@ using zip_file_ptr = std::unique_ptr<zip_file_t, zip_file_closer>;
 // Smallest archive: an end-of-central-directory record alone.
 constexpr std::uint64_t ZIP_EOCD_SIZE = 22;
 
-// A member never inflates beyond the ceiling of a whole book file: a
-// hand-made header claiming more is refused before any memory is obtained.
-constexpr std::uint64_t ZIP_MAX_MEMBER = EB_MAX_FILE;
+static_assert(EB_ZIP_MAX_MEMBER == EB_MAX_FILE, "a member never outgrows a whole book file");
 
 // The archive over data, or null when the bytes do not open as one. libzip
 // takes an empty input for an empty archive; a book file that short is no
@@ -55,16 +54,12 @@ zip_ptr open_archive(const void *data, std::uint64_t len) {
     return zip_ptr(za);
 }
 
-inline unsigned char ascii_lower(unsigned char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c - 'A' + 'a') : c;
-}
-
 // Whole-name equality ignoring the case of ASCII letters only, whatever the
 // locale: bytes above 0x7F must match exactly.
 bool ascii_iequal(const char *a, const char *b) {
     for (;; ++a, ++b) {
-        unsigned char ca = ascii_lower(static_cast<unsigned char>(*a));
-        unsigned char cb = ascii_lower(static_cast<unsigned char>(*b));
+        unsigned char ca = eb_ascii_lower(static_cast<unsigned char>(*a));
+        unsigned char cb = eb_ascii_lower(static_cast<unsigned char>(*b));
         if (ca != cb) return false;
         if (ca == '\0') return true;
     }
@@ -85,11 +80,13 @@ zip_int64_t find_member(zip_t *za, const char *name) {
 // byte at least, so that an empty member still yields a valid block). Reads
 // past the declared length once more, so libzip reaches the end of the data
 // and checks its CRC, and so a member that yields more than declared fails.
-char *read_member(zip_t *za, zip_uint64_t idx, std::uint64_t *out_len) {
+// A header claiming more than max_len is refused before any memory is
+// obtained, and no more than the claimed size is ever read.
+char *read_member(zip_t *za, zip_uint64_t idx, std::uint64_t *out_len, std::uint64_t max_len) {
     zip_stat_t st;
     zip_stat_init(&st);
     if (zip_stat_index(za, idx, 0, &st) != 0 || !(st.valid & ZIP_STAT_SIZE)) return nullptr;
-    if (st.size > ZIP_MAX_MEMBER) return nullptr;
+    if (st.size > max_len || st.size > EB_ZIP_MAX_MEMBER) return nullptr;
     // Deflate cannot expand data more than about 1032 times, and a stored
     // member not at all: a header claiming more is lying, its member would
     // fail to read anyway, so it gets no block of the claimed size.
@@ -124,8 +121,8 @@ int eb_zip_ok(const void *data, std::uint64_t len) {
 // The member named name (whole stored name, ASCII case ignored, first match
 // wins) as a new malloc block of exactly its length; null with *out_len 0 and
 // "not a valid ZIP archive" or "missing zip entry: %s" on any failure.
-char *eb_zip_extract(const void *data, std::uint64_t len, const char *name,
-                     std::uint64_t *out_len) {
+char *eb_zip_extract(const void *data, std::uint64_t len, const char *name, std::uint64_t *out_len,
+                     std::uint64_t max_len) {
     *out_len = 0;
     zip_ptr za = open_archive(data, len);
     if (!za) {
@@ -134,7 +131,7 @@ char *eb_zip_extract(const void *data, std::uint64_t len, const char *name,
     }
     char *block = nullptr;
     zip_int64_t idx = name ? find_member(za.get(), name) : -1;
-    if (idx >= 0) block = read_member(za.get(), static_cast<zip_uint64_t>(idx), out_len);
+    if (idx >= 0) block = read_member(za.get(), static_cast<zip_uint64_t>(idx), out_len, max_len);
     if (!block) eb_set_error("missing zip entry: %s", name ? name : "");
     return block;
 }

@@ -4,10 +4,19 @@
 
 #include <cstdint>
 
+// A member may inflate to at most the size of a whole book file (512 MiB).
+constexpr std::uint64_t EB_ZIP_MAX_MEMBER = 536870912;
+// Markup members (container, package document) stay far below this; one
+// that claims more is refused, so a small archive cannot make a call hold
+// hundreds of MiB.
+constexpr std::uint64_t EB_ZIP_MAX_MARKUP = 16777216;  // 16 MiB
+
 int eb_zip_ok(const void *data, std::uint64_t len);
 // A member's bytes as a new malloc block of exactly its length (no NUL added);
-// null with the length 0 and the error text set on any failure.
-char *eb_zip_extract(const void *data, std::uint64_t len, const char *name, std::uint64_t *out_len);
+// null with the length 0 and the error text set on any failure, a member
+// longer than max_len included.
+char *eb_zip_extract(const void *data, std::uint64_t len, const char *name, std::uint64_t *out_len,
+                     std::uint64_t max_len = EB_ZIP_MAX_MEMBER);
 // 1 when some member's raw stored name, cut to 511 bytes, contains needle;
 // 0 when none does; -1 when the archive does not open.
 int eb_zip_name_contains(const void *data, std::uint64_t len, const char *needle);

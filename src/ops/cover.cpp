@@ -2,22 +2,66 @@
 
 #include "ops/cover.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdio>
 
 #include "error.h"
 
+namespace {
+// Opens the destination for writing without truncating it, and truncates it
+// only once it is known not to be the book: which file the path leads to
+// (after links) is decided on the opened file itself, so no rename between a
+// check and the open can make us cut the book. -1 with the error text set.
+int open_destination(const char *out_path, const eb_file_id &book) {
+    int fd = ::open(out_path, O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        eb_set_errno_error("cannot write cover", out_path, errno);
+        return -1;
+    }
+    struct stat st;
+    if (::fstat(fd, &st) != 0) {
+        int e = errno;
+        ::close(fd);
+        eb_set_errno_error("cannot write cover", out_path, e);
+        return -1;
+    }
+    const eb_file_id dest{static_cast<std::uint64_t>(st.st_dev),
+                          static_cast<std::uint64_t>(st.st_ino)};
+    if (dest == book) {
+        ::close(fd);
+        eb_set_error("cover path is the book itself: %s", out_path);
+        return -1;
+    }
+    // Devices and pipes have nothing to truncate.
+    if (S_ISREG(st.st_mode) && ::ftruncate(fd, 0) != 0) {
+        int e = errno;
+        ::close(fd);
+        eb_set_errno_error("cannot write cover", out_path, e);
+        return -1;
+    }
+    return fd;
+}
+}  // namespace
+
 // Writes the reader's cover bytes unchanged. The destination is opened only
 // when there is something to write, so a book without a cover leaves an
 // existing file as it was.
-int write_cover(const eb_meta &meta, const char *out_path) {
+int write_cover(const eb_meta &meta, const char *out_path, const eb_file_id &book) {
     if (!meta.cover_data || meta.cover_len == 0) {
         eb_set_error("no cover image found");
         return -1;
     }
-    std::FILE *f = std::fopen(out_path, "wb");
+    int fd = open_destination(out_path, book);
+    if (fd < 0) return -1;
+    std::FILE *f = ::fdopen(fd, "wb");
     if (!f) {
-        eb_set_errno_error("cannot write cover", out_path, errno);
+        int e = errno;
+        ::close(fd);
+        eb_set_errno_error("cannot write cover", out_path, e);
         return -1;
     }
     std::size_t put = std::fwrite(meta.cover_data, 1, meta.cover_len, f);

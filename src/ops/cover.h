@@ -2,9 +2,11 @@
 #ifndef QUENFOLD_OPS_COVER_H
 #define QUENFOLD_OPS_COVER_H
 
+#include "io/file.h"
 #include "record.h"
 
-// Writes the reader's cover bytes unchanged; 0, or -1 with the error text set.
-int write_cover(const eb_meta &meta, const char *out_path);
+// Writes the reader's cover bytes unchanged to out_path, unless that is the
+// book file itself; 0, or -1 with the error text set.
+int write_cover(const eb_meta &meta, const char *out_path, const eb_file_id &book);
 
 #endif  // QUENFOLD_OPS_COVER_H

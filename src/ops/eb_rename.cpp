@@ -78,6 +78,7 @@ bool set_path(rename_item &it, const char *p) {
 bool fill_from_path(rename_item &it, const char *p) {
     if (!set_path(it, p)) return false;
     basename_ext(p, it.base, it.ext);
+    if (!plan_ext_ok(it.ext)) it.ext[0] = '\0';
     eb_unique<char> info(ebook_info(p));
     if (!info) return true;
     eb_doc_ptr doc = read_json(info.get());
@@ -91,20 +92,28 @@ bool fill_from_path(rename_item &it, const char *p) {
     return true;
 }
 
-// A book described by the host; nothing is read.
+// A book described by the host; nothing is read. An extension that would
+// put a separator or a control byte into the planned name (from the path or
+// from "ext") is refused, and the book then gets no extension at all.
 bool fill_from_object(rename_item &it, yyjson_val *obj) {
+    bool refused = false;
     if (const char *p = str_member(obj, "path")) {
         if (!set_path(it, p)) return false;
         basename_ext(item_path(it), it.base, it.ext);
+        if (it.ext[0] && !plan_ext_ok(it.ext)) refused = true;
     }
     copy_member(obj, "author", it.author, sizeof it.author);
     copy_member(obj, "series", it.series, sizeof it.series);
     copy_member(obj, "series_index", it.idx, sizeof it.idx);
     if (!it.idx[0]) copy_member(obj, "idx", it.idx, sizeof it.idx);
     copy_member(obj, "title", it.title, sizeof it.title);
-    if (!it.ext[0]) copy_member(obj, "ext", it.ext, sizeof it.ext);
+    if (!it.ext[0] && !refused) {
+        copy_member(obj, "ext", it.ext, sizeof it.ext);
+        if (it.ext[0] && !plan_ext_ok(it.ext)) refused = true;
+    }
+    if (refused) it.ext[0] = '\0';
     if (!it.base[0]) copy_field(it.base, sizeof it.base, it.title[0] ? it.title : "file");
-    if (!it.ext[0]) copy_field(it.ext, sizeof it.ext, ".epub");
+    if (!it.ext[0] && !refused) copy_field(it.ext, sizeof it.ext, ".epub");
     if (!item_path(it)[0]) std::snprintf(it.path, sizeof it.path, "%s%s", it.base, it.ext);
     return true;
 }

@@ -12,6 +12,9 @@ extern const char def_pattern[];
 
 void sanitize_to(char *dst, std::size_t cap, const char *src);
 void basename_ext(const char *path, char *base, char *ext);
+// True when ext may end a planned name: a full stop followed only by bytes
+// that sanitize_to keeps (no separator, no control byte).
+bool plan_ext_ok(const char *ext);
 void build_name(const char *pattern, const char *author, const char *series, const char *idx,
                 const char *title, char *out);
 char *eb_rename_plan_impl(const char *files_json, const char *pattern);

@@ -67,6 +67,13 @@ void basename_ext(const char *path, char *base, char *ext) {
     }
 }
 
+bool plan_ext_ok(const char *ext) {
+    if (ext[0] != '.') return false;
+    for (const char *p = ext + 1; *p; ++p)
+        if (is_unsafe(static_cast<unsigned char>(*p))) return false;
+    return true;
+}
+
 namespace {
 
 // Bounded text in a caller's array; remembers whether anything was cut off.

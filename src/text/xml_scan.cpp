@@ -2,13 +2,13 @@
 
 #include "text/xml_scan.h"
 
-#include <cctype>
+#include <climits>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <string_view>
 
 #include "record.h"
+#include "text/ascii.h"
 
 //
 // No document tree: lookups scan byte ranges [start, end) for literal element
@@ -20,10 +20,6 @@ namespace {
 // Bytes that may follow the name of a start tag sought by eb_find_tag.
 bool start_name_end(unsigned char c) {
     return c == '\t' || c == '\n' || c == '\r' || c == ' ' || c == '/' || c == '>';
-}
-
-bool is_space(unsigned char c) {
-    return std::isspace(c) != 0;
 }
 
 // White space trimmed from element text.
@@ -60,15 +56,16 @@ const char *eb_find_close(const char *start, const char *end, const char *name) 
     if (!start || !name || start >= end) return nullptr;
     const std::size_t n = std::strlen(name);
     std::size_t depth = 1;
+    eb_gt_cursor gts(end);
     for (const char *p = start;;) {
         const char *lt = find_byte(p, end, '<');
         if (!lt) return nullptr;
         const std::size_t m = static_cast<std::size_t>(end - lt);
         if (m > n + 2 && lt[1] == '/') {
             const unsigned char after = static_cast<unsigned char>(lt[n + 2]);
-            if (std::memcmp(lt + 2, name, n) == 0 && (after == '>' || is_space(after))) {
+            if (std::memcmp(lt + 2, name, n) == 0 && (after == '>' || eb_ascii_space(after))) {
                 if (--depth == 0) {
-                    const char *gt = find_byte(lt, end, '>');
+                    const char *gt = gts.at_or_after(lt);
                     return gt ? gt + 1 : nullptr;
                 }
                 p = lt + 2;
@@ -80,8 +77,8 @@ const char *eb_find_close(const char *start, const char *end, const char *name) 
         p = lt + 1;
         if (m > n + 1 && lt[1] != '/' && lt[1] != '!' && std::memcmp(lt + 1, name, n) == 0) {
             const unsigned char after = static_cast<unsigned char>(lt[n + 1]);
-            if (after == '/' || after == '>' || is_space(after)) {
-                const char *gt = find_byte(lt, end, '>');
+            if (after == '/' || after == '>' || eb_ascii_space(after)) {
+                const char *gt = gts.at_or_after(lt);
                 if (gt && gt[-1] == '/')
                     p = gt + 1;  // self-closing: no new level
                 else
@@ -110,8 +107,10 @@ int eb_attr_val(const char *tag_start, const char *tag_end, const char *name, ch
     const std::string_view hay(tag_start,
                                static_cast<std::size_t>((nul ? nul : tag_end) - tag_start));
     char pattern[128];
+    std::memcpy(pattern, name, n);
+    pattern[n] = '=';
     for (char quote : {'"', '\''}) {
-        std::snprintf(pattern, sizeof pattern, "%s=%c", name, quote);
+        pattern[n + 1] = quote;
         const std::size_t at = hay.find(std::string_view(pattern, n + 2));
         if (at == std::string_view::npos) continue;
         const char *v = tag_start + at + n + 2;
@@ -141,10 +140,22 @@ char *eb_tag_text(const char *text, std::size_t len, const char *name) {
     const char *body = gt + 1;
     const char *close = eb_find_close(body, end, name);
     if (!close) return nullptr;
-    // The end tag's '<' lies at or after body, so this stops in time.
+    return eb_element_text(body, eb_content_end(body, close));
+}
+
+// The '<' nearest before the '>' at close - 1: the end of the content that
+// runs from body. The end tag's '<' lies at or after body, so this stops in
+// time.
+const char *eb_content_end(const char *body, const char *close) {
     const char *body_end = close - 1;
-    while (*body_end != '<')
+    while (body_end > body && *body_end != '<')
         --body_end;
+    return body_end;
+}
+
+// Decoded, trimmed text of the content [body, body_end); null when it is
+// empty or decoding produced no bytes.
+char *eb_element_text(const char *body, const char *body_end) {
     if (body_end == body) return nullptr;
 
     eb_buf buf;
@@ -192,6 +203,28 @@ constexpr named_entity predefined[] = {
     {"&amp;", '&'}, {"&lt;", '<'}, {"&gt;", '>'}, {"&quot;", '"'}, {"&apos;", '\''},
 };
 constexpr std::size_t max_ref_reach = 16;  // ';' at most this many bytes after '&'
+
+// The number of a character reference, read as strtoul reads it in the C
+// locale (leading white space, a sign, "0x" in base 16, saturation at
+// ULONG_MAX) but independent of the host's locale. The reference's ';'
+// stops the reading, which therefore never leaves the text.
+unsigned long ref_number(const char *s, unsigned base) {
+    while (eb_ascii_space(static_cast<unsigned char>(*s)))
+        ++s;
+    const bool negative = *s == '-';
+    if (*s == '+' || *s == '-') ++s;
+    if (base == 16 && s[0] == '0' && (s[1] == 'x' || s[1] == 'X') &&
+        eb_ascii_digit(static_cast<unsigned char>(s[2])) < 16)
+        s += 2;
+    unsigned long v = 0;
+    bool overflow = false;
+    for (unsigned d; (d = eb_ascii_digit(static_cast<unsigned char>(*s))) < base; ++s) {
+        if (v > (ULONG_MAX - d) / base) overflow = true;
+        v = v * base + d;
+    }
+    if (overflow) return ULONG_MAX;
+    return negative ? 0ul - v : v;
+}
 }  // namespace
 
 // Appends [text, text+len) to out with the five predefined entities and
@@ -225,10 +258,8 @@ void eb_xml_decode_entities(const char *text, std::size_t len, eb_buf *out) {
             }
         }
         if (!done && amp[1] == '#') {
-            // The ';' inside the range stops strtoul, which accepts neither
-            // it nor anything after it.
             const bool hex = amp[2] == 'x' || amp[2] == 'X';
-            append_code_point(out, std::strtoul(amp + (hex ? 3 : 2), nullptr, hex ? 16 : 10));
+            append_code_point(out, ref_number(amp + (hex ? 3 : 2), hex ? 16 : 10));
             done = true;
         }
         if (done)

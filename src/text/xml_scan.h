@@ -3,6 +3,7 @@
 #define QUENFOLD_TEXT_XML_SCAN_H
 
 #include <cstddef>
+#include <cstring>
 
 #include "text/buffer.h"
 
@@ -13,5 +14,31 @@ int eb_attr_val(const char *tag_start, const char *tag_end, const char *name, ch
                 std::size_t out_size);
 char *eb_tag_text(const char *text, std::size_t len, const char *name);
 void eb_xml_decode_entities(const char *text, std::size_t len, eb_buf *out);
+
+// The pieces of eb_tag_text for callers that know where an element ends:
+// the content's end from one past the end tag's '>', and the decoded,
+// trimmed content (null when empty or nothing decodes).
+const char *eb_content_end(const char *body, const char *close);
+char *eb_element_text(const char *body, const char *body_end);
+
+// The first '>' at or after a position that only moves forward through
+// [.., end). One search serves every position up to the '>' it found, so a
+// run of tags without '>' costs one pass, not one pass per tag.
+class eb_gt_cursor {
+  public:
+    explicit eb_gt_cursor(const char *end) : end_(end) {}
+    const char *at_or_after(const char *p) {
+        if (!found_ || p > found_) {
+            const void *g =
+                p < end_ ? std::memchr(p, '>', static_cast<std::size_t>(end_ - p)) : nullptr;
+            found_ = g ? static_cast<const char *>(g) : end_;
+        }
+        return found_ == end_ ? nullptr : found_;
+    }
+
+  private:
+    const char *end_;
+    const char *found_ = nullptr;
+};
 
 #endif  // QUENFOLD_TEXT_XML_SCAN_H

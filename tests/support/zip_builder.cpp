@@ -139,10 +139,18 @@ std::string build_zip(const std::vector<ZipEntry> &entries) {
     return bytes;
 }
 
-void write_zero_zip(const std::string &path, const std::string &name, std::uint64_t size) {
+void write_zero_zip(const std::string &path, const std::string &name, std::uint64_t size,
+                    const std::vector<ZipEntry> &before) {
     int code = 0;
     zip_t *za = zip_open(path.c_str(), ZIP_CREATE | ZIP_TRUNCATE, &code);
     if (!za) throw std::runtime_error("cannot create " + path);
+    try {
+        for (const ZipEntry &e : before)
+            add_entry(za, e);
+    } catch (...) {
+        zip_discard(za);
+        throw;
+    }
     ZeroStream z{size, 0, {}};
     zip_error_init(&z.error);
     zip_source_t *src = zip_source_function(za, zero_source, &z);

@@ -33,10 +33,12 @@ inline ZipEntry zip_dir(std::string name) {
 // std::runtime_error when libzip refuses something.
 std::string build_zip(const std::vector<ZipEntry> &entries);
 
-// Writes to path an archive whose only member, name, holds size zero bytes,
-// deflated. The zeros are streamed to libzip, never held in memory, so a
-// member far larger than memory allows can be made. Throws on failure.
-void write_zero_zip(const std::string &path, const std::string &name, std::uint64_t size);
+// Writes to path an archive whose last member, name, holds size zero bytes,
+// deflated, after the members in before. The zeros are streamed to libzip,
+// never held in memory, so a member far larger than memory allows can be
+// made. Throws on failure.
+void write_zero_zip(const std::string &path, const std::string &name, std::uint64_t size,
+                    const std::vector<ZipEntry> &before = {});
 
 // CRC-32 as ZIP stores it.
 std::uint32_t crc32_of(const std::string &bytes);

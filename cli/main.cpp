@@ -1,6 +1,5 @@
 // main.cpp - quenfold-ebook-meta, the command line over the library: info, cover, scan, rename.
 #include <fcntl.h>
-#include <malloc.h>
 #include <unistd.h>
 
 #include <yyjson.h>
@@ -215,16 +214,6 @@ int run_cover(const std::string &book, const std::string &out) {
 
 int main(int argc, char **argv) {
     using namespace qcli;
-    // libzip converts each member's DOS time with mktime(); with TZ unset,
-    // glibc checks /etc/localtime again on every call, dozens of times per
-    // book. Naming the same zone file once spares that; a TZ the user set is
-    // left alone. Done before any thread starts.
-    setenv("TZ", ":/etc/localtime", 0);
-    // Every book is read whole into a fresh block. Keeping freed blocks in
-    // the heap, instead of handing each back to the system, spares the page
-    // faults of mapping the next one; peak memory stays one book per job.
-    mallopt(M_MMAP_THRESHOLD, 32 << 20);
-    mallopt(M_TRIM_THRESHOLD, 128 << 20);
     CLI::App app{"Reads the metadata of EPUB, FB2 and MOBI/AZW/AZW3 books without changing them.",
                  kProg};
     app.set_version_flag("--version", std::string(kProg) + " " + QEM_VERSION);

@@ -61,11 +61,25 @@ int ZCALLBACK io_error(voidpf opaque, voidpf) {
 }  // namespace
 
 std::uint64_t eb_zip_io::read(void *buf, std::uint64_t n) {
+    auto *out = static_cast<unsigned char *>(buf);
+    // minizip reads the directory's fields one to four bytes at a time: those
+    // reads are served from the window that served the last one.
+    if (last && pos >= last->start && pos - last->start <= last->len &&
+        n <= last->len - (pos - last->start)) {
+        const unsigned char *from = (last == &tail ? tail_bytes : near_bytes) + (pos - last->start);
+        if (n <= 8) {
+            for (std::uint64_t i = 0; i < n; ++i)
+                out[i] = from[i];
+        } else {
+            std::memcpy(out, from, n);
+        }
+        pos += n;
+        return n;
+    }
     const std::uint64_t size = src.size();
     if (pos >= size) return 0;
     if (n > size - pos) n = size - pos;
     if (n == 0) return 0;
-    auto *out = static_cast<unsigned char *>(buf);
     if (const unsigned char *mem = src.memory()) {
         std::memcpy(out, mem + pos, n);
         pos += n;
@@ -95,12 +109,14 @@ std::uint64_t eb_zip_io::read(void *buf, std::uint64_t n) {
         return n;
     }
     if (!w->loaded) {
+        last = nullptr;
         if (!src.read(w->start, bytes, w->len)) {
             error = true;
             return 0;
         }
         w->loaded = true;
     }
+    last = w;
     // A read that starts in the tail lies in it whole: the tail runs to the end.
     std::memcpy(out, bytes + (pos - w->start), n);
     pos += n;

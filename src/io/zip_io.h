@@ -30,6 +30,7 @@ struct eb_zip_io {
     std::uint64_t pos = 0;
     bool error = false;
     window tail, near;
+    const window *last = nullptr;  // the window that served the last read
     unsigned char tail_bytes[kTail];
     unsigned char near_bytes[kWindow];
 

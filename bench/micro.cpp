@@ -63,7 +63,7 @@ std::string same_epub(qbench::Rng &rng, std::size_t plate) {
     desc.title = "The Quiet Sea and Other Stories";
     desc.creator = "H\xc3\xa9l\xc3\xa8ne Marchand";
     desc.calibre_series = "C\xc3\xb4tes";
-    desc.calibre_index = "2";
+    desc.calibre_index = std::string(1, '2');
     desc.cover = qbench::fake_jpeg(rng, 20 * KB);
     for (char i = '0'; i < '4'; ++i) {
         std::string name = "OEBPS/chX.xhtml";

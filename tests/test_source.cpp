@@ -125,6 +125,17 @@ TEST(Source, BooksThatChangeWhileRead) {
     }
 }
 
+// A book read in parts is described beyond the 512 MiB that bound books read
+// whole: a MOBI whose last record runs on into a sparse tail of 600 MiB.
+TEST(Source, MobiBeyond512MiBIsDescribed) {
+    qtest::TempDir d("source");
+    const std::string path = d.put("huge.mobi", mobi_book(1000));
+    ASSERT_EQ(::truncate(path.c_str(), 600ll << 20), 0);
+    const std::string json = info(path);
+    EXPECT_NE(json.find("\"author\":\"An Author\""), std::string::npos) << json;
+    EXPECT_NE(json.find("\"has_cover\":true"), std::string::npos) << json;
+}
+
 // rchar of this process: every byte read() and pread() returned.
 long long bytes_read_so_far() {
     std::ifstream io("/proc/self/io");

@@ -5,7 +5,6 @@
 // the system's), so a filtered run builds only what it measures.
 #include <benchmark/benchmark.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <functional>
@@ -17,10 +16,9 @@
 #include "bench_books.h"
 #include "book_builders.h"
 #include "fb2_builder.h"
+#include "read_meter.h"
 
 #include "formats/readers.h"
-#include "io/source.h"
-#include "io/zip_archive.h"
 #include "quenfold_ebook.h"
 #include "record.h"
 #include "text/base64.h"
@@ -57,24 +55,6 @@ qbench::Meta sample_meta() {
         "The Quiet Sea and Other Stories", "Hélène", "Marchand", "fr", "Côtes", "2", "B0BENCH001"};
 }
 
-// An EPUB of a cover, a few chapters and one stored picture of plate bytes.
-std::string same_epub(qbench::Rng &rng, std::size_t plate) {
-    qtest::EpubSpec desc;
-    desc.title = "The Quiet Sea and Other Stories";
-    desc.creator = "H\xc3\xa9l\xc3\xa8ne Marchand";
-    desc.calibre_series = "C\xc3\xb4tes";
-    desc.calibre_index = std::string(1, '2');
-    desc.cover = qbench::fake_jpeg(rng, 20 * KB);
-    for (char i = '0'; i < '4'; ++i) {
-        std::string name = "OEBPS/chX.xhtml";
-        name[8] = i;
-        desc.members.push_back(qtest::zip_file(name, qbench::prose(rng, 10 * KB)));
-    }
-    desc.members.push_back(
-        qtest::zip_file("OEBPS/images/plate.jpg", qbench::fake_jpeg(rng, plate), false));
-    return qtest::build_epub(desc);
-}
-
 const std::vector<BookCase> &book_cases() {
     static const std::vector<BookCase> cases = {
         {"epub", "small", "epub",
@@ -91,8 +71,8 @@ const std::vector<BookCase> &book_cases() {
          }},
         // One book at 60 KB and at 30 MB: the same members, one picture of
         // 1 KB or of 30 MB. Reading in parts makes their cost the same.
-        {"epub", "60KB", "epub", [](qbench::Rng &r) { return same_epub(r, 1 * KB); }},
-        {"epub", "30MB", "epub", [](qbench::Rng &r) { return same_epub(r, 30 * MB); }},
+        {"epub", "60KB", "epub", [](qbench::Rng &r) { return qbench::plated_epub(r, 1 * KB); }},
+        {"epub", "30MB", "epub", [](qbench::Rng &r) { return qbench::plated_epub(r, 30 * MB); }},
         {"fb2", "small", "fb2",
          [](qbench::Rng &r) {
              return qbench::make_fb2(r, sample_meta(), {40 * KB, 0, 0});
@@ -141,33 +121,9 @@ void label_size(benchmark::State &state, std::size_t bytes) {
     state.counters["file_KiB"] = static_cast<double>(bytes) / 1024.0;
 }
 
-// rchar of this process (/proc/self/io): every byte read() and pread() gave.
-long long bytes_read_so_far() {
-    std::FILE *f = std::fopen("/proc/self/io", "r");
-    if (!f) return -1;
-    long long v = -1;
-    char key[32];
-    while (std::fscanf(f, "%31s %lld", key, &v) == 2 && std::strcmp(key, "rchar:") != 0)
-        v = -1;
-    std::fclose(f);
-    return v;
-}
-
-// Bytes read per call, measured around the timed loop (the counter's own
-// read of /proc/self/io falls outside it).
-struct read_meter {
-    long long before = bytes_read_so_far();
-    void report(benchmark::State &state) const {
-        long long after = bytes_read_so_far();
-        if (before >= 0 && after >= 0 && state.iterations() > 0)
-            state.counters["read_KiB"] = static_cast<double>(after - before) / 1024.0 /
-                                         static_cast<double>(state.iterations());
-    }
-};
-
 void bm_info(benchmark::State &state, const BookCase *c) {
     const BookFile &f = book_file(*c);
-    read_meter meter;
+    qbench::read_meter meter;
     for (auto _ : state) {
         char *text = ebook_info(f.path.c_str());
         if (!text) {
@@ -185,7 +141,7 @@ void bm_info(benchmark::State &state, const BookCase *c) {
 void bm_cover(benchmark::State &state, const BookCase *c) {
     const BookFile &f = book_file(*c);
     const std::string out = work_dir() + "/cover-out.bin";
-    read_meter meter;
+    qbench::read_meter meter;
     for (auto _ : state) {
         if (ebook_extract_cover(f.path.c_str(), out.c_str()) != 0) {
             state.SkipWithError(ebook_last_error());
@@ -195,50 +151,6 @@ void bm_cover(benchmark::State &state, const BookCase *c) {
     meter.report(state);
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * f.size));
     label_size(state, f.size);
-}
-
-// ---- the ZIP layer: libzip against minizip --------------------------------
-
-// What decided the ZIP library: open a book's archive from its file and read
-// META-INF/container.xml. libzip reads the file through its own stdio source
-// and converts every member's DOS time with mktime (a stat of /etc/localtime
-// each, as TZ is unset here); minizip reads through our pread source.
-void bm_zip_libzip(benchmark::State &state, const BookCase *c) {
-    const BookFile &f = book_file(*c);
-    read_meter meter;
-    for (auto _ : state) {
-        int err = 0;
-        zip_t *za = zip_open(f.path.c_str(), ZIP_RDONLY, &err);
-        zip_int64_t i = za ? zip_name_locate(za, "META-INF/container.xml", ZIP_FL_NOCASE) : -1;
-        zip_file_t *zf = i >= 0 ? zip_fopen_index(za, static_cast<zip_uint64_t>(i), 0) : nullptr;
-        char buf[4096];
-        zip_int64_t n = zf ? zip_fread(zf, buf, sizeof buf) : -1;
-        if (zf) zip_fclose(zf);
-        if (za) zip_discard(za);
-        if (n <= 0) {
-            state.SkipWithError("libzip did not read the container");
-            break;
-        }
-    }
-    meter.report(state);
-}
-
-void bm_zip_ours(benchmark::State &state, const BookCase *c) {
-    const BookFile &f = book_file(*c);
-    read_meter meter;
-    for (auto _ : state) {
-        eb_source src;
-        if (!src.open(f.path.c_str())) break;
-        eb_zip_archive za(src);
-        std::string out;
-        std::int64_t i = za.find("META-INF/container.xml");
-        if (i < 0 ||
-            za.read(static_cast<std::uint64_t>(i), EB_ZIP_DOC_CAP, &out) != eb_zip_read::ok) {
-            state.SkipWithError("minizip did not read the container");
-            break;
-        }
-    }
-    meter.report(state);
 }
 
 // ---- tag scanner over a 1 MB package document ------------------------------
@@ -404,15 +316,6 @@ void register_all() {
             continue;
         std::string name = std::string("ebook_extract_cover/") + c.family + "/" + c.size_class;
         benchmark::RegisterBenchmark(name.c_str(), bm_cover, &c)->Unit(benchmark::kMicrosecond);
-    }
-    for (const BookCase &c : book_cases()) {
-        if (std::strcmp(c.family, "epub") != 0) continue;
-        for (const char *lib : {"libzip", "minizip"}) {
-            std::string name = std::string("zip_open+container/") + lib + "/" + c.size_class;
-            benchmark::RegisterBenchmark(name.c_str(), lib[0] == 'l' ? bm_zip_libzip : bm_zip_ours,
-                                         &c)
-                ->Unit(benchmark::kMicrosecond);
-        }
     }
     benchmark::RegisterBenchmark("eb_find_tag/absent/1MB", bm_find_tag_absent)
         ->Unit(benchmark::kMicrosecond);

@@ -1,8 +1,8 @@
 // mobi.cpp - metadata of Mobipocket-family books (MOBI, AZW, AZW3): the
 // PalmDB record list, the MOBI header in record 0 and its EXTH block.
 //
-// Every integer in these files is unsigned big-endian. The reader works in
-// place on the loaded bytes and never decompresses or decrypts text records;
+// Every integer in these files is unsigned big-endian. The reader fetches only
+// the ranges it needs and never decompresses or decrypts text records;
 // strings are copied as the raw bytes the book holds (the declared text
 // encoding is not consulted).
 
@@ -13,78 +13,13 @@
 #include "error.h"
 #include "formats/readers.h"
 #include "heap.h"
+#include "io/range.h"
 #include "record.h"
 
 namespace {
 
 constexpr std::uint64_t kPalmHeader = 78;  // fixed PalmDB header, then the record list
 constexpr std::uint32_t kNoCover = 0xFFFFFFFFu;
-
-// One range of the book, [start, start + n) of the source, read on demand:
-// the first accessor that needs a byte fetches the prefix up to it (at least
-// doubling what is held, so a range is read in a few requests at most). A
-// range lying in its parent's bytes copies them from there. Reads outside the
-// range, and reads the source cannot serve, give zero and no bytes; callers
-// check ranges first, and a short read is reported once the reader is done.
-class span {
-  public:
-    span(const eb_source &src, std::uint64_t start, std::uint64_t n, std::uint64_t first,
-         const span *parent = nullptr)
-        : n(n), src_(&src), parent_(parent), start_(start) {
-        ensure(first < n ? first : n);
-    }
-
-    std::uint64_t n;
-
-    std::uint32_t u16(std::uint64_t at) const {
-        const unsigned char *p = bytes(at, 2);
-        return p ? static_cast<std::uint32_t>(p[0]) << 8 | p[1] : 0;
-    }
-    std::uint32_t u32(std::uint64_t at) const {
-        const unsigned char *p = bytes(at, 4);
-        return p ? static_cast<std::uint32_t>(p[0]) << 24 | static_cast<std::uint32_t>(p[1]) << 16 |
-                       static_cast<std::uint32_t>(p[2]) << 8 | p[3]
-                 : 0;
-    }
-    bool has(std::uint64_t at, std::uint64_t count) const { return at <= n && n - at >= count; }
-    bool tag(std::uint64_t at, const char *four) const {
-        const unsigned char *p = bytes(at, 4);
-        return p && std::memcmp(p, four, 4) == 0;
-    }
-    // count bytes at at, valid until the next access; null outside the range.
-    const unsigned char *bytes(std::uint64_t at, std::uint64_t count) const {
-        if (!has(at, count) || !ensure(at + count)) return nullptr;
-        return buf_.get() + at;
-    }
-
-  private:
-    bool ensure(std::uint64_t upto) const {
-        if (upto <= have_) return true;
-        std::uint64_t want = have_ * 2 > upto ? have_ * 2 : upto;
-        if (want > n) want = n;
-        auto *grown = static_cast<unsigned char *>(std::realloc(buf_.get(), want ? want : 1));
-        if (!grown) return false;
-        buf_.release();
-        buf_.reset(grown);
-        const unsigned char *lent = parent_ ? parent_->held(start_ + have_, want - have_) : nullptr;
-        if (lent)
-            std::memcpy(grown + have_, lent, want - have_);
-        else if (!src_->read(start_ + have_, grown + have_, want - have_))
-            return false;
-        have_ = want;
-        return true;
-    }
-    // Bytes already held at offset at of this range, without reading more.
-    const unsigned char *held(std::uint64_t at, std::uint64_t count) const {
-        return at <= have_ && have_ - at >= count ? buf_.get() + at : nullptr;
-    }
-
-    const eb_source *src_;
-    const span *parent_;
-    std::uint64_t start_;
-    mutable eb_unique<unsigned char> buf_;
-    mutable std::uint64_t have_ = 0;
-};
 
 // The start of the book read in one request: the PalmDB header, the record
 // list and, in most books, record 0 with its EXTH block.
@@ -104,13 +39,13 @@ char *dup_n(const unsigned char *src, std::uint64_t n) {
 
 // The 32-byte PalmDB database name as a title: a name of only padding gives
 // an empty title, and the text ends at the first NUL inside the name.
-char *palm_name(const span &file) {
+char *palm_name(const eb_range &file) {
     const unsigned char *name = file.bytes(0, 32);
     return name ? dup_n(name, 32) : nullptr;
 }
 
 // Record i's file offset from the record list (the caller checked i < n).
-std::uint32_t record_offset(const span &file, std::uint32_t i) {
+std::uint32_t record_offset(const eb_range &file, std::uint32_t i) {
     return file.u32(kPalmHeader + 8ull * i);
 }
 
@@ -133,7 +68,7 @@ const char *cover_mime_of(const unsigned char *b, std::uint64_t n) {
 
 // The PalmDB header and the record list: the number of records, or -1
 // with the error text set when the list does not fit or is empty.
-long read_record_list(const span &file, eb_meta *meta) {
+long read_record_list(const eb_range &file, eb_meta *meta) {
     if (file.n < kPalmHeader) {
         eb_set_error("MOBI too short for PalmDB header");
         return -1;
@@ -155,7 +90,7 @@ long read_record_list(const span &file, eb_meta *meta) {
 // Record 0 runs to the next record's offset, or to the end of the file
 // when that offset is missing or nonsensical. False with the error text set
 // when it starts past the file or is too small for the PalmDOC header.
-bool find_record_zero(const span &file, std::uint32_t n, std::uint64_t *start,
+bool find_record_zero(const eb_range &file, std::uint32_t n, std::uint64_t *start,
                       std::uint64_t *size) {
     const std::uint64_t len = file.n;
     const std::uint64_t start0 = record_offset(file, 0);
@@ -180,7 +115,7 @@ enum class header_result { failed, done, go_on };
 // Encryption, the MOBI signature and the header length. A PalmDOC-only book
 // is done here with its database name as title; otherwise *hlen is the MOBI
 // header's length.
-header_result read_mobi_header(const span &file, const span &r0, eb_meta *meta,
+header_result read_mobi_header(const eb_range &file, const eb_range &r0, eb_meta *meta,
                                std::uint64_t *hlen) {
     // Encrypted text means DRM, PalmDOC-only files included.
     const std::uint32_t encryption = r0.u16(12);
@@ -210,7 +145,7 @@ header_result read_mobi_header(const span &file, const span &r0, eb_meta *meta,
 }
 
 // The full name from the MOBI header, else the PalmDB database name.
-void read_title(const span &file, const span &r0, eb_meta *meta) {
+void read_title(const eb_range &file, const eb_range &r0, eb_meta *meta) {
     const std::uint64_t size0 = r0.n;
     if (size0 >= 100) {
         const std::uint64_t off = r0.u32(84), nlen = r0.u32(88);
@@ -228,7 +163,7 @@ void read_title(const span &file, const span &r0, eb_meta *meta) {
 // The EXTH records after the MOBI header: author, ASIN, language and the
 // cover offset (into *cover_k). False when the block declares no records,
 // which ends the reading of the book.
-bool read_exth(const span &r0, std::uint64_t hlen, eb_meta *meta, std::uint32_t *cover_k) {
+bool read_exth(const eb_range &r0, std::uint64_t hlen, eb_meta *meta, std::uint32_t *cover_k) {
     const std::uint64_t size0 = r0.n;
     const std::uint64_t exth = 16 + hlen;
     const std::uint64_t block = r0.u32(exth + 4);
@@ -271,8 +206,8 @@ bool read_exth(const span &r0, std::uint64_t hlen, eb_meta *meta, std::uint32_t 
 // The cover record, first image plus the EXTH cover offset: named whenever
 // both are known, loaded only when wanted and when the record lies whole
 // inside the file.
-void read_cover(const eb_source &src, const span &file, std::uint32_t n, std::uint32_t first_image,
-                std::uint32_t cover_k, eb_meta *meta, int want_cover) {
+void read_cover(const eb_source &src, const eb_range &file, std::uint32_t n,
+                std::uint32_t first_image, std::uint32_t cover_k, eb_meta *meta, int want_cover) {
     const std::uint64_t len = file.n;
     if (cover_k == kNoCover || first_image == 0) return;
     // In 64 bits: a 32-bit sum could wrap around to record 0 (the header)
@@ -301,14 +236,14 @@ void read_cover(const eb_source &src, const span &file, std::uint32_t n, std::ui
 // cover is wanted, the cover record: the file's size bounds every offset as
 // the whole file's length did.
 int read_mobi(const eb_source &src, eb_meta *meta, int want_cover) {
-    const span file(src, 0, src.size(), kFirstRead);
+    const eb_range file(src, 0, src.size(), kFirstRead);
     const long records = read_record_list(file, meta);
     if (records < 0) return -1;
     const std::uint32_t n = static_cast<std::uint32_t>(records);
 
     std::uint64_t start0 = 0, size0 = 0;
     if (!find_record_zero(file, n, &start0, &size0)) return -1;
-    const span r0(src, start0, size0, kFirstRead, &file);
+    const eb_range r0(src, start0, size0, kFirstRead, &file);
     std::uint64_t hlen = 0;
     switch (read_mobi_header(file, r0, meta, &hlen)) {
         case header_result::failed:

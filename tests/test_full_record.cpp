@@ -1,5 +1,5 @@
 // Full record building blocks: its JSON form against the schema, identifier
-// rules, description text, and the ZIP archive handle.
+// rules, and the ZIP archive handle.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -9,7 +9,6 @@
 #include "io/zip_archive.h"
 #include "record/identifiers.h"
 #include "schema_check.h"
-#include "text/plain_text.h"
 #include "zip_builder.h"
 
 namespace {
@@ -122,25 +121,6 @@ TEST(Identifiers, SchemesAndIsbnForms) {
         EXPECT_EQ(id.scheme, c.want_scheme) << c.value;
         EXPECT_EQ(id.value, c.want_value) << c.value;
     }
-}
-
-TEST(PlainText, DescriptionMarkupBecomesParagraphs) {
-    struct Case {
-        const char *in, *want;
-    };
-    const Case cases[] = {
-        {"<p>One &amp; <b>two</b></p><p>Three&nbsp;four</p>", "One & two\n\nThree four"},
-        {"  line one\n  still one\n\n  two  ", "line one still one\n\ntwo"},
-        {"a<br/>b<div>c</div>", "a\n\nb\n\nc"},
-        {"&#8212;&#x41;&mdash;&unknown;",
-         "\xE2\x80\x94"
-         "A\xE2\x80\x94&unknown;"},
-        {"&#0;&#xD800;", "\xEF\xBF\xBD\xEF\xBF\xBD"},
-        {"x < y and <<<", "x < y and <<<"},
-        {"", ""},
-    };
-    for (const Case &c : cases)
-        EXPECT_EQ(eb_markup_to_text(c.in), c.want) << c.in;
 }
 
 TEST(ZipArchive, FindReadAndRefusals) {

@@ -1,4 +1,4 @@
-// full_readers.h - the format readers of the full record.
+// full_readers.h - the readers that fill the full record, one per format family.
 #ifndef QUENFOLD_FORMATS_FULL_READERS_H
 #define QUENFOLD_FORMATS_FULL_READERS_H
 
@@ -7,12 +7,17 @@
 
 #include "full_record.h"
 
-// Each fills r from one book's bytes: 0 on success (a protected book too, with
-// r.drm set), -1 with the error text set when the bytes cannot be read as a
-// book at all.
-int eb_record_fb2(std::string_view document, eb_record &r);  // one FB2 document's bytes
-int eb_record_mobi(const char *data, std::uint64_t len,
-                   eb_record &r);  // MOBI/AZW/AZW3 and PalmDOC (TEXtREAd)
+// Each fills r (which comes default-constructed) from one book's bytes and
+// returns 0, or -1 with the error text set (eb_set_error) when the bytes
+// cannot be read as a book at all. A protected book is not a failure: its
+// metadata is read and drm / drm_scheme say what protects it. Every text put
+// into r is valid UTF-8.
+
+// One FictionBook 2 document's bytes, in whatever encoding it declares.
+int eb_record_fb2(std::string_view document, eb_record &r);
+// A Mobipocket-family book (MOBI, AZW, AZW3) or a plain PalmDOC database.
+int eb_record_mobi(const char *data, std::uint64_t len, eb_record &r);
+// An EPUB container.
 int eb_record_epub(const char *data, std::uint64_t len, eb_record &r);
 
 #endif  // QUENFOLD_FORMATS_FULL_READERS_H

@@ -2,6 +2,7 @@
 #include "record/identifiers.h"
 
 #include "io/zip_archive.h"
+#include "text/isbn.h"
 
 namespace {
 
@@ -36,46 +37,6 @@ bool is_uuid(std::string_view v) {
 
 }  // namespace
 
-bool eb_isbn13(std::string_view value, std::string *out) {
-    std::string d;
-    for (char c : value) {
-        if (c == '-' || c == ' ') continue;
-        if (d.size() >= 13) return false;
-        d += (c == 'x') ? 'X' : c;
-    }
-    if (d.size() == 10) {
-        int sum = 0;
-        for (int i = 0; i < 10; ++i) {
-            int v;
-            if (d[i] >= '0' && d[i] <= '9')
-                v = d[i] - '0';
-            else if (d[i] == 'X' && i == 9)
-                v = 10;
-            else
-                return false;
-            sum += (10 - i) * v;
-        }
-        if (sum % 11 != 0) return false;
-        d = "978" + d.substr(0, 9);
-        int s13 = 0;
-        for (int i = 0; i < 12; ++i)
-            s13 += (d[i] - '0') * (i % 2 ? 3 : 1);
-        d += static_cast<char>('0' + (10 - s13 % 10) % 10);
-        *out = d;
-        return true;
-    }
-    if (d.size() != 13 || (d.compare(0, 3, "978") != 0 && d.compare(0, 3, "979") != 0))
-        return false;
-    int sum = 0;
-    for (int i = 0; i < 13; ++i) {
-        if (d[i] < '0' || d[i] > '9') return false;
-        sum += (d[i] - '0') * (i % 2 ? 3 : 1);
-    }
-    if (sum % 10 != 0) return false;
-    *out = d;
-    return true;
-}
-
 eb_identifier eb_classify_identifier(std::string_view scheme, std::string_view value) {
     scheme = trim(scheme);
     value = trim(value);
@@ -92,8 +53,14 @@ eb_identifier eb_classify_identifier(std::string_view scheme, std::string_view v
     // A scheme that names something else wins over a checksum that happens
     // to hold: a book's ASIN is often its ISBN-10, yet it is stated as ASIN.
     bool asin = s == "asin" || s == "amazon" || s == "mobi-asin";
-    std::string digits;
-    if (!asin && s != "uuid" && s != "doi" && eb_isbn13(rest, &digits)) return {"isbn", digits};
+    if (!asin && s != "uuid" && s != "doi") {
+        std::string digits = eb_isbn13(rest);
+        // Without a word for it, a 13-digit code is an ISBN only in the
+        // ISBN ranges of the EAN system.
+        bool ranged =
+            isbn_declared || digits.compare(0, 3, "978") == 0 || digits.compare(0, 3, "979") == 0;
+        if (!digits.empty() && ranged) return {"isbn", digits};
+    }
     if (isbn_declared) return {"isbn-invalid", std::string(value)};
     if (asin) return {"asin", std::string(value)};
     if (s == "uuid" || starts_with_i(value, "urn:uuid:") || is_uuid(value))

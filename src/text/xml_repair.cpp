@@ -290,3 +290,9 @@ std::size_t eb_xml_source_offset(const std::vector<eb_xml_anchor> &anchors, std:
     --it;
     return it->in + (x - it->out);
 }
+
+std::uint32_t eb_html_entity(std::string_view name) {
+    const auto &table = html_entities();
+    const auto it = table.find(name);
+    return it == table.end() ? 0 : it->second;
+}

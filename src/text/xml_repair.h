@@ -3,6 +3,7 @@
 #define QUENFOLD_TEXT_XML_REPAIR_H
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -31,6 +32,10 @@ struct eb_xml_repaired {
 // Comments, CDATA sections, processing instructions and the document type
 // declaration are copied as they are (apart from the byte repairs).
 eb_xml_repaired eb_xml_repair(std::string_view src);
+
+// The code point of an HTML named entity (the name without '&' and ';'),
+// or 0 when the name is not one the reader knows.
+std::uint32_t eb_html_entity(std::string_view name);
 
 // Offset in the source of offset x of the mended text.
 std::size_t eb_xml_source_offset(const std::vector<eb_xml_anchor> &anchors, std::size_t x);

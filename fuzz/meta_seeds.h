@@ -92,7 +92,9 @@ inline void meta_mobi_seeds(const add_seed &add) {
                       {524, "en"},
                       {121, std::string("\0\0\0\2", 4)}};
     add("exth-all", qtest::build_mobi(m));
-    add("textread", qtest::build_palmdb(std::string("Old_Text\0junk", 13), {"hello"}, "TEXtREAd"));
+    add("textread",
+        qtest::build_palmdb(std::string("Old_Text\0junk", 13),
+                            {std::string("\0\1", 2) + std::string(14, '\0'), "hello"}, "TEXtREAd"));
 }
 
 }  // namespace qfuzz

@@ -34,7 +34,10 @@ TEST(FullDispatch, ReaderByNameThenContent) {
     qtest::EpubSpec epub_spec;
     const std::string epub = qtest::build_epub(epub_spec);
     const std::string mobi = mobi_book();
-    const std::string palmdoc = qtest::build_palmdb("Old_Text", {"hello"}, "TEXtREAd");
+    // A PalmDOC header (uncompressed text) and one text record.
+    std::string doc_header(16, '\0');
+    qtest::put_u16(doc_header, 0, 1);
+    const std::string palmdoc = qtest::build_palmdb("Old_Text", {doc_header, "hello"}, "TEXtREAd");
     struct Case {
         const char *what;
         const std::string &bytes;

@@ -30,6 +30,20 @@ std::vector<qfuzz::ShelfBook> rule_books() {
     two.extra_metadata = "<dc:creator>Second Person</dc:creator><dc:language>fr</dc:language>";
     books.push_back({"two-creators.epub", qtest::build_epub(two)});
 
+    qtest::EpubSpec translator_first;
+    translator_first.creator = "";
+    translator_first.extra_metadata =
+        "<dc:creator opf:role=\"trl\">Tra Nslator</dc:creator><dc:creator>Au Thor</dc:creator>";
+    books.push_back({"translator-first.epub", qtest::build_epub(translator_first)});
+    qtest::EpubSpec main_title;
+    main_title.title = "";
+    main_title.extra_metadata =
+        "<dc:title id=\"c\">The Collection</dc:title>"
+        "<meta refines=\"#c\" property=\"title-type\">collection</meta>"
+        "<dc:title id=\"m\">The Story</dc:title>"
+        "<meta refines=\"#m\" property=\"title-type\">main</meta>";
+    books.push_back({"main-title.epub", qtest::build_epub(main_title)});
+
     qtest::Fb2Spec cp1251;
     cp1251.encoding = "windows-1251";
     cp1251.title = "\xC0\xED\xED\xE0";  // "Анна"
@@ -54,9 +68,24 @@ std::vector<qfuzz::ShelfBook> rule_books() {
     return books;
 }
 
+// Differences a rule explains: an EPUB 3 title marked "main" is the title.
+struct Explained {
+    const char *book;
+    const char *difference;
+};
+const Explained kExplained[] = {
+    {"main-title.epub", "title: info 'The Collection' vs full 'The Story'"},
+};
+
+bool explained(const std::string &book, const std::string &difference, int *used) {
+    for (const Explained &e : kExplained)
+        if (book == e.book && difference == e.difference) return ++*used, true;
+    return false;
+}
+
 TEST(FullAgreement, BuilderBooks) {
     const std::string dir = qtest::make_temp_dir("full-agree");
-    int compared = 0;
+    int compared = 0, used = 0;
     for (const qfuzz::ShelfBook &b : rule_books()) {
         SCOPED_TRACE(b.name);
         const std::string path = dir + "/" + b.name;
@@ -70,9 +99,10 @@ TEST(FullAgreement, BuilderBooks) {
         }
         EXPECT_EQ(a.schema_error, "");
         for (const std::string &d : a.differences)
-            ADD_FAILURE() << d;
+            if (!explained(b.name, d, &used)) ADD_FAILURE() << d;
     }
     EXPECT_GE(compared, 10);
+    EXPECT_EQ(used, static_cast<int>(std::size(kExplained)));  // no stale explanation
     qtest::remove_tree(dir);
 }
 

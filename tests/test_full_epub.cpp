@@ -132,6 +132,11 @@ TEST(FullEpub, PackageDocumentRules) {
              "<dc:title>Fish &amp; Chips & Peas&nbsp;Too</dc:title>"
              "<dc:creator>After Break</dc:creator><dc:language>en</dc:language>"),
          {{"/authors/0/name", "After Break"}, {"/language", "en"}}},
+        {"a prefix the document never declares",
+         "<?xml version=\"1.0\"?><package version=\"2.0\"><metadata><dc:title>Loose</dc:title>"
+         "<dc:creator opf:role=\"ill\">Pic Tor</dc:creator><dc:creator>Wri Ter</dc:creator>"
+         "</metadata><manifest/></package>",
+         {{"/title", "Loose"}, {"/authors/0/name", "Wri Ter"}, {"/contributors/0/role", "ill"}}},
         {"a package document in windows-1252",
          opf("2.0", "<dc:title>Caf\xe9</dc:title>", "", "windows-1252"),
          {{"/title", "Caf\xc3\xa9"}, {"/encoding", "windows-1252"}}},

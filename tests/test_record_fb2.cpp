@@ -49,7 +49,7 @@ Fb2FullSpec full_book() {
         "<genre>prose_classic</genre>",
         fb2_person("author", "Lev", "Nikolayevich", "Tolstoy"),
         fb2_person("author", "", "", "", "Anon"),
-        "<book-title>War &amp; Peace</book-title>",
+        "<book-title>War &amp; <emphasis>Peace</emphasis></book-title>",
         "<annotation><p>First  paragraph\n  goes on.</p><empty-line/><p>Second "
         "<emphasis>one</emphasis>.</p></annotation>",
         "<keywords>war, peace ,, history</keywords>",

@@ -100,11 +100,16 @@ TEST(XmlReader, EncodingsAreDecodedBeforeParsing) {
         // declared UTF-16 but legible as bytes: the declaration is wrong
         {"<?xml version='1.0' encoding='UTF-16'?><t>ok</t>", "<t>ok</t>", ""},
         {"<?xml version='1.0' encoding='no-such'?><t>ok</t>", "<t>ok</t>", ""},
+        {"<?xml version='1.0' encoding='win\xD6"
+         "dows'?><t>ok</t>",
+         "<t>ok</t>", ""},
     };
     for (const auto &c : cases) {
         const read_out r = read(c.doc);
         EXPECT_EQ(r.log, c.log) << testing::PrintToString(c.doc);
         EXPECT_EQ(r.res.encoding, c.encoding) << testing::PrintToString(c.doc);
+        for (const auto &w : r.res.warnings)
+            EXPECT_TRUE(eb_utf8_valid(w)) << w;
     }
 }
 

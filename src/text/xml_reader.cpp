@@ -89,6 +89,14 @@ std::string attr_escape(std::string_view v) {
     return out;
 }
 
+// A label from the document as warning text: printable ASCII, short.
+std::string shown(std::string_view label) {
+    std::string out;
+    for (char c : label.substr(0, 40))
+        out += c >= 0x20 && c < 0x7F ? c : '?';
+    return out;
+}
+
 struct split_name {
     std::string_view ns, local, prefix;
 };
@@ -390,7 +398,7 @@ eb_xml_result eb_xml_read(std::string_view doc, eb_xml_handler &h) {
     const bool utf16_claim = label.rfind("utf-16", 0) == 0 || label == "utf16";
     if (declared && utf16_claim) {
         // The declaration was legible as single bytes, so the text is not UTF-16.
-        res.warnings.push_back("document declares " + label + " but is not; read as UTF-8");
+        res.warnings.push_back("document declares " + shown(label) + " but is not; read as UTF-8");
         label.clear();
     }
     const bool utf8 = label.empty() || label == "utf-8" || label == "utf8";
@@ -404,7 +412,7 @@ eb_xml_result eb_xml_read(std::string_view doc, eb_xml_handler &h) {
             if (replaced)
                 res.warnings.push_back("bytes invalid in " + label + " replaced by U+FFFD");
         } else {
-            res.warnings.push_back("unknown encoding " + label + "; read as UTF-8");
+            res.warnings.push_back("unknown encoding " + shown(label) + "; read as UTF-8");
         }
     } else if (doc.starts_with("\xEF\xBB\xBF")) {
         source = doc.substr(3);

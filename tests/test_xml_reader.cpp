@@ -130,6 +130,7 @@ TEST(XmlReader, BrokenDocumentsAreReadOn) {
         {"stray less-than", "<a>1 < 2<b/></a>", "<a>1 < 2<b></b></a>", "'<'"},
         {"control byte", "<a>x\x01y</a>", "<a>x\xEF\xBF\xBDy</a>", "U+FFFD"},
         {"invalid utf-8", "<a>x\xFFy</a>", "<a>x\xEF\xBF\xBDy</a>", "U+FFFD"},
+        {"invalid entity name", "<a>&q\x91t;</a>", "<a>&q\xEF\xBF\xBDt;</a>", "U+FFFD"},
         {"bad char reference", "<a>x&#0;y</a>", "<a>x\xEF\xBF\xBDy</a>", "forbidden"},
         {"mismatched tag", "<r><a><b>x</a><c>y</c></r>", "<r><a><b>x</b></a><c>y</c></r>",
          "mismatched"},

@@ -67,7 +67,8 @@ class fb2_handler : public eb_xml_handler {
             if (name == "coverpage" && parent == "title-info") ++coverpages_;
             if (name == "image" && coverpages_ == 1 && up_has("coverpage") && cover_href_.empty())
                 cover_href_ = href(attrs);
-            if (name == "date" && parent == "title-info") date_attr_ = attr(attrs, "value");
+            if (name == "date" && parent == "title-info" && date_attr_.empty())
+                date_attr_ = attr(attrs, "value");
         }
         if (name == "sequence" &&
             ((sect == "title-info" && in_title_) || (sect == "publish-info" && in_publish_)))

@@ -318,7 +318,9 @@ int eb_record_fb2(std::string_view doc, eb_record &r) {
         fb2_cover(doc, res.encoding, whole.cover_href(), r);
     } else {
         h.finish();
-        fb2_cover(doc, res.encoding, h.cover_href(), r);
+        // The pictures follow the description: the search starts at its end.
+        const std::size_t from = h.description_closed && part.size() < doc.size() ? part.size() : 0;
+        fb2_cover(doc, res.encoding, h.cover_href(), r, from);
     }
     if (!res.encoding.empty()) r.encoding = res.encoding;
     r.warnings.insert(r.warnings.end(), res.warnings.begin(), res.warnings.end());

@@ -139,6 +139,8 @@ TEST(XmlReader, BrokenDocumentsAreReadOn) {
         {"second root", "<r>x</r><s>y</s>", "<r>x</r><s>y</s>", "junk after"},
         {"undeclared prefix", "<r><image l:href='#c'/><t>y</t></r>",
          "<r><image {http://www.w3.org/1999/xlink}href=#c></image><t>y</t></r>", "'l'"},
+        {"undeclared prefix, colon in a value", "<r><l:i t='v 1:z'/><t>y</t></r>",
+         "<r><{http://www.w3.org/1999/xlink}i t=v 1:z></i><t>y</t></r>", "'l'"},
         {"undeclared element prefix", "<r><dc:title>T</dc:title></r>",
          "<r><{http://purl.org/dc/elements/1.1/}title>T</title></r>", "'dc'"},
     };

@@ -97,6 +97,19 @@ std::string shown(std::string_view label) {
     return out;
 }
 
+// An ASCII XML name without a colon: what a prefix bound by the reader's
+// own declaration may be.
+bool plain_name(std::string_view s) {
+    if (s.empty() || s.size() > 64) return false;
+    for (std::size_t i = 0; i < s.size(); ++i) {
+        const char c = s[i];
+        const bool letter = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_';
+        const bool other = (c >= '0' && c <= '9') || c == '-' || c == '.';
+        if (!(letter || (i > 0 && other))) return false;
+    }
+    return true;
+}
+
 struct split_name {
     std::string_view ns, local, prefix;
 };
@@ -142,9 +155,12 @@ class session {
             if (error_) std::rethrow_exception(error_);
             if (err == XML_ERROR_NONE) return text_.size();
             if (err == XML_ERROR_ABORTED) return err_at;
-            if (err == XML_ERROR_UNBOUND_PREFIX && bind_prefixes(err_at)) {
-                start = err_at;
-                continue;
+            if (err == XML_ERROR_UNBOUND_PREFIX) {
+                const std::size_t tag = bind_prefixes(err_at);
+                if (tag != std::string_view::npos) {
+                    start = std::max(start, tag);
+                    continue;
+                }
             }
             // The end of the text with only the wrapper open is the normal end
             // of a restarted reading.
@@ -160,7 +176,7 @@ class session {
             }
             // A tag that begins where the error was found is tried once more
             // in a fresh parser (a second root element, for one).
-            if (err_at > start && text_[err_at] == '<') {
+            if (err_at > start && err_at < text_.size() && text_[err_at] == '<') {
                 start = err_at;
                 continue;
             }
@@ -283,11 +299,12 @@ class session {
         return gt + 1;
     }
 
-    // Reads the prefixes of the start tag at `at` that are bound nowhere;
-    // true when any is new, so that the reading may resume at that same tag.
-    bool bind_prefixes(std::size_t at) {
+    // Reads the prefixes of the start tag at `at` that are bound nowhere.
+    // When any is new, the offset of that tag, where the reading may resume;
+    // else npos.
+    std::size_t bind_prefixes(std::size_t at) {
         const std::size_t lt = text_.rfind('<', at);
-        if (lt == std::string_view::npos) return false;
+        if (lt == std::string_view::npos) return lt;
         const std::size_t gt = text_.find('>', lt);
         const std::string_view tag =
             text_.substr(lt, gt == std::string_view::npos ? 4096 : gt - lt);
@@ -302,15 +319,17 @@ class session {
                 ++e;
             if (e >= tag.size() || tag[e] != ':' || e == k + 1) continue;
             const std::string_view prefix = tag.substr(k + 1, e - k - 1);
-            if (prefix == "xml" || prefix == "xmlns" || extra_prefixes_.count(prefix)) continue;
-            if (extra_prefixes_.size() >= kMaxPrefixes) return false;
+            if (!plain_name(prefix) || prefix == "xml" || prefix == "xmlns" ||
+                extra_prefixes_.count(prefix))
+                continue;
+            if (extra_prefixes_.size() >= kMaxPrefixes) return std::string_view::npos;
             extra_prefixes_.emplace(prefix);
             warnings_.push_back("namespace prefix '" + std::string(prefix) +
                                 "' used without a declaration; taken as " +
                                 guess_namespace(prefix));
             added = true;
         }
-        return added;
+        return added ? lt : std::string_view::npos;
     }
 
     void note_error(XML_Error err, std::size_t at) {

@@ -3,6 +3,7 @@
 
 #include <string>
 
+#include "book_builders.h"
 #include "eb_internal.h"
 #include "fb2_builder.h"
 #include "fb2_full_builder.h"
@@ -49,7 +50,7 @@ Fb2FullSpec full_book() {
         "<genre>prose_classic</genre>",
         fb2_person("author", "Lev", "Nikolayevich", "Tolstoy"),
         fb2_person("author", "", "", "", "Anon"),
-        "<book-title>War &amp; Peace</book-title>",
+        "<book-title>War &amp; <emphasis>Peace</emphasis></book-title>",
         "<annotation><p>First  paragraph\n  goes on.</p><empty-line/><p>Second "
         "<emphasis>one</emphasis>.</p></annotation>",
         "<keywords>war, peace ,, history</keywords>",
@@ -149,12 +150,16 @@ TEST(RecordFb2, AnyPrefixOfTheFictionBookNamespace) {
     s.prefix = "fb";
     s.title_info = {"<fb:book-title>Prefixed</fb:book-title>",
                     "<fb:author><fb:last-name>Doe</fb:last-name></fb:author>",
-                    "<fb:lang>en</fb:lang>", "<other:x xmlns:other='urn:o'>skip</other:x>"};
+                    "<fb:lang>en</fb:lang>", "<other:x xmlns:other='urn:o'>skip</other:x>",
+                    "<fb:coverpage><fb:image l:href='#c'/></fb:coverpage>"};
+    s.binaries = {{"c", "image/png", qtest::tiny_png()}};
     const eb_record r = record(build_fb2_full(s));
     EXPECT_EQ(r.title, "Prefixed");
     ASSERT_EQ(r.authors.size(), 1u);
     EXPECT_EQ(r.authors[0].name, "Doe");
     EXPECT_EQ(r.language, "en");
+    ASSERT_TRUE(r.cover.has_value());
+    EXPECT_EQ(r.cover->size, qtest::tiny_png().size());
 }
 
 TEST(RecordFb2, BrokenDescriptionIsReadToItsEnd) {

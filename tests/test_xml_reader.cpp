@@ -100,11 +100,16 @@ TEST(XmlReader, EncodingsAreDecodedBeforeParsing) {
         // declared UTF-16 but legible as bytes: the declaration is wrong
         {"<?xml version='1.0' encoding='UTF-16'?><t>ok</t>", "<t>ok</t>", ""},
         {"<?xml version='1.0' encoding='no-such'?><t>ok</t>", "<t>ok</t>", ""},
+        {"<?xml version='1.0' encoding='win\xD6"
+         "dows'?><t>ok</t>",
+         "<t>ok</t>", ""},
     };
     for (const auto &c : cases) {
         const read_out r = read(c.doc);
         EXPECT_EQ(r.log, c.log) << testing::PrintToString(c.doc);
         EXPECT_EQ(r.res.encoding, c.encoding) << testing::PrintToString(c.doc);
+        for (const auto &w : r.res.warnings)
+            EXPECT_TRUE(eb_utf8_valid(w)) << w;
     }
 }
 
@@ -125,6 +130,7 @@ TEST(XmlReader, BrokenDocumentsAreReadOn) {
         {"stray less-than", "<a>1 < 2<b/></a>", "<a>1 < 2<b></b></a>", "'<'"},
         {"control byte", "<a>x\x01y</a>", "<a>x\xEF\xBF\xBDy</a>", "U+FFFD"},
         {"invalid utf-8", "<a>x\xFFy</a>", "<a>x\xEF\xBF\xBDy</a>", "U+FFFD"},
+        {"invalid entity name", "<a>&q\x91t;</a>", "<a>&q\xEF\xBF\xBDt;</a>", "U+FFFD"},
         {"bad char reference", "<a>x&#0;y</a>", "<a>x\xEF\xBF\xBDy</a>", "forbidden"},
         {"mismatched tag", "<r><a><b>x</a><c>y</c></r>", "<r><a><b>x</b></a><c>y</c></r>",
          "mismatched"},
@@ -133,6 +139,8 @@ TEST(XmlReader, BrokenDocumentsAreReadOn) {
         {"second root", "<r>x</r><s>y</s>", "<r>x</r><s>y</s>", "junk after"},
         {"undeclared prefix", "<r><image l:href='#c'/><t>y</t></r>",
          "<r><image {http://www.w3.org/1999/xlink}href=#c></image><t>y</t></r>", "'l'"},
+        {"undeclared prefix, colon in a value", "<r><l:i t='v 1:z'/><t>y</t></r>",
+         "<r><{http://www.w3.org/1999/xlink}i t=v 1:z></i><t>y</t></r>", "'l'"},
         {"undeclared element prefix", "<r><dc:title>T</dc:title></r>",
          "<r><{http://purl.org/dc/elements/1.1/}title>T</title></r>", "'dc'"},
     };

@@ -67,13 +67,19 @@ class fb2_handler : public eb_xml_handler {
             if (name == "coverpage" && parent == "title-info") ++coverpages_;
             if (name == "image" && coverpages_ == 1 && up_has("coverpage") && cover_href_.empty())
                 cover_href_ = href(attrs);
-            if (name == "date" && parent == "title-info") date_attr_ = attr(attrs, "value");
+            if (name == "date" && parent == "title-info" && date_attr_.empty())
+                date_attr_ = attr(attrs, "value");
         }
         if (name == "sequence" &&
             ((sect == "title-info" && in_title_) || (sect == "publish-info" && in_publish_)))
             add_series(attr(attrs, "name"), attr(attrs, "number"));
+        if (!capturing_ && is_field(name)) {
+            // A field's text includes that of any markup inside it.
+            capturing_ = true;
+            capture_depth_ = stack_.size();
+            text_.clear();
+        }
         stack_.push_back(name);
-        text_.clear();
     }
 
     void end(std::string_view ns, std::string_view local) override {
@@ -82,7 +88,12 @@ class fb2_handler : public eb_xml_handler {
         if (!stack_.empty()) stack_.pop_back();
         const std::string_view parent = up(0);
         const std::string_view sect = section();
-        const std::string value = fb2_trim(text_);
+        std::string value;
+        if (capturing_ && stack_.size() == capture_depth_) {
+            capturing_ = false;
+            value = fb2_trim(text_);
+            text_.clear();
+        }
 
         if (in_annotation_) {
             if (name == "annotation" && parent == "title-info") {
@@ -112,12 +123,11 @@ class fb2_handler : public eb_xml_handler {
             description_closed = true;
             stop = true;
         }
-        text_.clear();
     }
 
     void text(std::string_view t) override {
         if (in_annotation_) annotation_.text(t);
-        if (text_.size() < 65536) text_.append(t.substr(0, 65536 - text_.size()));
+        if (capturing_ && text_.size() < 65536) text_.append(t.substr(0, 65536 - text_.size()));
     }
 
     // Fills what only the whole description settles.
@@ -137,7 +147,9 @@ class fb2_handler : public eb_xml_handler {
   private:
     eb_record &r_;
     std::vector<std::string> stack_;  // local names; "" for other vocabularies
-    std::string text_;                // text of the innermost element so far
+    std::string text_;                // text of the field element being read
+    bool capturing_ = false;
+    std::size_t capture_depth_ = 0;  // depth of that element
     int title_infos_ = 0, cap_title_infos_ = 0, publish_infos_ = 0, document_infos_ = 0;
     bool in_title_ = false, in_publish_ = false, in_document_ = false;
     bool in_annotation_ = false, annotation_seen_ = false;
@@ -147,6 +159,16 @@ class fb2_handler : public eb_xml_handler {
     std::vector<std::string> keywords_;
     std::string cover_href_, date_attr_, date_text_, year_;
     fb2_paragraphs annotation_;
+
+    // Elements whose text is a value of the record.
+    static bool is_field(std::string_view name) {
+        static constexpr std::string_view fields[] = {
+            "book-title", "first-name", "middle-name", "last-name", "nickname", "genre", "keywords",
+            "date",       "lang",       "publisher",   "year",      "isbn",     "id"};
+        for (std::string_view f : fields)
+            if (name == f) return true;
+        return false;
+    }
 
     // The k-th ancestor of the element being opened or just closed.
     std::string_view up(std::size_t k) const {
@@ -296,7 +318,9 @@ int eb_record_fb2(std::string_view doc, eb_record &r) {
         fb2_cover(doc, res.encoding, whole.cover_href(), r);
     } else {
         h.finish();
-        fb2_cover(doc, res.encoding, h.cover_href(), r);
+        // The pictures follow the description: the search starts at its end.
+        const std::size_t from = h.description_closed && part.size() < doc.size() ? part.size() : 0;
+        fb2_cover(doc, res.encoding, h.cover_href(), r, from);
     }
     if (!res.encoding.empty()) r.encoding = res.encoding;
     r.warnings.insert(r.warnings.end(), res.warnings.begin(), res.warnings.end());

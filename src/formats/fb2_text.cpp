@@ -125,7 +125,7 @@ std::string fb2_paragraphs::finish() {
 }
 
 void fb2_cover(std::string_view doc, const std::string &encoding, const std::string &href,
-               eb_record &r) {
+               eb_record &r, std::size_t from) {
     const std::string id = !href.empty() && href[0] == '#' ? href.substr(1) : href;
     if (id.empty()) return;
     // The binary elements are found in the bytes themselves, which for every
@@ -137,8 +137,9 @@ void fb2_cover(std::string_view doc, const std::string &encoding, const std::str
         if (!eb_decode(doc, enc, &wide, nullptr)) return;
         text = wide;
         enc.clear();
+        from = 0;
     }
-    for (std::size_t at = text.find("binary"); at != std::string_view::npos;
+    for (std::size_t at = text.find("binary", from); at != std::string_view::npos;
          at = text.find("binary", at + 6)) {
         // "<binary" or "<prefix:binary", then the end of the name.
         std::size_t lt = at;

@@ -35,8 +35,9 @@ class fb2_paragraphs {
 // its media type (content-type, else sniffed from the first bytes) and its
 // size counted from the Base64 text without decoding it. No matching element,
 // or one without data, leaves r.cover empty. encoding is the document's
-// declared encoding ("" for UTF-8).
+// declared encoding ("" for UTF-8); the search starts at byte `from` (the
+// end of the description, before which no picture lies).
 void fb2_cover(std::string_view doc, const std::string &encoding, const std::string &href,
-               eb_record &r);
+               eb_record &r, std::size_t from = 0);
 
 #endif  // QUENFOLD_FORMATS_FB2_TEXT_H

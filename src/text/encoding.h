@@ -19,6 +19,7 @@ std::string eb_utf8_repair(std::string_view s, bool *replaced);
 // U+FFFD and set *replaced (may be null). False, with *out untouched, when
 // the encoding is unknown; the caller then falls back to eb_utf8_repair.
 // Thread-safe (no shared converter state).
-bool eb_decode(std::string_view bytes, std::string_view encoding, std::string *out, bool *replaced);
+bool eb_decode(std::string_view bytes, std::string_view encoding, std::string *out,
+               bool *replaced);
 
 #endif  // QUENFOLD_TEXT_ENCODING_H

@@ -27,9 +27,9 @@ class eb_xml_handler {
 };
 
 struct eb_xml_result {
-    std::string encoding;                 // declared encoding when it is not UTF-8 ("" otherwise)
-    std::vector<std::string> warnings;    // what was broken and repaired or skipped
-    std::string::size_type consumed = 0;  // bytes of the input read before the end or a stop
+    std::string encoding;                // declared encoding when it is not UTF-8 ("" otherwise)
+    std::vector<std::string> warnings;   // what was broken and repaired or skipped
+    std::string::size_type consumed = 0; // bytes of the input read before the end or a stop
 };
 
 // Reads one document: the encoding comes from a byte order mark or the XML

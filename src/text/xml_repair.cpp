@@ -230,6 +230,9 @@ class repairer {
                 ++e;
         if (e == k || e >= s_.size() || s_[e] != ';') return bare_ampersand();
         const std::string_view name = s_.substr(k, e - k);
+        // A name with bytes that are not UTF-8 is no reference: the bytes
+        // are mended one by one as text.
+        if (!eb_utf8_valid(name)) return bare_ampersand();
         i_ = e + 1;
         if (name == "amp" || name == "lt" || name == "gt" || name == "quot" || name == "apos" ||
             declared_.count(std::string(name))) {

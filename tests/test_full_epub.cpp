@@ -2,6 +2,7 @@
 // package document, the container's protection and the cover.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -149,6 +150,31 @@ TEST(FullEpub, PackageDocumentRules) {
         for (const Expect &e : c.want)
             EXPECT_EQ(p.at(e.pointer), e.value) << e.pointer << " in " << p.json();
     }
+}
+
+// Many identifiers, series and elements sharing one id: each is looked up in
+// logarithmic time, so the document reads in about linear time.
+TEST(FullEpub, ManyElementsStayFast) {
+    std::string meta;
+    for (int i = 0; i < 40000; ++i) {
+        const std::string n = std::to_string(i % 20000);
+        meta += "<dc:identifier id=\"x\">id" + n +
+                "</dc:identifier>"
+                "<meta refines=\"#x\" property=\"identifier-type\">t" +
+                n +
+                "</meta>"
+                "<meta name=\"calibre:series\" content=\"s" +
+                n + "\"/>";
+    }
+    qtest::EpubSpec spec;
+    spec.opf = opf("3.0", meta);
+    const auto start = std::chrono::steady_clock::now();
+    MetaProbe p = of_epub(spec);
+    const auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_EQ(p.count("/identifiers"), 20000u);
+    EXPECT_EQ(p.count("/series"), 20000u);
+    EXPECT_EQ(p.at("/identifiers/0/scheme"), "t0");  // the first refinement of "x"
+    EXPECT_LT(std::chrono::duration_cast<std::chrono::seconds>(took).count(), 10);
 }
 
 TEST(FullEpub, BrokenDocumentWarns) {

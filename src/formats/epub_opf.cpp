@@ -3,6 +3,8 @@
 #include "formats/epub_opf.h"
 
 #include <map>
+#include <set>
+#include <utility>
 #include <vector>
 
 #include "record/identifiers.h"
@@ -143,31 +145,29 @@ class opf_handler : public eb_xml_handler {
     bool in_manifest_ = false;
 };
 
-// EPUB 3 refinements of one element, by the refined element's id.
+// EPUB 3 refinements of one element, by the refined element's id: the first
+// of each property, found in logarithmic time, so that a document of many
+// elements sharing an id stays linear to read.
 class refinements {
   public:
     explicit refinements(const std::vector<meta_elem> &metas) {
         for (const meta_elem &m : metas)
             if (m.refines.size() > 1 && m.refines[0] == '#')
-                by_id_.emplace(m.refines.substr(1), &m);
+                first_.emplace(std::make_pair(m.refines.substr(1), m.property), &m);
     }
     // The first refinement of id with property, or null.
-    const meta_elem *get(const std::string &id, std::string_view property) const {
+    const meta_elem *get(const std::string &id, const std::string &property) const {
         if (id.empty()) return nullptr;
-        auto [b, e] = by_id_.equal_range(id);
-        const meta_elem *first = nullptr;
-        for (auto it = b; it != e; ++it)
-            if (it->second->property == property && (!first || it->second < first))
-                first = it->second;
-        return first;
+        auto it = first_.find(std::make_pair(id, property));
+        return it == first_.end() ? nullptr : it->second;
     }
-    std::string text(const std::string &id, std::string_view property) const {
+    std::string text(const std::string &id, const std::string &property) const {
         const meta_elem *m = get(id, property);
         return m ? trim(m->text) : std::string();
     }
 
   private:
-    std::multimap<std::string, const meta_elem *> by_id_;
+    std::map<std::pair<std::string, std::string>, const meta_elem *> first_;
 };
 
 void read_titles(const std::vector<dc_elem> &dc, const refinements &ref,
@@ -217,6 +217,7 @@ void read_series(const std::vector<meta_elem> &metas, const refinements &ref, eb
             loose_position = trim(m.text);
     }
     bool calibre_seen = false;
+    std::map<std::string, std::size_t> seen;  // name -> place in r.series
     for (const meta_elem &m : metas) {
         eb_series s;
         if (m.name == "calibre:series") {
@@ -228,18 +229,19 @@ void read_series(const std::vector<meta_elem> &metas, const refinements &ref, eb
             s.index = ref.text(m.id, "group-position");
         }
         if (s.name.empty()) continue;
-        bool merged = false;
-        for (eb_series &have : r.series)
-            if (have.name == s.name) {
-                if (have.index.empty()) have.index = s.index;
-                merged = true;
-            }
-        if (!merged) r.series.push_back(std::move(s));
+        auto [at, fresh] = seen.emplace(s.name, r.series.size());
+        if (!fresh) {
+            eb_series &have = r.series[at->second];
+            if (have.index.empty()) have.index = s.index;
+            continue;
+        }
+        r.series.push_back(std::move(s));
     }
     if (!r.series.empty() && r.series[0].index.empty()) r.series[0].index = loose_position;
 }
 
 void read_identifiers(const std::vector<dc_elem> &dc, const refinements &ref, eb_record &r) {
+    std::set<std::pair<std::string, std::string>> seen;  // scheme, value
     for (const dc_elem &e : dc) {
         if (e.name != "identifier") continue;
         std::string scheme = e.scheme;
@@ -257,10 +259,7 @@ void read_identifiers(const std::vector<dc_elem> &dc, const refinements &ref, eb
         std::string value = trim(e.text);
         if (value.empty()) continue;
         eb_identifier id = eb_classify_identifier(scheme, value);
-        bool dup = false;
-        for (const eb_identifier &have : r.identifiers)
-            dup = dup || (have.scheme == id.scheme && have.value == id.value);
-        if (!dup) r.identifiers.push_back(std::move(id));
+        if (seen.emplace(id.scheme, id.value).second) r.identifiers.push_back(std::move(id));
     }
 }
 

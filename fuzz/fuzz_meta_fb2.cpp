@@ -1,5 +1,4 @@
-// fuzz_meta_fb2.cpp - the full record of arbitrary bytes as a FictionBook, or as a zipped one when
-// they look like a ZIP.
+// fuzz_meta_fb2.cpp - the full record of arbitrary bytes as a FictionBook, plain or zipped.
 #include "fuzz_meta_common.h"
 #include "zip_repair.h"
 

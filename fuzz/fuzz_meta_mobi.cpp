@@ -1,5 +1,4 @@
-// fuzz_meta_mobi.cpp - the full record of arbitrary bytes as a Mobipocket or PalmDOC book, and by
-// content alone.
+// fuzz_meta_mobi.cpp - the full record of arbitrary bytes as a Mobipocket or PalmDOC book.
 #include "fuzz_meta_common.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {

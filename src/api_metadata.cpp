@@ -1,5 +1,4 @@
-// api_metadata.cpp - the full-record exports ebook_metadata and ebook_metadata_from_memory, and
-// their reader choice.
+// api_metadata.cpp - the exports ebook_metadata and ebook_metadata_from_memory, reader choice.
 #include <cstring>
 #include <string>
 #include <string_view>

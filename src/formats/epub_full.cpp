@@ -1,5 +1,4 @@
-// epub_full.cpp - EPUB full reader: container, package document, protection and cover, from one
-// open archive.
+// epub_full.cpp - EPUB full reader: container, package, protection, cover; one open archive.
 #include <string>
 #include <vector>
 

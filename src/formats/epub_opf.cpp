@@ -1,5 +1,4 @@
-// epub_opf.cpp - package document to full record: Dublin Core, EPUB 2 attributes, EPUB 3 refines,
-// calibre metas.
+// epub_opf.cpp - EPUB package document to full record: Dublin Core, EPUB 2 and 3, calibre.
 #include "formats/epub_opf.h"
 
 #include <map>

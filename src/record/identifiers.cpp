@@ -1,4 +1,4 @@
-// identifiers.cpp - ISBN checksums and the scheme names of the full record's identifiers.
+// identifiers.cpp - the scheme names and ISBN forms of the full record's identifiers.
 #include "record/identifiers.h"
 
 #include "io/zip_archive.h"

@@ -1,5 +1,4 @@
-// agreement.h - does the full record agree with ebook_info on one book file (title, first author,
-// language)?
+// agreement.h - does the full record agree with ebook_info (title, first author, language)?
 #ifndef QEM_TEST_AGREEMENT_H
 #define QEM_TEST_AGREEMENT_H
 

@@ -1,5 +1,4 @@
-// metadata_probe.cpp - the full record of a test book, parsed and checked against the shipped
-// schema.
+// metadata_probe.cpp - a test book's full record, parsed and checked against the schema.
 #include "metadata_probe.h"
 
 #include <yyjson.h>

@@ -1,5 +1,4 @@
-// metadata_probe.h - one book's full record through the public export, checked against the schema,
-// with lookups.
+// metadata_probe.h - one book's full record through the public export, schema-checked.
 #ifndef QEM_TEST_METADATA_PROBE_H
 #define QEM_TEST_METADATA_PROBE_H
 

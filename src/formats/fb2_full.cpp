@@ -1,4 +1,19 @@
 // fb2_full.cpp - the full record of a FictionBook 2 document, read through the lenient XML reader.
+//
+// Reading rules where the format leaves a choice:
+// - Elements count in the FictionBook namespace under any prefix, or in no
+//   namespace; the first title-info, publish-info and document-info of the
+//   description are read, the others passed over.
+// - A person's name is "First Middle Last" (the nickname when none of those
+//   is given), as the book info builds it; the sort form is "Last, First
+//   Middle" when there is a last name and something before it, else "".
+// - A section spelled "Title-info" gives its authors when the document has
+//   no title-info at all, and nothing else (as for the book info).
+// - src-lang is the original's language, not one the book is written in: it
+//   is not among the record's languages.
+// - An isbn whose check digit fails stays an identifier, as "isbn-invalid".
+// - The series of title-info come first in document order (nested ones after
+//   their parent), then those of publish-info; repeats are dropped.
 #include <cstring>
 #include <string>
 #include <vector>

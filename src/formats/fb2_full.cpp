@@ -1,4 +1,19 @@
 // fb2_full.cpp - the full record of a FictionBook 2 document, read through the lenient XML reader.
+//
+// Reading rules where the format leaves a choice:
+// - Elements count in the FictionBook namespace under any prefix, or in no
+//   namespace; the first title-info, publish-info and document-info of the
+//   description are read, the others passed over.
+// - A person's name is "First Middle Last" (the nickname when none of those
+//   is given), as the book info builds it; the sort form is "Last, First
+//   Middle" when there is a last name and something before it, else "".
+// - A section spelled "Title-info" gives its authors when the document has
+//   no title-info at all, and nothing else (as for the book info).
+// - src-lang is the original's language, not one the book is written in: it
+//   is not among the record's languages.
+// - An isbn whose check digit fails stays an identifier, as "isbn-invalid".
+// - The series of title-info come first in document order (nested ones after
+//   their parent), then those of publish-info; repeats are dropped.
 #include <cstring>
 #include <string>
 #include <vector>
@@ -65,7 +80,8 @@ class fb2_handler : public eb_xml_handler {
                 annotation_seen_ = in_annotation_ = true;
             }
             if (name == "coverpage" && parent == "title-info") ++coverpages_;
-            if (name == "image" && coverpages_ == 1 && up_has("coverpage") && cover_href_.empty())
+            if (name == "image" && coverpages_ == 1 && coverpage_at_ != kNowhere &&
+                cover_href_.empty())
                 cover_href_ = href(attrs);
             if (name == "date" && parent == "title-info" && date_attr_.empty())
                 date_attr_ = attr(attrs, "value");
@@ -79,6 +95,7 @@ class fb2_handler : public eb_xml_handler {
             capture_depth_ = stack_.size();
             text_.clear();
         }
+        opened(name);
         stack_.push_back(name);
     }
 
@@ -86,6 +103,7 @@ class fb2_handler : public eb_xml_handler {
         const bool own = ns.empty() || ns == kFb2Ns;
         const std::string name = own ? std::string(local) : std::string();
         if (!stack_.empty()) stack_.pop_back();
+        closed();
         const std::string_view parent = up(0);
         const std::string_view sect = section();
         std::string value;
@@ -174,16 +192,25 @@ class fb2_handler : public eb_xml_handler {
     std::string_view up(std::size_t k) const {
         return k < stack_.size() ? std::string_view(stack_[stack_.size() - 1 - k]) : "";
     }
-    bool up_has(std::string_view name) const {
-        for (const auto &s : stack_)
-            if (s == name) return true;
-        return false;
-    }
-    // Which of the description's sections encloses the current element.
+    // Which of the description's sections encloses the current element. The
+    // places of the description and the coverpage are kept as they open, so
+    // that no event walks the whole stack (deep nesting stays linear).
     std::string_view section() const {
-        for (std::size_t i = 0; i + 1 < stack_.size(); ++i)
-            if (stack_[i] == "description") return stack_[i + 1];
-        return "";
+        if (desc_at_ == kNowhere || stack_.size() <= desc_at_ + 1) return "";
+        return stack_[desc_at_ + 1];
+    }
+    static constexpr std::size_t kNowhere = static_cast<std::size_t>(-1);
+    std::size_t desc_at_ = kNowhere, coverpage_at_ = kNowhere;
+
+    // Notes where the description or the coverpage opens, before the push.
+    void opened(const std::string &name) {
+        if (name == "description" && desc_at_ == kNowhere) desc_at_ = stack_.size();
+        if (name == "coverpage" && coverpage_at_ == kNowhere) coverpage_at_ = stack_.size();
+    }
+    // Forgets them once the stack has shrunk below them, after the pop.
+    void closed() {
+        if (desc_at_ != kNowhere && stack_.size() <= desc_at_) desc_at_ = kNowhere;
+        if (coverpage_at_ != kNowhere && stack_.size() <= coverpage_at_) coverpage_at_ = kNowhere;
     }
 
     static std::string attr(const std::vector<eb_xml_attr> &attrs, std::string_view local) {

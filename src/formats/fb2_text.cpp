@@ -1,6 +1,8 @@
 // fb2_text.cpp - FictionBook rich text as plain paragraphs, and the cover's binary element sized.
 #include "formats/fb2_text.h"
 
+#include <algorithm>
+
 #include "text/encoding.h"
 
 namespace {
@@ -139,8 +141,10 @@ void fb2_cover(std::string_view doc, const std::string &encoding, const std::str
         enc.clear();
         from = 0;
     }
-    for (std::size_t at = text.find("binary", from); at != std::string_view::npos;
-         at = text.find("binary", at + 6)) {
+    // Each candidate's search for its '>' resumes the scan there, so the
+    // scan reads the text once however many candidates it holds.
+    for (std::size_t at = text.find("binary", from), next = 0; at != std::string_view::npos;
+         at = text.find("binary", std::max(at + 6, next))) {
         // "<binary" or "<prefix:binary", then the end of the name.
         std::size_t lt = at;
         if (at > 0 && text[at - 1] == ':') {
@@ -155,6 +159,7 @@ void fb2_cover(std::string_view doc, const std::string &encoding, const std::str
         if (after >= text.size() || !(is_space(text[after]) || text[after] == '>')) continue;
         const std::size_t gt = text.find('>', after);
         if (gt == std::string_view::npos) return;
+        next = gt;
         const std::string_view tag = text.substr(lt, gt - lt);
         if (as_utf8(tag_attr(tag, "id"), enc) != id) continue;
         if (tag.back() == '/') return;  // an empty element holds no picture

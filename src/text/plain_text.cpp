@@ -38,8 +38,9 @@ void put_utf8(std::string &out, std::uint32_t cp) {
 // Decodes the reference at s[i] ('&'); returns the bytes it spans, 0 when it
 // is not a reference (the '&' is then text).
 std::size_t reference(std::string_view s, std::size_t i, std::string &out) {
-    const std::size_t semi = s.find(';', i);
-    if (semi == std::string_view::npos || semi - i > 40) return 0;
+    // References are short: the search for their end never runs far.
+    const std::size_t semi = s.substr(0, i + 42 < s.size() ? i + 42 : s.size()).find(';', i);
+    if (semi == std::string_view::npos) return 0;
     const std::string_view body = s.substr(i + 1, semi - i - 1);
     if (body.empty()) return 0;
     std::uint32_t cp = 0;

@@ -172,16 +172,22 @@ class repairer {
     // The document type declaration, internal subset included; the names of
     // the general entities it declares stay references.
     void doctype() {
+        // Every search stays inside the declaration, so that many of them
+        // cost no more than the text they span.
         std::size_t end = s_.size();
-        const std::size_t gt = s_.find('>', i_), bracket = s_.find('[', i_);
-        if (bracket != std::string_view::npos && (gt == std::string_view::npos || bracket < gt)) {
-            const std::size_t close = s_.find("]", bracket);
+        const std::size_t gt = s_.find('>', i_);
+        const std::string_view head = s_.substr(0, gt == std::string_view::npos ? s_.size() : gt);
+        const std::size_t bracket = head.find('[', i_);
+        if (bracket != std::string_view::npos) {
+            const std::size_t close = s_.find(']', bracket);
             const std::size_t gt2 = close == std::string_view::npos ? close : s_.find('>', close);
             if (gt2 != std::string_view::npos) end = gt2 + 1;
         } else if (gt != std::string_view::npos) {
             end = gt + 1;
         }
-        for (std::size_t at = s_.find("<!ENTITY", i_); at < end; at = s_.find("<!ENTITY", at + 1)) {
+        const std::string_view decl = s_.substr(0, end);
+        for (std::size_t at = decl.find("<!ENTITY", i_); at != std::string_view::npos;
+             at = decl.find("<!ENTITY", at + 1)) {
             std::size_t k = at + 8;
             while (k < end && (s_[k] == ' ' || s_[k] == '\t' || s_[k] == '\n' || s_[k] == '\r'))
                 ++k;

@@ -237,7 +237,8 @@ class session {
         const std::size_t lt = text_[at] == '<' ? at : text_.rfind('<', at);
         if (lt == std::string_view::npos || lt + 1 >= text_.size() || text_[lt + 1] != '/')
             return 0;
-        const std::size_t gt = text_.find('>', lt);
+        // End tags are short: the search for '>' never runs far.
+        const std::size_t gt = text_.substr(0, std::min(text_.size(), lt + 4096)).find('>', lt);
         if (gt == std::string_view::npos) return 0;
         std::string_view qname = text_.substr(lt + 2, gt - lt - 2);
         while (!qname.empty() && (qname.back() == ' ' || qname.back() == '\t' ||
@@ -261,7 +262,7 @@ class session {
     std::size_t bind_prefixes(std::size_t at) {
         const std::size_t lt = text_.rfind('<', at);
         if (lt == std::string_view::npos) return lt;
-        const std::size_t gt = text_.find('>', lt);
+        const std::size_t gt = text_.substr(0, std::min(text_.size(), lt + 4096)).find('>', lt);
         const std::string_view tag =
             text_.substr(lt, gt == std::string_view::npos ? 4096 : gt - lt);
         bool added = false;

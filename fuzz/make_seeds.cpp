@@ -9,6 +9,7 @@
 #include "book_builders.h"
 #include "fb2_builder.h"
 #include "hostile_books.h"
+#include "meta_seeds.h"
 #include "shelf.h"
 #include "zip_builder.h"
 
@@ -357,7 +358,9 @@ int main(int argc, char **argv) {
     }
     const fs::path root(argv[1]);
     Corpus mobi(root, "fuzz_mobi"), fb2(root, "fuzz_fb2"), epub(root, "fuzz_epub"),
-        zip(root, "fuzz_zip"), text(root, "fuzz_text"), rename(root, "fuzz_rename");
+        zip(root, "fuzz_zip"), text(root, "fuzz_text"), rename(root, "fuzz_rename"),
+        meta_epub(root, "fuzz_meta_epub"), meta_fb2(root, "fuzz_meta_fb2"),
+        meta_mobi(root, "fuzz_meta_mobi");
     mobi_seeds(mobi);
     fb2_seeds(fb2);
     epub_seeds(epub);
@@ -366,6 +369,15 @@ int main(int argc, char **argv) {
     text_seeds(text);
     rename_seeds(rename);
     hostile_seeds(epub, fb2, zip, text);
+    // The full record's targets start from the same books and their own.
+    epub_seeds(meta_epub);
+    fb2_seeds(meta_fb2);
+    mobi_seeds(meta_mobi);
+    qfuzz::meta_epub_seeds(
+        [&](const std::string &n, const std::string &b) { meta_epub.add(n, b); });
+    qfuzz::meta_fb2_seeds([&](const std::string &n, const std::string &b) { meta_fb2.add(n, b); });
+    qfuzz::meta_mobi_seeds(
+        [&](const std::string &n, const std::string &b) { meta_mobi.add(n, b); });
     // Every book of the planner's shelf is a seed of its reader as well.
     for (const qfuzz::ShelfBook &b : qfuzz::shelf_books()) {
         const std::string ext = fs::path(b.name).extension().string();
@@ -373,7 +385,8 @@ int main(int argc, char **argv) {
         if (ext == ".fb2") fb2.add("shelf-" + b.name, b.bytes);
         if (ext == ".mobi" || ext == ".azw3" || ext == ".azw") mobi.add("shelf-" + b.name, b.bytes);
     }
-    for (const Corpus *c : {&mobi, &fb2, &epub, &zip, &text, &rename})
+    for (const Corpus *c :
+         {&mobi, &fb2, &epub, &zip, &text, &rename, &meta_epub, &meta_fb2, &meta_mobi})
         std::printf("%s: %d seeds\n", c->dir.string().c_str(), c->count);
     return 0;
 }

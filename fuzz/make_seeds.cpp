@@ -299,23 +299,28 @@ void text_seeds(Corpus &c) {
 // Shapes that once made a reader quadratic or greedy: the EPUBs at full size
 // (they deflate to a few KB), the plain texts smaller so that mutations stay
 // quick.
-void hostile_seeds(Corpus &epub, Corpus &fb2, Corpus &zip, Corpus &text) {
-    const std::string creators = qtest::epub_around_opf(qtest::nested_creators_opf(800000));
-    epub.add("hostile-nested-creators", creators);
-    zip.add("hostile-nested-creators", creators);
+void hostile_book_seeds(Corpus &epub, Corpus &fb2) {
+    epub.add("hostile-nested-creators", qtest::epub_around_opf(qtest::nested_creators_opf(800000)));
     for (const char *property : {"belongs-to-collection", "group-position", "cover"})
         epub.add(std::string("hostile-unclosed-meta-") + property,
                  qtest::epub_around_opf(qtest::unclosed_metas_opf(100000, property) + "x</meta>"));
     // Just past the 16 MiB ceiling of a package document.
-    for (Corpus *c : {&epub, &zip}) {
-        qtest::write_inflating_epub((c->dir / "hostile-inflating-package").string(),
-                                    16 * 1024 * 1024 + 1);
-        ++c->count;
-    }
+    qtest::write_inflating_epub((epub.dir / "hostile-inflating-package").string(),
+                                16 * 1024 * 1024 + 1);
+    ++epub.count;
     fb2.add("hostile-nested-title-info", qtest::nested_title_info_fb2(20000));
     fb2.add("hostile-nested-title-info-then-fields",
             qtest::nested_title_info_fb2(20000) +
                 "<book-title>T</book-title><author><nickname>N</nickname></author>");
+}
+
+// The same books for the archive target, and the plain texts.
+void hostile_seeds(Corpus &epub, Corpus &fb2, Corpus &zip, Corpus &text) {
+    hostile_book_seeds(epub, fb2);
+    zip.add("hostile-nested-creators", qtest::epub_around_opf(qtest::nested_creators_opf(800000)));
+    qtest::write_inflating_epub((zip.dir / "hostile-inflating-package").string(),
+                                16 * 1024 * 1024 + 1);
+    ++zip.count;
     text.add("hostile-nested-creators",
              "dc:creator" + std::string(1, '\0') + qtest::nested_creators_opf(20000));
     text.add("hostile-unclosed-meta",
@@ -369,7 +374,9 @@ int main(int argc, char **argv) {
     text_seeds(text);
     rename_seeds(rename);
     hostile_seeds(epub, fb2, zip, text);
-    // The full record's targets start from the same books and their own.
+    // The full record's targets start from the same books, the hostile ones
+    // included, and their own.
+    hostile_book_seeds(meta_epub, meta_fb2);
     epub_seeds(meta_epub);
     fb2_seeds(meta_fb2);
     mobi_seeds(meta_mobi);

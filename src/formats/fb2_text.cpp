@@ -33,17 +33,18 @@ __m128i load16(const char *p) {
     return _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
 }
 
-// Bytes in lo..hi; signed compares, so bytes above 0x7F fall outside.
-__m128i in_range(__m128i v, char lo, char hi) {
-    return _mm_and_si128(_mm_cmpgt_epi8(v, _mm_set1_epi8(static_cast<char>(lo - 1))),
-                         _mm_cmplt_epi8(v, _mm_set1_epi8(static_cast<char>(hi + 1))));
+// 0xFF in the lanes of v whose bytes lie in lo..lo+n-1: shifted so that
+// range starts at -128, one signed compare tells.
+__m128i in_span(__m128i v, unsigned char lo, int n) {
+    const __m128i shifted = _mm_add_epi8(v, _mm_set1_epi8(static_cast<char>(0x80 - lo)));
+    return _mm_cmplt_epi8(shifted, _mm_set1_epi8(static_cast<char>(-128 + n)));
 }
 
 // 0xFF in the lanes of v that hold a Base64 alphabet character: a letter of
 // either case, '/' or a digit (neighbours in ASCII), or '+'.
 __m128i b64_lanes(__m128i v) {
-    const __m128i letter = in_range(_mm_or_si128(v, _mm_set1_epi8(0x20)), 'a', 'z');
-    const __m128i digit = in_range(v, '/', '9');
+    const __m128i letter = in_span(_mm_or_si128(v, _mm_set1_epi8(0x20)), 'a', 26);
+    const __m128i digit = in_span(v, '/', 11);
     return _mm_or_si128(_mm_or_si128(letter, digit), _mm_cmpeq_epi8(v, _mm_set1_epi8('+')));
 }
 
@@ -70,19 +71,16 @@ std::uint64_t b64_chars(std::string_view body) {
     std::size_t i = 0;
 #if defined(__SSE2__)
     const __m128i zero = _mm_setzero_si128();
-    const __m128i pad = _mm_set1_epi8('='), lt = _mm_set1_epi8('<');
     __m128i total = zero;  // two 64-bit sums
     __m128i lanes = zero;  // per-byte counts, added to total before they can wrap
     int rounds = 0;
     for (; body.size() - i >= 64; i += 64) {
         const char *p = body.data() + i;
         const __m128i v0 = load16(p), v1 = load16(p + 16), v2 = load16(p + 32), v3 = load16(p + 48);
-        // The block that holds the padding or the end tag is counted byte by
-        // byte below.
-        __m128i stop = _mm_or_si128(_mm_cmpeq_epi8(v0, pad), _mm_cmpeq_epi8(v0, lt));
-        stop = _mm_or_si128(stop, _mm_or_si128(_mm_cmpeq_epi8(v1, pad), _mm_cmpeq_epi8(v1, lt)));
-        stop = _mm_or_si128(stop, _mm_or_si128(_mm_cmpeq_epi8(v2, pad), _mm_cmpeq_epi8(v2, lt)));
-        stop = _mm_or_si128(stop, _mm_or_si128(_mm_cmpeq_epi8(v3, pad), _mm_cmpeq_epi8(v3, lt)));
+        // The block that holds the padding or the end tag ('<' and '=' are
+        // neighbours in ASCII) is counted byte by byte below.
+        const __m128i stop = _mm_or_si128(_mm_or_si128(in_span(v0, '<', 2), in_span(v1, '<', 2)),
+                                          _mm_or_si128(in_span(v2, '<', 2), in_span(v3, '<', 2)));
         if (_mm_movemask_epi8(stop) != 0) break;
         // A matching lane is -1: subtracting counts it.
         lanes = _mm_sub_epi8(lanes, b64_lanes(v0));

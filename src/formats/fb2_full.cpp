@@ -309,20 +309,12 @@ class fb2_handler : public eb_xml_handler {
     }
 };
 
-// The first bytes of the text before any NUL, as the book info searches it.
-std::string_view up_to_nul(std::string_view doc) {
-    const void *nul = std::memchr(doc.data(), '\0', doc.size());
-    return nul ? doc.substr(0, static_cast<const char *>(nul) - doc.data()) : doc;
-}
-
 }  // namespace
 
 int eb_record_fb2(std::string_view doc, eb_record &r) {
     r.format = "fb2";
     // The same two markers by which the book info calls a FictionBook protected.
-    const std::string_view head = up_to_nul(doc);
-    if (head.find("<encrypted") != std::string_view::npos ||
-        head.find("FictionBookEncryption") != std::string_view::npos) {
+    if (fb2_marked_encrypted(doc)) {
         r.drm = true;
         r.drm_scheme = "fb2-encrypted";
     }

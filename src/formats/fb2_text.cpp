@@ -2,6 +2,12 @@
 #include "formats/fb2_text.h"
 
 #include <algorithm>
+#include <bit>
+#include <cstdint>
+#include <cstring>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "text/encoding.h"
 
@@ -20,6 +26,83 @@ int b64_value(char c) {
     if (c == '+') return 62;
     if (c == '/') return 63;
     return -1;
+}
+
+#if defined(__SSE2__)
+__m128i load16(const char *p) {
+    return _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
+}
+
+// 0xFF in the lanes of v whose bytes lie in lo..lo+n-1: shifted so that
+// range starts at -128, one signed compare tells.
+__m128i in_span(__m128i v, unsigned char lo, int n) {
+    const __m128i shifted = _mm_add_epi8(v, _mm_set1_epi8(static_cast<char>(0x80 - lo)));
+    return _mm_cmplt_epi8(shifted, _mm_set1_epi8(static_cast<char>(-128 + n)));
+}
+
+// 0xFF in the lanes of v that hold a Base64 alphabet character: a letter of
+// either case, '/' or a digit (neighbours in ASCII), or '+'.
+__m128i b64_lanes(__m128i v) {
+    const __m128i letter = in_span(_mm_or_si128(v, _mm_set1_epi8(0x20)), 'a', 26);
+    const __m128i digit = in_span(v, '/', 11);
+    return _mm_or_si128(_mm_or_si128(letter, digit), _mm_cmpeq_epi8(v, _mm_set1_epi8('+')));
+}
+
+// 0xFF where the needle's first byte is at p and its last byte m - 1 later.
+__m128i pair_lanes(const char *p, __m128i v, std::size_t m, __m128i first, __m128i last) {
+    return _mm_and_si128(_mm_cmpeq_epi8(v, first), _mm_cmpeq_epi8(load16(p + m - 1), last));
+}
+
+std::uint64_t bits64(__m128i a, __m128i b, __m128i c, __m128i d) {
+    const auto bits = [](__m128i v) {
+        return static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(v)));
+    };
+    return bits(a) | bits(b) << 16 | bits(c) << 32 | bits(d) << 48;
+}
+#endif
+
+// How many Base64 alphabet characters the element text starting at body
+// holds before the first '=' (padding ends the data) or '<' (the end of the
+// element); line breaks and other foreign bytes are passed over. A cover is
+// a megabyte of such text, so it is counted 64 bytes at a time where the
+// machine allows.
+std::uint64_t b64_chars(std::string_view body) {
+    std::uint64_t chars = 0;
+    std::size_t i = 0;
+#if defined(__SSE2__)
+    const __m128i zero = _mm_setzero_si128();
+    __m128i total = zero;  // two 64-bit sums
+    __m128i lanes = zero;  // per-byte counts, added to total before they can wrap
+    int rounds = 0;
+    for (; body.size() - i >= 64; i += 64) {
+        const char *p = body.data() + i;
+        const __m128i v0 = load16(p), v1 = load16(p + 16), v2 = load16(p + 32), v3 = load16(p + 48);
+        // The block that holds the padding or the end tag ('<' and '=' are
+        // neighbours in ASCII) is counted byte by byte below.
+        const __m128i stop = _mm_or_si128(_mm_or_si128(in_span(v0, '<', 2), in_span(v1, '<', 2)),
+                                          _mm_or_si128(in_span(v2, '<', 2), in_span(v3, '<', 2)));
+        if (_mm_movemask_epi8(stop) != 0) break;
+        // A matching lane is -1: subtracting counts it.
+        lanes = _mm_sub_epi8(lanes, b64_lanes(v0));
+        lanes = _mm_sub_epi8(lanes, b64_lanes(v1));
+        lanes = _mm_sub_epi8(lanes, b64_lanes(v2));
+        lanes = _mm_sub_epi8(lanes, b64_lanes(v3));
+        if (++rounds == 63) {
+            total = _mm_add_epi64(total, _mm_sad_epu8(lanes, zero));
+            lanes = zero;
+            rounds = 0;
+        }
+    }
+    total = _mm_add_epi64(total, _mm_sad_epu8(lanes, zero));
+    alignas(16) std::uint64_t sums[2];
+    _mm_store_si128(reinterpret_cast<__m128i *>(sums), total);
+    chars = sums[0] + sums[1];
+#endif
+    for (; i < body.size(); ++i) {
+        if (body[i] == '=' || body[i] == '<') break;
+        chars += b64_value(body[i]) >= 0;
+    }
+    return chars;
 }
 
 // The value of attribute `name` in the start tag text `tag` (no entity
@@ -76,6 +159,86 @@ std::string sniff_mime(std::string_view b64) {
 }
 
 }  // namespace
+
+std::size_t fb2_find(std::string_view hay, std::string_view needle, std::size_t from) {
+    const std::size_t m = needle.size();
+    if (m < 2 || from > hay.size() || hay.size() - from < m) return hay.find(needle, from);
+    std::size_t i = from;
+#if defined(__SSE2__)
+    // 64 starts at a time: only those where both the first and the last
+    // byte of the needle match are compared whole. In Base64 text and prose
+    // that pair is rare, so nearly every block is passed over at once.
+    const __m128i first = _mm_set1_epi8(needle[0]), last = _mm_set1_epi8(needle[m - 1]);
+    for (; hay.size() - i >= m + 63; i += 64) {
+        const char *p = hay.data() + i;
+        const __m128i h0 = pair_lanes(p, load16(p), m, first, last);
+        const __m128i h1 = pair_lanes(p + 16, load16(p + 16), m, first, last);
+        const __m128i h2 = pair_lanes(p + 32, load16(p + 32), m, first, last);
+        const __m128i h3 = pair_lanes(p + 48, load16(p + 48), m, first, last);
+        if (_mm_movemask_epi8(_mm_or_si128(_mm_or_si128(h0, h1), _mm_or_si128(h2, h3))) == 0)
+            continue;
+        for (std::uint64_t hits = bits64(h0, h1, h2, h3); hits != 0; hits &= hits - 1) {
+            const int k = std::countr_zero(hits);
+            if (std::memcmp(p + k + 1, needle.data() + 1, m - 2) == 0)
+                return i + static_cast<std::size_t>(k);
+        }
+    }
+#endif
+    return hay.find(needle, i);
+}
+
+bool fb2_marked_encrypted(std::string_view doc) {
+    // Both markers hold "yp" ("<encrypted" five bytes in, "...Encryption"
+    // fifteen), a pair rare in prose and in Base64: one search for it, with
+    // each hit checked against both, reads the pictures' megabytes once and
+    // stops at a NUL.
+    static constexpr std::string_view a = "<encrypted", b = "FictionBookEncryption", core = "yp";
+    constexpr std::size_t in_a = 5, in_b = 15;
+    const auto marker_at = [&](std::size_t at, std::string_view head) {
+        return (at >= in_a && head.substr(at - in_a, a.size()) == a) ||
+               (at >= in_b && head.substr(at - in_b, b.size()) == b);
+    };
+    std::size_t i = 0;
+#if defined(__SSE2__)
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i first = _mm_set1_epi8(core.front()), last = _mm_set1_epi8(core.back());
+    constexpr std::size_t reach = 64 + 16;  // a block, and room to check a marker ending in it
+    // Zero in the lanes of v (at p) that hold a NUL or start the pair.
+    const auto stops = [&](const char *p, __m128i v) {
+        const __m128i pair =
+            _mm_or_si128(_mm_xor_si128(v, first), _mm_xor_si128(load16(p + core.size() - 1), last));
+        return _mm_min_epu8(pair, v);
+    };
+    for (; doc.size() - i >= reach; i += 64) {
+        const char *p = doc.data() + i;
+        const __m128i v0 = load16(p), v1 = load16(p + 16), v2 = load16(p + 32), v3 = load16(p + 48);
+        const __m128i s0 = stops(p, v0), s1 = stops(p + 16, v1), s2 = stops(p + 32, v2),
+                      s3 = stops(p + 48, v3);
+        const __m128i low = _mm_min_epu8(_mm_min_epu8(s0, s1), _mm_min_epu8(s2, s3));
+        if (_mm_movemask_epi8(_mm_cmpeq_epi8(low, zero)) == 0) continue;
+        // Only text before the NUL counts; no marker holds one, so none runs
+        // across it.
+        const std::uint64_t nuls = bits64(_mm_cmpeq_epi8(v0, zero), _mm_cmpeq_epi8(v1, zero),
+                                          _mm_cmpeq_epi8(v2, zero), _mm_cmpeq_epi8(v3, zero));
+        const std::size_t end =
+            nuls ? i + static_cast<std::size_t>(std::countr_zero(nuls)) : doc.size();
+        const std::string_view head = doc.substr(0, end);
+        std::uint64_t hits = bits64(_mm_cmpeq_epi8(s0, zero), _mm_cmpeq_epi8(s1, zero),
+                                    _mm_cmpeq_epi8(s2, zero), _mm_cmpeq_epi8(s3, zero));
+        for (hits &= ~nuls; hits != 0; hits &= hits - 1)
+            if (marker_at(i + static_cast<std::size_t>(std::countr_zero(hits)), head)) return true;
+        if (nuls) return false;
+    }
+#endif
+    // The rest, too short for a block: no NUL lies before i.
+    std::string_view head = doc;
+    if (const void *nul = std::memchr(doc.data() + i, '\0', doc.size() - i))
+        head = doc.substr(0, static_cast<std::size_t>(static_cast<const char *>(nul) - doc.data()));
+    for (std::size_t at = head.find(core, i); at != std::string_view::npos;
+         at = head.find(core, at + 1))
+        if (marker_at(at, head)) return true;
+    return false;
+}
 
 std::string fb2_trim(std::string_view s) {
     while (!s.empty() && is_space(s.front()))
@@ -143,13 +306,17 @@ void fb2_cover(std::string_view doc, const std::string &encoding, const std::str
     }
     // Each candidate's search for its '>' resumes the scan there, so the
     // scan reads the text once however many candidates it holds.
-    for (std::size_t at = text.find("binary", from), next = 0; at != std::string_view::npos;
-         at = text.find("binary", std::max(at + 6, next))) {
-        // "<binary" or "<prefix:binary", then the end of the name.
+    for (std::size_t at = fb2_find(text, "binary", from), next = 0; at != std::string_view::npos;
+         at = fb2_find(text, "binary", std::max(at + 6, next))) {
+        // "<binary" or "<prefix:binary", then the end of the name. The '<'
+        // of a prefixed name is looked for only as far back as a prefix
+        // may reach, so text full of ":binary" stays linear to read.
         std::size_t lt = at;
         if (at > 0 && text[at - 1] == ':') {
-            lt = text.rfind('<', at);
-            if (lt == std::string_view::npos || at - lt > 32) continue;
+            const std::size_t reach = at > 32 ? at - 32 : 0;
+            lt = text.substr(reach, at - reach).rfind('<');
+            if (lt == std::string_view::npos) continue;
+            lt += reach;
         } else if (at == 0 || text[at - 1] != '<') {
             continue;
         } else {
@@ -163,15 +330,10 @@ void fb2_cover(std::string_view doc, const std::string &encoding, const std::str
         const std::string_view tag = text.substr(lt, gt - lt);
         if (as_utf8(tag_attr(tag, "id"), enc) != id) continue;
         if (tag.back() == '/') return;  // an empty element holds no picture
-        const std::size_t body_end = text.find('<', gt + 1);
-        const std::string_view body = text.substr(
-            gt + 1, (body_end == std::string_view::npos ? text.size() : body_end) - gt - 1);
-        std::uint64_t chars = 0;
-        for (char c : body) {
-            if (c == '=') break;
-            chars += b64_value(c) >= 0;
-        }
-        const std::uint64_t size = chars * 6 / 8;
+        // The picture's text runs to the next '<'; counting and sniffing
+        // both stop there, so its end is not looked for first.
+        const std::string_view body = text.substr(gt + 1);
+        const std::uint64_t size = b64_chars(body) * 6 / 8;
         if (size == 0) return;
         std::string mime = fb2_trim(as_utf8(tag_attr(tag, "content-type"), enc));
         if (mime.empty()) mime = sniff_mime(body);

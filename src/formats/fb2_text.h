@@ -9,6 +9,15 @@
 
 #include "full_record.h"
 
+// The offset of the first needle in hay at or after from, npos when there
+// is none: hay.find(needle, from), made for megabytes of pictures' text.
+std::size_t fb2_find(std::string_view hay, std::string_view needle, std::size_t from = 0);
+
+// True when doc holds "<encrypted" or "FictionBookEncryption" before its
+// first NUL byte (where the text ends for C string functions): the markers
+// of a protected FictionBook. One pass over doc.
+bool fb2_marked_encrypted(std::string_view doc);
+
 // s without the spaces, tabs and line breaks at either end.
 std::string fb2_trim(std::string_view s);
 

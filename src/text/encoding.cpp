@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <cstdint>
+#include <cstring>
 #include <string>
 
 namespace {
@@ -38,6 +39,96 @@ std::size_t utf8_seq_len(std::string_view s, std::size_t i) {
     for (std::size_t k = 2; k < n; ++k)
         if ((b(i + k) & 0xC0) != 0x80) return 0;
     return n;
+}
+
+// Index of the first byte at or after i that is not ASCII. Book texts are
+// mostly ASCII, so they are checked eight bytes at a time.
+std::size_t ascii_run_end(std::string_view s, std::size_t i) {
+    const char *p = s.data();
+    const std::size_t n = s.size();
+    for (; n - i >= 8; i += 8) {
+        std::uint64_t w;
+        std::memcpy(&w, p + i, sizeof w);
+        if (w & 0x8080808080808080ull) break;
+    }
+    while (i < n && static_cast<unsigned char>(p[i]) < 0x80)
+        ++i;
+    return i;
+}
+
+// Index of the first byte at or after i that does not start a well-formed
+// sequence; s.size() when the rest of s is valid UTF-8.
+std::size_t valid_run_end(std::string_view s, std::size_t i) {
+    while (i < s.size()) {
+        i = ascii_run_end(s, i);
+        if (i == s.size()) break;
+        const std::size_t n = utf8_seq_len(s, i);
+        if (n == 0) break;
+        i += n;
+    }
+    return i;
+}
+
+// windows-1252 bytes 0x80-0x9F as code points (0: undefined, as in glibc's
+// table); the rest of the code page is ISO-8859-1. This code page is the one
+// Mobipocket headers declare, so it is decoded here without a converter.
+constexpr std::uint16_t kCp1252High[32] = {
+    0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0,      0x017D, 0,      0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
+
+std::string decode_cp1252(std::string_view bytes, bool *replaced) {
+    std::string out;
+    out.reserve(bytes.size() + bytes.size() / 4);
+    bool any = false;
+    for (std::size_t i = 0; i < bytes.size();) {
+        const std::size_t end = ascii_run_end(bytes, i);
+        out.append(bytes.data() + i, end - i);
+        if (end == bytes.size()) break;
+        const auto b = static_cast<unsigned char>(bytes[end]);
+        i = end + 1;
+        const std::uint32_t cp = b >= 0xA0 ? b : kCp1252High[b - 0x80];
+        if (cp == 0) {
+            out += kReplacement;
+            any = true;
+        } else if (cp < 0x800) {
+            out += static_cast<char>(0xC0 | cp >> 6);
+            out += static_cast<char>(0x80 | (cp & 0x3F));
+        } else {
+            out += static_cast<char>(0xE0 | cp >> 12);
+            out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (cp & 0x3F));
+        }
+    }
+    if (replaced) *replaced = any;
+    return out;
+}
+
+// Single-byte code pages whose lower half is ASCII in glibc's tables, by the
+// name iconv is asked for: an all-ASCII text in one of them is its own UTF-8.
+bool ascii_superset(const std::string &name) {
+    auto digits_in = [](std::string_view d, int lo, int hi) {
+        if (d.empty() || d.size() > 2 || (d.size() == 2 && d[0] == '0')) return false;
+        int v = 0;
+        for (char c : d) {
+            if (c < '0' || c > '9') return false;
+            v = v * 10 + (c - '0');
+        }
+        return v >= lo && v <= hi;
+    };
+    std::string n = name;
+    for (char &c : n)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    const std::string_view v = n;
+    for (std::string_view cp : {"windows-125", "cp125"})
+        if (v.size() == cp.size() + 1 && v.starts_with(cp))
+            return v.back() >= '0' && v.back() <= '8';
+    for (std::string_view iso : {"iso-8859-", "iso8859-"})
+        if (v.starts_with(iso)) {
+            const std::string_view part = v.substr(iso.size());
+            return part != "12" && digits_in(part, 1, 16);
+        }
+    return v == "koi8-r" || v == "koi8-u";
 }
 
 // Owns one iconv descriptor for the length of a call: converters keep shift
@@ -113,30 +204,23 @@ void strip_bom(std::string &s) {
 }  // namespace
 
 bool eb_utf8_valid(std::string_view s) {
-    for (std::size_t i = 0; i < s.size();) {
-        const std::size_t n = utf8_seq_len(s, i);
-        if (n == 0) return false;
-        i += n;
-    }
-    return true;
+    return valid_run_end(s, 0) == s.size();
 }
 
 std::string eb_utf8_repair(std::string_view s, bool *replaced) {
+    std::size_t i = valid_run_end(s, 0);
+    if (replaced) *replaced = i < s.size();
+    if (i == s.size()) return std::string(s);
     std::string out;
-    out.reserve(s.size());
-    bool any = false;
-    for (std::size_t i = 0; i < s.size();) {
-        const std::size_t n = utf8_seq_len(s, i);
-        if (n == 0) {
-            out += kReplacement;
-            any = true;
-            ++i;
-        } else {
-            out.append(s.data() + i, n);
-            i += n;
-        }
+    out.reserve(s.size() + 16);
+    out.append(s.data(), i);
+    while (i < s.size()) {
+        // s[i] starts no well-formed sequence: one replacement for that byte.
+        out += kReplacement;
+        const std::size_t end = valid_run_end(s, ++i);
+        out.append(s.data() + i, end - i);
+        i = end;
     }
-    if (replaced) *replaced = any;
     return out;
 }
 
@@ -151,7 +235,16 @@ bool eb_decode(std::string_view bytes, std::string_view encoding, std::string *o
         return true;
     }
     if (!plausible_label(label)) return false;
-    converter conv(iconv_name(label, bytes).c_str());
+    const std::string name = iconv_name(label, bytes);
+    if (name == "windows-1252" || name == "cp1252" || name == "WINDOWS-1252" || name == "CP1252") {
+        *out = decode_cp1252(bytes, replaced);
+        return true;
+    }
+    if (ascii_superset(name) && ascii_run_end(bytes, 0) == bytes.size()) {
+        *out = std::string(bytes);
+        return true;
+    }
+    converter conv(name.c_str());
     if (!conv.ok()) return false;
 
     const std::size_t unit = unit_width(label);

@@ -82,15 +82,22 @@ bool breaks_paragraph(std::string_view name) {
 
 class builder {
   public:
+    // Words are copied whole; a run of white space becomes one space
+    // before the next word of the paragraph.
     void text(std::string_view t) {
-        for (char c : t) {
-            if (is_space(c)) {
+        for (std::size_t i = 0; i < t.size();) {
+            if (is_space(t[i])) {
                 space_ = !para_.empty();
+                ++i;
                 continue;
             }
+            std::size_t end = i + 1;
+            while (end < t.size() && !is_space(t[end]))
+                ++end;
             if (space_) para_ += ' ';
             space_ = false;
-            para_ += c;
+            para_.append(t.data() + i, end - i);
+            i = end;
         }
     }
     void paragraph() {
@@ -113,8 +120,13 @@ class builder {
 }  // namespace
 
 std::string eb_markup_to_text(std::string_view markup) {
-    const std::string clean = eb_utf8_repair(markup, nullptr);
-    const std::string_view s = clean;
+    // Mending copies the text, so valid text (nearly all) is read in place.
+    std::string clean;
+    std::string_view s = markup;
+    if (!eb_utf8_valid(markup)) {
+        clean = eb_utf8_repair(markup, nullptr);
+        s = clean;
+    }
     builder b;
     std::string decoded;
     for (std::size_t i = 0; i < s.size();) {
@@ -158,8 +170,10 @@ std::string eb_markup_to_text(std::string_view markup) {
                 continue;
             }
         }
-        const std::size_t next = s.find_first_of("<&", i + 1);
-        const std::size_t end = next == std::string_view::npos ? s.size() : next;
+        // Text runs to the next tag or reference.
+        std::size_t end = i + 1;
+        while (end < s.size() && s[end] != '<' && s[end] != '&')
+            ++end;
         b.text(s.substr(i, end - i));
         i = end;
     }

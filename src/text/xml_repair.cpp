@@ -67,6 +67,13 @@ bool is_name_char(unsigned char c) {
     return is_name_start(c) || (c >= '0' && c <= '9') || c == '-' || c == '.';
 }
 
+// ASCII that stands for itself in XML text: neither markup nor a control
+// character.
+bool plain(char ch) {
+    const auto c = static_cast<unsigned char>(ch);
+    return (c >= 0x20 && c < 0x80 && c != '<' && c != '&') || c == '\t' || c == '\n' || c == '\r';
+}
+
 bool xml_char_ok(std::uint32_t cp) {
     return cp == 0x9 || cp == 0xA || cp == 0xD || (cp >= 0x20 && cp <= 0xD7FF) ||
            (cp >= 0xE000 && cp <= 0xFFFD) || (cp >= 0x10000 && cp <= 0x10FFFF);
@@ -97,7 +104,16 @@ class repairer {
             } else if (c == '&') {
                 reference();
             } else {
-                byte();
+                // A run of plain ASCII text needs no mending: copied whole.
+                std::size_t end = i_;
+                while (end < s_.size() && plain(s_[end]))
+                    ++end;
+                if (end == i_) {
+                    byte();
+                    continue;
+                }
+                r_.text.append(s_.data() + i_, end - i_);
+                i_ = end;
             }
         }
         report();

@@ -84,6 +84,13 @@ int main(int argc, char **argv) {
     fonts.title = "The Lighthouse Keeper";
     fonts.creator = "Mara Quinn";
     fonts.language = "en";
+    fonts.extra_metadata =
+        "<dc:creator opf:role=\"ill\">Tom Bell</dc:creator>"
+        "<dc:publisher>Harbour Press</dc:publisher>"
+        "<dc:identifier opf:scheme=\"ISBN\">978-0-306-40615-7</dc:identifier>"
+        "<dc:date>2019-05-02</dc:date>"
+        "<dc:subject>Sea stories</dc:subject>"
+        "<dc:description>&lt;p&gt;A keeper, a storm &amp;amp; a ship.&lt;/p&gt;</dc:description>";
     put("the-lighthouse-keeper.epub", qtest::build_epub_obfuscated_font(fonts));
 
     std::printf("sample books written to %s\n", dir.c_str());

@@ -74,6 +74,10 @@ std::string make_mobi(Rng &rng, const Meta &m, const MobiShape &shape);
 // a manifest and spine long enough to reach n.
 std::string package_document(Rng &rng, const Meta &m, std::size_t n);
 
+// One EPUB at any weight: a cover, a few chapters and one stored picture of
+// plate bytes, so that books of 60 KB and of 30 MB differ in nothing else.
+std::string plated_epub(Rng &rng, std::size_t plate);
+
 }  // namespace qbench
 
 #endif

@@ -1,5 +1,5 @@
-// micro.cpp - Google Benchmark microbenchmarks: one book per family and size, the tag
-// scanner, Base64, the book JSON, and a rename plan of 100,000 entries.
+// micro.cpp - Google Benchmark microbenchmarks: one book per family and size (ebook_info
+// and the full record), the tag scanner, Base64, the book JSON, and a rename plan.
 //
 // Books are made on first use in a temporary directory (QEM_BENCH_TMP, else
 // the system's), so a filtered run builds only what it measures.
@@ -12,9 +12,12 @@
 #include <string>
 #include <vector>
 
+#include <zip.h>
 #include "bench_books.h"
 #include "book_builders.h"
 #include "fb2_builder.h"
+#include "read_meter.h"
+
 #include "formats/readers.h"
 #include "quenfold_ebook.h"
 #include "record.h"
@@ -66,6 +69,10 @@ const std::vector<BookCase> &book_cases() {
          [](qbench::Rng &r) {
              return qbench::make_epub(r, sample_meta(), {900 * KB, 19 * MB, 300 * KB, 0, false});
          }},
+        // One book at 60 KB and at 30 MB: the same members, one picture of
+        // 1 KB or of 30 MB. Reading in parts makes their cost the same.
+        {"epub", "60KB", "epub", [](qbench::Rng &r) { return qbench::plated_epub(r, 1 * KB); }},
+        {"epub", "30MB", "epub", [](qbench::Rng &r) { return qbench::plated_epub(r, 30 * MB); }},
         {"fb2", "small", "fb2",
          [](qbench::Rng &r) {
              return qbench::make_fb2(r, sample_meta(), {40 * KB, 0, 0});
@@ -90,6 +97,10 @@ const std::vector<BookCase> &book_cases() {
          [](qbench::Rng &r) {
              return qbench::make_mobi(r, sample_meta(), {1500 * KB, 300 * KB, 3300 * KB, true, 0});
          }},
+        {"mobi", "30MB", "mobi",
+         [](qbench::Rng &r) {
+             return qbench::make_mobi(r, sample_meta(), {2 * MB, 300 * KB, 28 * MB, false, 0});
+         }},
     };
     return cases;
 }
@@ -112,8 +123,27 @@ void label_size(benchmark::State &state, std::size_t bytes) {
 
 void bm_info(benchmark::State &state, const BookCase *c) {
     const BookFile &f = book_file(*c);
+    qbench::read_meter meter;
     for (auto _ : state) {
         char *text = ebook_info(f.path.c_str());
+        if (!text) {
+            state.SkipWithError(ebook_last_error());
+            break;
+        }
+        benchmark::DoNotOptimize(text);
+        ebook_free_string(text);
+    }
+    meter.report(state);
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * f.size));
+    label_size(state, f.size);
+}
+
+// The full record of the same book as bm_info: its cost is to stay within
+// 1.5 times that of ebook_info.
+void bm_metadata(benchmark::State &state, const BookCase *c) {
+    const BookFile &f = book_file(*c);
+    for (auto _ : state) {
+        char *text = ebook_metadata(f.path.c_str());
         if (!text) {
             state.SkipWithError(ebook_last_error());
             break;
@@ -128,12 +158,14 @@ void bm_info(benchmark::State &state, const BookCase *c) {
 void bm_cover(benchmark::State &state, const BookCase *c) {
     const BookFile &f = book_file(*c);
     const std::string out = work_dir() + "/cover-out.bin";
+    qbench::read_meter meter;
     for (auto _ : state) {
         if (ebook_extract_cover(f.path.c_str(), out.c_str()) != 0) {
             state.SkipWithError(ebook_last_error());
             break;
         }
     }
+    meter.report(state);
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * f.size));
     label_size(state, f.size);
 }
@@ -295,9 +327,12 @@ void register_all() {
     for (const BookCase &c : book_cases()) {
         std::string name = std::string("ebook_info/") + c.family + "/" + c.size_class;
         benchmark::RegisterBenchmark(name.c_str(), bm_info, &c)->Unit(benchmark::kMicrosecond);
+        name = std::string("ebook_metadata/") + c.family + "/" + c.size_class;
+        benchmark::RegisterBenchmark(name.c_str(), bm_metadata, &c)->Unit(benchmark::kMicrosecond);
     }
     for (const BookCase &c : book_cases()) {
-        if (std::strcmp(c.size_class, "large") != 0) continue;
+        if (std::strcmp(c.size_class, "large") != 0 && std::strcmp(c.size_class, "30MB") != 0)
+            continue;
         std::string name = std::string("ebook_extract_cover/") + c.family + "/" + c.size_class;
         benchmark::RegisterBenchmark(name.c_str(), bm_cover, &c)->Unit(benchmark::kMicrosecond);
     }

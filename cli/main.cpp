@@ -1,6 +1,5 @@
 // main.cpp - quenfold-ebook-meta, the command line over the library: options, dispatch, last
 // resort.
-#include <malloc.h>
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
@@ -30,20 +29,6 @@ struct Request {
     RenameOptions ren;
     std::string ren_format = "json";
 };
-
-// Process settings for reading many books, made before any thread starts.
-void tune_process() {
-    // libzip converts each member's DOS time with mktime(); with TZ unset,
-    // glibc checks /etc/localtime again on every call, dozens of times per
-    // book. Naming the same zone file once spares that; a TZ the user set is
-    // left alone.
-    setenv("TZ", ":/etc/localtime", 0);
-    // Every book is read whole into a fresh block. Keeping freed blocks in
-    // the heap, instead of handing each back to the system, spares the page
-    // faults of mapping the next one; peak memory stays one book per job.
-    mallopt(M_MMAP_THRESHOLD, 32 << 20);
-    mallopt(M_TRIM_THRESHOLD, 128 << 20);
-}
 
 void add_jobs_option(CLI::App *cmd, unsigned &jobs, unsigned cores) {
     jobs = cores;
@@ -144,7 +129,6 @@ int dispatch(Request &r) {
 }
 
 int run(int argc, char **argv) {
-    tune_process();
     CLI::App app{
         "Reads the metadata of EPUB, FB2 and MOBI/AZW/AZW3 (and PalmDOC) books without changing "
         "them.",

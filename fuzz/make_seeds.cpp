@@ -9,6 +9,7 @@
 #include "book_builders.h"
 #include "fb2_builder.h"
 #include "hostile_books.h"
+#include "meta_seeds.h"
 #include "shelf.h"
 #include "zip_builder.h"
 
@@ -298,23 +299,28 @@ void text_seeds(Corpus &c) {
 // Shapes that once made a reader quadratic or greedy: the EPUBs at full size
 // (they deflate to a few KB), the plain texts smaller so that mutations stay
 // quick.
-void hostile_seeds(Corpus &epub, Corpus &fb2, Corpus &zip, Corpus &text) {
-    const std::string creators = qtest::epub_around_opf(qtest::nested_creators_opf(800000));
-    epub.add("hostile-nested-creators", creators);
-    zip.add("hostile-nested-creators", creators);
+void hostile_book_seeds(Corpus &epub, Corpus &fb2) {
+    epub.add("hostile-nested-creators", qtest::epub_around_opf(qtest::nested_creators_opf(800000)));
     for (const char *property : {"belongs-to-collection", "group-position", "cover"})
         epub.add(std::string("hostile-unclosed-meta-") + property,
                  qtest::epub_around_opf(qtest::unclosed_metas_opf(100000, property) + "x</meta>"));
     // Just past the 16 MiB ceiling of a package document.
-    for (Corpus *c : {&epub, &zip}) {
-        qtest::write_inflating_epub((c->dir / "hostile-inflating-package").string(),
-                                    16 * 1024 * 1024 + 1);
-        ++c->count;
-    }
+    qtest::write_inflating_epub((epub.dir / "hostile-inflating-package").string(),
+                                16 * 1024 * 1024 + 1);
+    ++epub.count;
     fb2.add("hostile-nested-title-info", qtest::nested_title_info_fb2(20000));
     fb2.add("hostile-nested-title-info-then-fields",
             qtest::nested_title_info_fb2(20000) +
                 "<book-title>T</book-title><author><nickname>N</nickname></author>");
+}
+
+// The same books for the archive target, and the plain texts.
+void hostile_seeds(Corpus &epub, Corpus &fb2, Corpus &zip, Corpus &text) {
+    hostile_book_seeds(epub, fb2);
+    zip.add("hostile-nested-creators", qtest::epub_around_opf(qtest::nested_creators_opf(800000)));
+    qtest::write_inflating_epub((zip.dir / "hostile-inflating-package").string(),
+                                16 * 1024 * 1024 + 1);
+    ++zip.count;
     text.add("hostile-nested-creators",
              "dc:creator" + std::string(1, '\0') + qtest::nested_creators_opf(20000));
     text.add("hostile-unclosed-meta",
@@ -357,7 +363,9 @@ int main(int argc, char **argv) {
     }
     const fs::path root(argv[1]);
     Corpus mobi(root, "fuzz_mobi"), fb2(root, "fuzz_fb2"), epub(root, "fuzz_epub"),
-        zip(root, "fuzz_zip"), text(root, "fuzz_text"), rename(root, "fuzz_rename");
+        zip(root, "fuzz_zip"), text(root, "fuzz_text"), rename(root, "fuzz_rename"),
+        meta_epub(root, "fuzz_meta_epub"), meta_fb2(root, "fuzz_meta_fb2"),
+        meta_mobi(root, "fuzz_meta_mobi");
     mobi_seeds(mobi);
     fb2_seeds(fb2);
     epub_seeds(epub);
@@ -366,6 +374,17 @@ int main(int argc, char **argv) {
     text_seeds(text);
     rename_seeds(rename);
     hostile_seeds(epub, fb2, zip, text);
+    // The full record's targets start from the same books, the hostile ones
+    // included, and their own.
+    hostile_book_seeds(meta_epub, meta_fb2);
+    epub_seeds(meta_epub);
+    fb2_seeds(meta_fb2);
+    mobi_seeds(meta_mobi);
+    qfuzz::meta_epub_seeds(
+        [&](const std::string &n, const std::string &b) { meta_epub.add(n, b); });
+    qfuzz::meta_fb2_seeds([&](const std::string &n, const std::string &b) { meta_fb2.add(n, b); });
+    qfuzz::meta_mobi_seeds(
+        [&](const std::string &n, const std::string &b) { meta_mobi.add(n, b); });
     // Every book of the planner's shelf is a seed of its reader as well.
     for (const qfuzz::ShelfBook &b : qfuzz::shelf_books()) {
         const std::string ext = fs::path(b.name).extension().string();
@@ -373,7 +392,8 @@ int main(int argc, char **argv) {
         if (ext == ".fb2") fb2.add("shelf-" + b.name, b.bytes);
         if (ext == ".mobi" || ext == ".azw3" || ext == ".azw") mobi.add("shelf-" + b.name, b.bytes);
     }
-    for (const Corpus *c : {&mobi, &fb2, &epub, &zip, &text, &rename})
+    for (const Corpus *c :
+         {&mobi, &fb2, &epub, &zip, &text, &rename, &meta_epub, &meta_fb2, &meta_mobi})
         std::printf("%s: %d seeds\n", c->dir.string().c_str(), c->count);
     return 0;
 }

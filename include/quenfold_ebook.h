@@ -2,19 +2,20 @@
  * quenfold_ebook.h - public C interface of quenfold-ebook-meta.
  *
  * Reads the metadata of EPUB, FictionBook 2 and Mobipocket (MOBI, AZW, AZW3)
- * books without rendering or decrypting them. Six functions, NUL-terminated
+ * books without rendering or decrypting them. Eight functions, NUL-terminated
  * byte strings in, compact JSON text out.
  *
  * Common rules
- * - The four operations (ebook_info, ebook_extract_cover, ebook_scan_dir,
- *   ebook_rename_plan) first empty the calling thread's error text, then test
- *   their arguments. A NULL result (or -1) means failure and the error text
- *   says why; a non-NULL result (or 0) means success. After a success the
+ * - The operations (ebook_info, ebook_extract_cover, ebook_scan_dir,
+ *   ebook_rename_plan, ebook_metadata, ebook_metadata_from_memory) first
+ *   empty the calling thread's error text, then test their arguments. A
+ *   NULL result (or -1) means failure and the error text says why; a
+ *   non-NULL result (or 0) means success. After a success the
  *   error text may still hold a notice (a DRM-protected book, a partly
  *   understood one): judge success by the result, never by the text.
- * - Every string returned by ebook_info, ebook_scan_dir and ebook_rename_plan
- *   is a heap block owned by the caller; release it with ebook_free_string
- *   and nothing else.
+ * - Every string returned by ebook_info, ebook_scan_dir, ebook_rename_plan,
+ *   ebook_metadata and ebook_metadata_from_memory is a heap block owned by
+ *   the caller; release it with ebook_free_string and nothing else.
  * - Thread safety: any number of threads may call any function at once.
  *   Each thread has its own error text; the library keeps no other state,
  *   starts no threads and takes no locks.
@@ -22,6 +23,8 @@
  */
 #ifndef QUENFOLD_EBOOK_H
 #define QUENFOLD_EBOOK_H
+
+#include <stddef.h>
 
 #if defined(_WIN32)
 #if defined(QUENFOLD_EBOOK_BUILD)
@@ -106,9 +109,51 @@ QUENFOLD_EBOOK_API char *ebook_rename_plan(const char *files_json,
                                            const char *pattern) QUENFOLD_EBOOK_NOEXCEPT;
 
 /*
+ * The full record of one book: everything it states, as one JSON object that
+ * is always valid UTF-8 (texts decoded from the book's declared encoding;
+ * bytes that do not decode become U+FFFD and add a warning). Every key is
+ * always present, in this order:
+ *   format ("epub" "fb2" "mobi" "azw3" "palmdoc"), container ("fb2.zip"|null),
+ *   version (string|null), title, title_sort, subtitle,
+ *   authors and contributors ([{"name","sort","role"}], MARC relator roles),
+ *   language, languages ([]), series ([{"name","index"}], primary first),
+ *   identifiers ([{"scheme","value"}]), isbn (13 digits|null), asin (|null),
+ *   publisher, published, modified, rights, description (plain text),
+ *   subjects ([]), cover ({"mime","size","from"}|null), drm (bool),
+ *   drm_scheme ("adobe-adept" "readium-lcp" "apple-fairplay" "mobipocket"
+ *   "fb2-encrypted" "unknown"|null), obfuscated_fonts (bool),
+ *   encoding (the declared text encoding when not UTF-8|null), warnings ([]).
+ * Absent texts are "", absent lists []. docs/metadata.schema.json is the
+ * JSON Schema of the object.
+ * path: the book file (NULL fails with "NULL path"). The reader is chosen by
+ * extension (epub; fb2; fb2.zip and fbz, a ZIP holding one FB2 document;
+ * mobi, azw, azw3, prc, pdb; any letter case), else by content. A file named
+ * .zip (not .fb2.zip) is no book and fails with "unsupported ebook format".
+ * A DRM-protected book succeeds: its metadata is not encrypted and is read,
+ * nothing is decrypted, and "drm" and "drm_scheme" say what protects it.
+ * Font obfuscation alone is no protection ("obfuscated_fonts" true).
+ * Result: a heap string to release with ebook_free_string, or NULL when the
+ * file cannot be read as a book at all (the error text says why). After a
+ * success the error text is empty; soft notices are in "warnings".
+ * Thread-safe like every export; each call reads the book on its own.
+ */
+QUENFOLD_EBOOK_API char *ebook_metadata(const char *path) QUENFOLD_EBOOK_NOEXCEPT;
+
+/*
+ * The full record (as ebook_metadata) of a book the host already holds in
+ * memory: len bytes at data, which are only read, never kept or changed, and
+ * must stay valid during the call. name (may be NULL) only chooses the reader
+ * by its extension as for files ("upload.fb2.zip", "x.prc"); without it, or
+ * when it names no reader, the content decides. It is never opened. data NULL
+ * fails with "NULL data". Result and release as for ebook_metadata.
+ */
+QUENFOLD_EBOOK_API char *ebook_metadata_from_memory(const void *data, size_t len,
+                                                    const char *name) QUENFOLD_EBOOK_NOEXCEPT;
+
+/*
  * The calling thread's error text: the last message of this thread's last
  * call, or "". Never NULL. Valid until the thread ends; its content changes
- * with the thread's next call to one of the four operations.
+ * with the thread's next call to one of the operations.
  */
 QUENFOLD_EBOOK_API const char *ebook_last_error(void) QUENFOLD_EBOOK_NOEXCEPT;
 

@@ -40,6 +40,25 @@ int main(int argc, char **argv) {
     CHECK(ebook_rename_plan(NULL, NULL) == NULL);
     CHECK(strcmp(ebook_last_error(), "NULL files_json") == 0);
 
+    CHECK(ebook_metadata(NULL) == NULL);
+    CHECK(strcmp(ebook_last_error(), "NULL path") == 0);
+    CHECK(ebook_metadata_from_memory(NULL, 0, NULL) == NULL);
+    CHECK(strcmp(ebook_last_error(), "NULL data") == 0);
+
+    /* A book the host holds in memory: a FictionBook found by its content. */
+    {
+        static const char fb2[] =
+            "<?xml version=\"1.0\"?><FictionBook><description><title-info>"
+            "<book-title>C Host</book-title></title-info></description></FictionBook>";
+        s = ebook_metadata_from_memory(fb2, sizeof fb2 - 1, NULL);
+        CHECK(s != NULL);
+        if (s) {
+            CHECK(strstr(s, "\"format\":\"fb2\"") != NULL);
+            CHECK(strstr(s, "\"title\":\"C Host\"") != NULL);
+            ebook_free_string(s);
+        }
+    }
+
     /* An unsupported file: a NULL result and the dispatcher's message. */
     snprintf(path, sizeof path, "%s/c_api_test.txt", tmpdir);
     f = fopen(path, "wb");

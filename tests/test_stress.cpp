@@ -1,4 +1,4 @@
-// Eight threads calling all four operations at once on good, damaged and
+// Eight threads calling every operation at once on good, damaged and
 // DRM-protected books of every family: every thread must get exactly what a
 // lone caller gets, results and error text alike.
 #include <gtest/gtest.h>
@@ -77,7 +77,7 @@ Shelf make_shelf() {
     return s;
 }
 
-enum class Op { Info, Cover, Scan, Plan };
+enum class Op { Info, Metadata, Cover, Scan, Plan };
 
 struct Call {
     Op op;
@@ -97,6 +97,9 @@ Outcome run(const Call &c, const std::string &cover_out) {
     switch (c.op) {
         case Op::Info:
             text = ebook_info(c.arg.c_str());
+            break;
+        case Op::Metadata:
+            text = ebook_metadata(c.arg.c_str());
             break;
         case Op::Scan:
             text = ebook_scan_dir(c.arg.c_str());
@@ -122,6 +125,7 @@ std::vector<Call> calls_for(const Shelf &s) {
     std::string request = "[";
     for (const std::string &b : s.books) {
         calls.push_back({Op::Info, b});
+        calls.push_back({Op::Metadata, b});
         calls.push_back({Op::Cover, b});
         request += "\"" + b + "\",";
     }

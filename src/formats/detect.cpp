@@ -6,7 +6,6 @@
 
 #include "error.h"
 #include "formats/readers.h"
-#include "heap.h"
 #include "io/file.h"
 #include "text/ascii.h"
 
@@ -40,36 +39,66 @@ int eb_is_ebook_ext(const char *ext) {
 }
 
 namespace {
-// An FB2 document under a foreign extension: XML-looking start and the root
-// element's name before the first NUL byte.
-bool looks_like_fb2(const char *data, std::uint64_t len) {
-    bool xmlish = len >= 5 && std::memcmp(data, "<?xml", 5) == 0;
-    if (!xmlish) {
-        std::uint64_t n = len < 64 ? len : 64;
-        xmlish = std::memchr(data, '<', n) != nullptr;
-    }
-    if (!xmlish) return false;
-    // The loaded block ends with a NUL, so strstr stops at the first NUL byte.
-    return std::strstr(data, "<FictionBook") || std::strstr(data, "<fictionbook");
+// XML-looking start: "<?xml", or a '<' among the first 64 bytes.
+bool looks_xmlish(const char *data, std::uint64_t len) {
+    if (len >= 5 && std::memcmp(data, "<?xml", 5) == 0) return true;
+    std::uint64_t n = len < 64 ? len : 64;
+    return std::memchr(data, '<', n) != nullptr;
+}
+
+// The root element's name before the first NUL byte of a NUL-terminated text.
+bool has_fb2_root(const char *text) {
+    return std::strstr(text, "<FictionBook") || std::strstr(text, "<fictionbook");
 }
 }  // namespace
 
 int parse_by_ext(const char *path, const char *data, std::uint64_t len, eb_meta *meta,
                  int want_cover) {
+    eb_source src(data, len);
+    return parse_source(path, src, meta, want_cover);
+}
+
+namespace {
+
+// The FictionBook reader wants the whole text; it comes in one read into the
+// thread's reusable block.
+int parse_fb2_whole(const eb_source &src, eb_meta *meta, int want_cover) {
+    eb_whole_book book(src);
+    if (!book.ok()) return -1;
+    return eb_parse_fb2(book.data(), book.size(), meta, want_cover);
+}
+
+}  // namespace
+
+// The content tests look at the first 68 bytes; only a text that looks like
+// XML is read whole, to search it for the FictionBook root element.
+int parse_source(const char *path, const eb_source &src, eb_meta *meta, int want_cover) {
     char ext[32];
     eb_ext_lower(path, ext, sizeof ext);
-    if (std::strcmp(ext, "epub") == 0) return eb_parse_epub(data, len, meta, want_cover);
-    if (std::strcmp(ext, "fb2") == 0) return eb_parse_fb2(data, len, meta, want_cover);
+    if (std::strcmp(ext, "epub") == 0) return eb_parse_epub_source(src, meta, want_cover);
+    if (std::strcmp(ext, "fb2") == 0) return parse_fb2_whole(src, meta, want_cover);
     if (std::strcmp(ext, "mobi") == 0 || std::strcmp(ext, "azw") == 0 ||
         std::strcmp(ext, "azw3") == 0)
-        return eb_parse_mobi(data, len, meta, want_cover);
+        return eb_parse_mobi_source(src, meta, want_cover);
 
+    const std::uint64_t len = src.size();
+    char head[69] = {};
+    const std::uint64_t n = len < 68 ? len : 68;
+    if (!src.read(0, head, n)) {
+        src.report_short_read();
+        return -1;
+    }
     if (len >= 4) {
-        if (data[0] == 'P' && data[1] == 'K') return eb_parse_epub(data, len, meta, want_cover);
+        if (head[0] == 'P' && head[1] == 'K') return eb_parse_epub_source(src, meta, want_cover);
         if (len > 4) {
-            if (looks_like_fb2(data, len)) return eb_parse_fb2(data, len, meta, want_cover);
-            if (len >= 68 && std::memcmp(data + 60, "BOOKMOBI", 8) == 0)
-                return eb_parse_mobi(data, len, meta, want_cover);
+            if (looks_xmlish(head, n)) {
+                eb_whole_book book(src);
+                if (!book.ok()) return -1;
+                if (has_fb2_root(book.data()))
+                    return eb_parse_fb2(book.data(), book.size(), meta, want_cover);
+            }
+            if (len >= 68 && std::memcmp(head + 60, "BOOKMOBI", 8) == 0)
+                return eb_parse_mobi_source(src, meta, want_cover);
         }
     }
     eb_set_error("unsupported ebook format: %s", path);
@@ -77,9 +106,8 @@ int parse_by_ext(const char *path, const char *data, std::uint64_t len, eb_meta 
 }
 
 int load_and_parse(const char *path, eb_meta *meta, int want_cover, eb_file_id *id) {
-    char *raw = nullptr;
-    std::uint64_t len = 0;
-    if (eb_read_file(path, &raw, &len, id) != 0) return -1;
-    eb_unique<char> bytes(raw);
-    return parse_by_ext(path, bytes.get(), len, meta, want_cover);
+    eb_source src;
+    if (!src.open(path)) return -1;
+    if (id) *id = src.id();
+    return parse_source(path, src, meta, want_cover);
 }

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "io/file.h"
+#include "io/source.h"
 #include "record.h"
 
 // Extension of path into out (at most out_size - 1 bytes), its ASCII letters
@@ -16,6 +17,8 @@ int eb_is_ebook_ext(const char *ext);
 // Chooses a reader by extension, else by content, and runs it.
 int parse_by_ext(const char *path, const char *data, std::uint64_t len, eb_meta *meta,
                  int want_cover);
+// The same over a source: only the bytes the chosen reader asks for are read.
+int parse_source(const char *path, const eb_source &src, eb_meta *meta, int want_cover);
 // One book file loaded and through its reader; the loaded bytes are released
 // before return, and id (when given) tells which file was read. Result: the
 // reader's result (-1 also for a load failure).

@@ -7,7 +7,9 @@
 #include "error.h"
 #include "formats/readers.h"
 #include "heap.h"
+#include "io/source.h"
 #include "io/zip.h"
+#include "io/zip_archive.h"
 #include "record.h"
 #include "text/buffer.h"
 #include "text/element_ends.h"
@@ -242,16 +244,16 @@ const char *cover_mime_of(const unsigned char *b, std::uint64_t n) {
     return "application/octet-stream";
 }
 
-// The bytes open as a ZIP archive and carry no encryption manifest. False
-// with the error text set (and drm for a protected book) otherwise.
-bool check_archive(const char *data, std::uint64_t len, eb_meta *meta) {
-    if (!eb_zip_ok(data, len)) {
+// The archive opened and carries no encryption manifest. False with the
+// error text set (and drm for a protected book) otherwise.
+bool check_archive(const eb_zip_archive &za, eb_meta *meta) {
+    if (!za.ok()) {
         eb_set_error("bad zip / not a valid EPUB archive");
         return false;
     }
     // Any member named like an encryption manifest marks the book protected,
     // whatever it lists (font obfuscation included); case matters here.
-    if (eb_zip_name_contains(data, len, "encryption.xml") == 1) {
+    if (eb_zip_names_contain(za, "encryption.xml") == 1) {
         meta->drm = 1;
         eb_set_error("DRM protected EPUB (encryption.xml present); will not decrypt");
         return false;
@@ -262,10 +264,10 @@ bool check_archive(const char *data, std::uint64_t len, eb_meta *meta) {
 // The package document's path from META-INF/container.xml into opf_path:
 // only the first rootfile counts, whatever its media type. False with the
 // error text set when there is none.
-bool read_container(const char *data, std::uint64_t len, char *opf_path, std::size_t size) {
+bool read_container(const eb_zip_archive &za, char *opf_path, std::size_t size) {
     std::uint64_t clen = 0;
     eb_unique<char> container(
-        eb_zip_extract(data, len, "META-INF/container.xml", &clen, EB_ZIP_MAX_MARKUP));
+        eb_zip_member(za, "META-INF/container.xml", &clen, EB_ZIP_MAX_MARKUP));
     if (!container) {
         eb_set_error("missing META-INF/container.xml");
         return false;
@@ -308,8 +310,8 @@ void read_package(doc_range doc, meta_texts &texts, eb_meta *meta) {
 // Names the cover when the manifest has one, and loads its bytes when
 // wanted. A cover that cannot be read is no failure of the book: has_cover
 // falls back to 0 and its message is dropped.
-void read_cover(const char *data, std::uint64_t len, doc_range doc, meta_texts &texts,
-                const char *opf_dir, eb_meta *meta, int want_cover) {
+void read_cover(const eb_zip_archive &za, doc_range doc, meta_texts &texts, const char *opf_dir,
+                eb_meta *meta, int want_cover) {
     char cover_id[128];
     read_cover_id(doc, texts, cover_id, sizeof cover_id);
     char href[512];
@@ -320,7 +322,7 @@ void read_cover(const char *data, std::uint64_t len, doc_range doc, meta_texts &
     char member[1024];
     resolve_href(opf_dir, href, member, sizeof member);
     std::uint64_t cover_len = 0;
-    eb_unique<char> cover(eb_zip_extract(data, len, member, &cover_len));
+    eb_unique<char> cover(eb_zip_member(za, member, &cover_len));
     if (!cover || cover_len == 0) {
         eb_clear_error();
         meta->has_cover = 0;
@@ -332,24 +334,42 @@ void read_cover(const char *data, std::uint64_t len, doc_range doc, meta_texts &
              cover_mime_of(meta->cover_data, meta->cover_len));
 }
 
-}  // namespace
-
-int eb_parse_epub(const char *data, std::uint64_t len, eb_meta *meta, int want_cover) {
-    meta->format = eb_strdup("epub");
-    if (!check_archive(data, len, meta)) return -1;
+int read_epub(const eb_zip_archive &za, eb_meta *meta, int want_cover) {
+    if (!check_archive(za, meta)) return -1;
 
     char opf_path[512];
-    if (!read_container(data, len, opf_path, sizeof opf_path)) return -1;
+    if (!read_container(za, opf_path, sizeof opf_path)) return -1;
     char opf_dir[512];
     package_dir(opf_path, opf_dir);
 
     std::uint64_t olen = 0;
-    eb_unique<char> opf(eb_zip_extract(data, len, opf_path, &olen, EB_ZIP_MAX_MARKUP));
+    eb_unique<char> opf(eb_zip_member(za, opf_path, &olen, EB_ZIP_MAX_MARKUP));
     if (!opf) return -1;  // "missing zip entry: <package path>" stays
     const doc_range doc{opf.get(), opf.get() + olen};
 
     meta_texts texts(doc);
     read_package(doc, texts, meta);
-    read_cover(data, len, doc, texts, opf_dir, meta, want_cover);
+    read_cover(za, doc, texts, opf_dir, meta, want_cover);
     return 0;
+}
+
+}  // namespace
+
+// The archive is opened once; every member comes through that one handle.
+// A failure that comes from the book changing under the reader says so
+// instead of blaming the archive.
+int eb_parse_epub_source(const eb_source &src, eb_meta *meta, int want_cover) {
+    meta->format = eb_strdup("epub");
+    eb_zip_archive za(src);
+    int rc = read_epub(za, meta, want_cover);
+    if (za.source_failed()) {
+        src.report_short_read();
+        return -1;
+    }
+    return rc;
+}
+
+int eb_parse_epub(const char *data, std::uint64_t len, eb_meta *meta, int want_cover) {
+    eb_source src(data, len);
+    return eb_parse_epub_source(src, meta, want_cover);
 }

@@ -1,8 +1,8 @@
 // mobi.cpp - metadata of Mobipocket-family books (MOBI, AZW, AZW3): the
 // PalmDB record list, the MOBI header in record 0 and its EXTH block.
 //
-// Every integer in these files is unsigned big-endian. The reader works in
-// place on the loaded bytes and never decompresses or decrypts text records;
+// Every integer in these files is unsigned big-endian. The reader fetches only
+// the ranges it needs and never decompresses or decrypts text records;
 // strings are copied as the raw bytes the book holds (the declared text
 // encoding is not consulted).
 
@@ -12,6 +12,8 @@
 
 #include "error.h"
 #include "formats/readers.h"
+#include "heap.h"
+#include "io/range.h"
 #include "record.h"
 
 namespace {
@@ -19,28 +21,9 @@ namespace {
 constexpr std::uint64_t kPalmHeader = 78;  // fixed PalmDB header, then the record list
 constexpr std::uint32_t kNoCover = 0xFFFFFFFFu;
 
-// Bounds-checked big-endian reads over one byte range. Callers check ranges
-// before reading; the checks here make an oversight read zero instead of
-// reading past the range.
-struct span {
-    const unsigned char *p;
-    std::uint64_t n;
-
-    std::uint32_t u16(std::uint64_t at) const {
-        if (at > n || n - at < 2) return 0;
-        return static_cast<std::uint32_t>(p[at]) << 8 | p[at + 1];
-    }
-    std::uint32_t u32(std::uint64_t at) const {
-        if (at > n || n - at < 4) return 0;
-        return static_cast<std::uint32_t>(p[at]) << 24 |
-               static_cast<std::uint32_t>(p[at + 1]) << 16 |
-               static_cast<std::uint32_t>(p[at + 2]) << 8 | p[at + 3];
-    }
-    bool has(std::uint64_t at, std::uint64_t count) const { return at <= n && n - at >= count; }
-    bool tag(std::uint64_t at, const char *four) const {
-        return has(at, 4) && std::memcmp(p + at, four, 4) == 0;
-    }
-};
+// The start of the book read in one request: the PalmDB header, the record
+// list and, in most books, record 0 with its EXTH block.
+constexpr std::uint64_t kFirstRead = 16 * 1024;
 
 // Copy of n bytes with a NUL after them; trailing NUL and space bytes are
 // cleared (padding of fixed fields), leading spaces stay. Null on no memory.
@@ -56,12 +39,13 @@ char *dup_n(const unsigned char *src, std::uint64_t n) {
 
 // The 32-byte PalmDB database name as a title: a name of only padding gives
 // an empty title, and the text ends at the first NUL inside the name.
-char *palm_name(const unsigned char *data) {
-    return dup_n(data, 32);
+char *palm_name(const eb_range &file) {
+    const unsigned char *name = file.bytes(0, 32);
+    return name ? dup_n(name, 32) : nullptr;
 }
 
 // Record i's file offset from the record list (the caller checked i < n).
-std::uint32_t record_offset(const span &file, std::uint32_t i) {
+std::uint32_t record_offset(const eb_range &file, std::uint32_t i) {
     return file.u32(kPalmHeader + 8ull * i);
 }
 
@@ -84,7 +68,7 @@ const char *cover_mime_of(const unsigned char *b, std::uint64_t n) {
 
 // The PalmDB header and the record list: the number of records, or -1
 // with the error text set when the list does not fit or is empty.
-long read_record_list(const span &file, eb_meta *meta) {
+long read_record_list(const eb_range &file, eb_meta *meta) {
     if (file.n < kPalmHeader) {
         eb_set_error("MOBI too short for PalmDB header");
         return -1;
@@ -106,7 +90,8 @@ long read_record_list(const span &file, eb_meta *meta) {
 // Record 0 runs to the next record's offset, or to the end of the file
 // when that offset is missing or nonsensical. False with the error text set
 // when it starts past the file or is too small for the PalmDOC header.
-bool find_record_zero(const span &file, std::uint32_t n, span *r0) {
+bool find_record_zero(const eb_range &file, std::uint32_t n, std::uint64_t *start,
+                      std::uint64_t *size) {
     const std::uint64_t len = file.n;
     const std::uint64_t start0 = record_offset(file, 0);
     std::uint64_t end0 = n == 1 ? len : record_offset(file, 1);
@@ -115,8 +100,9 @@ bool find_record_zero(const span &file, std::uint32_t n, span *r0) {
         return false;
     }
     if (end0 > len || end0 <= start0) end0 = len;
-    *r0 = span{file.p + start0, end0 - start0};
-    if (r0->n < 16) {
+    *start = start0;
+    *size = end0 - start0;
+    if (*size < 16) {
         eb_set_error("MOBI record 0 too small");
         return false;
     }
@@ -129,7 +115,7 @@ enum class header_result { failed, done, go_on };
 // Encryption, the MOBI signature and the header length. A PalmDOC-only book
 // is done here with its database name as title; otherwise *hlen is the MOBI
 // header's length.
-header_result read_mobi_header(const span &file, const span &r0, eb_meta *meta,
+header_result read_mobi_header(const eb_range &file, const eb_range &r0, eb_meta *meta,
                                std::uint64_t *hlen) {
     // Encrypted text means DRM, PalmDOC-only files included.
     const std::uint32_t encryption = r0.u16(12);
@@ -141,7 +127,7 @@ header_result read_mobi_header(const span &file, const span &r0, eb_meta *meta,
 
     if (!r0.tag(16, "MOBI")) {
         eb_set_error("no MOBI header (PalmDOC-only); limited support");
-        meta->title = palm_name(file.p);
+        meta->title = palm_name(file);
         return header_result::done;
     }
     // The header length itself lies at offsets 20..23; a record too short to
@@ -159,22 +145,25 @@ header_result read_mobi_header(const span &file, const span &r0, eb_meta *meta,
 }
 
 // The full name from the MOBI header, else the PalmDB database name.
-void read_title(const span &file, const span &r0, eb_meta *meta) {
+void read_title(const eb_range &file, const eb_range &r0, eb_meta *meta) {
     const std::uint64_t size0 = r0.n;
     if (size0 >= 100) {
         const std::uint64_t off = r0.u32(84), nlen = r0.u32(88);
-        if (off != 0 && nlen != 0 && off + nlen <= size0) meta->title = dup_n(r0.p + off, nlen);
+        if (off != 0 && nlen != 0 && off + nlen <= size0) {
+            const unsigned char *name = r0.bytes(off, nlen);
+            if (name) meta->title = dup_n(name, nlen);
+        }
     }
     if (!meta->title || !meta->title[0]) {
         std::free(meta->title);
-        meta->title = palm_name(file.p);
+        meta->title = palm_name(file);
     }
 }
 
 // The EXTH records after the MOBI header: author, ASIN, language and the
 // cover offset (into *cover_k). False when the block declares no records,
 // which ends the reading of the book.
-bool read_exth(const span &r0, std::uint64_t hlen, eb_meta *meta, std::uint32_t *cover_k) {
+bool read_exth(const eb_range &r0, std::uint64_t hlen, eb_meta *meta, std::uint32_t *cover_k) {
     const std::uint64_t size0 = r0.n;
     const std::uint64_t exth = 16 + hlen;
     const std::uint64_t block = r0.u32(exth + 4);
@@ -186,8 +175,9 @@ bool read_exth(const span &r0, std::uint64_t hlen, eb_meta *meta, std::uint32_t 
         if (w + 8 > limit) break;
         const std::uint64_t rlen = r0.u32(w + 4);
         if (rlen < 8 || w + rlen > limit) break;
-        const unsigned char *bytes = r0.p + w + 8;
         const std::uint64_t nbytes = rlen - 8;
+        const unsigned char *bytes = r0.bytes(w + 8, nbytes);
+        if (!bytes) break;
         // 101 (publisher) and 503 (updated title) are not author or
         // language, whatever their position: only the dedicated types count.
         switch (r0.u32(w)) {
@@ -202,7 +192,7 @@ bool read_exth(const span &r0, std::uint64_t hlen, eb_meta *meta, std::uint32_t 
                 take_text(meta->language, bytes, nbytes);
                 break;
             case 201:
-                if (nbytes >= 4) *cover_k = span{bytes, nbytes}.u32(0);
+                if (nbytes >= 4) *cover_k = r0.u32(w + 8);
                 break;
             default:
                 break;
@@ -216,8 +206,8 @@ bool read_exth(const span &r0, std::uint64_t hlen, eb_meta *meta, std::uint32_t 
 // The cover record, first image plus the EXTH cover offset: named whenever
 // both are known, loaded only when wanted and when the record lies whole
 // inside the file.
-void read_cover(const span &file, std::uint32_t n, std::uint32_t first_image, std::uint32_t cover_k,
-                eb_meta *meta, int want_cover) {
+void read_cover(const eb_source &src, const eb_range &file, std::uint32_t n,
+                std::uint32_t first_image, std::uint32_t cover_k, eb_meta *meta, int want_cover) {
     const std::uint64_t len = file.n;
     if (cover_k == kNoCover || first_image == 0) return;
     // In 64 bits: a 32-bit sum could wrap around to record 0 (the header)
@@ -233,22 +223,27 @@ void read_cover(const span &file, std::uint32_t n, std::uint32_t first_image, st
     const std::uint64_t clen = end - start;
     auto *block = static_cast<unsigned char *>(std::malloc(clen));
     if (!block) return;
-    std::memcpy(block, file.p + start, clen);
+    if (!src.read(start, block, clen)) {
+        std::free(block);
+        return;
+    }
     meta->cover_data = block;
     meta->cover_len = clen;
     std::snprintf(meta->cover_mime, sizeof meta->cover_mime, "%s", cover_mime_of(block, clen));
 }
 
-}  // namespace
-
-int eb_parse_mobi(const char *data, std::uint64_t len, eb_meta *meta, int want_cover) {
-    const span file{reinterpret_cast<const unsigned char *>(data), len};
+// Reads only the PalmDB header, the record list, record 0 and, when the
+// cover is wanted, the cover record: the file's size bounds every offset as
+// the whole file's length did.
+int read_mobi(const eb_source &src, eb_meta *meta, int want_cover) {
+    const eb_range file(src, 0, src.size(), kFirstRead);
     const long records = read_record_list(file, meta);
     if (records < 0) return -1;
     const std::uint32_t n = static_cast<std::uint32_t>(records);
 
-    span r0{};
-    if (!find_record_zero(file, n, &r0)) return -1;
+    std::uint64_t start0 = 0, size0 = 0;
+    if (!find_record_zero(file, n, &start0, &size0)) return -1;
+    const eb_range r0(src, start0, size0, kFirstRead, &file);
     std::uint64_t hlen = 0;
     switch (read_mobi_header(file, r0, meta, &hlen)) {
         case header_result::failed:
@@ -261,7 +256,6 @@ int eb_parse_mobi(const char *data, std::uint64_t len, eb_meta *meta, int want_c
 
     // Which header fields exist depends on how long record 0 is. The first
     // image index lives at offset 108 in every MOBI header version.
-    const std::uint64_t size0 = r0.n;
     const std::uint32_t first_image = size0 >= 128 ? (r0.u32(108) & 0xFFFFu) : 0;
     const bool exth_flag = size0 >= 144 && (r0.u32(128) & 0x40u) != 0;
 
@@ -272,6 +266,22 @@ int eb_parse_mobi(const char *data, std::uint64_t len, eb_meta *meta, int want_c
     if (exth_flag && size0 >= hlen + 28 && r0.tag(16 + hlen, "EXTH") &&
         !read_exth(r0, hlen, meta, &cover_k))
         return 0;
-    read_cover(file, n, first_image, cover_k, meta, want_cover);
+    read_cover(src, file, n, first_image, cover_k, meta, want_cover);
     return 0;
+}
+
+}  // namespace
+
+int eb_parse_mobi_source(const eb_source &src, eb_meta *meta, int want_cover) {
+    int rc = read_mobi(src, meta, want_cover);
+    if (src.failed()) {
+        src.report_short_read();
+        return -1;
+    }
+    return rc;
+}
+
+int eb_parse_mobi(const char *data, std::uint64_t len, eb_meta *meta, int want_cover) {
+    eb_source src(data, len);
+    return eb_parse_mobi_source(src, meta, want_cover);
 }

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "io/source.h"
 #include "record.h"
 
 // data holds len bytes followed by one NUL byte; meta comes zeroed.
@@ -11,5 +12,11 @@
 int eb_parse_mobi(const char *data, std::uint64_t len, eb_meta *meta, int want_cover);
 int eb_parse_fb2(const char *data, std::uint64_t len, eb_meta *meta, int want_cover);
 int eb_parse_epub(const char *data, std::uint64_t len, eb_meta *meta, int want_cover);
+
+// The readers that take only the ranges they need from a source (a file read
+// with pread, or bytes in memory); the byte-taking forms above run these over
+// a memory source. A source that falls short gives "short read: %s".
+int eb_parse_mobi_source(const eb_source &src, eb_meta *meta, int want_cover);
+int eb_parse_epub_source(const eb_source &src, eb_meta *meta, int want_cover);
 
 #endif  // QUENFOLD_FORMATS_READERS_H

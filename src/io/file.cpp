@@ -1,83 +1,109 @@
-// file.cpp - opening a book without blocking and loading it whole, NUL-terminated, within 512 MiB.
+// file.cpp - reading a book whole, NUL-terminated, within 512 MiB, into a new or a reused block.
 
 #include "io/file.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstdio>
 #include <cstdlib>
-#include <memory>
 
 #include "error.h"
 #include "heap.h"
 
 namespace {
-struct file_closer {
-    void operator()(std::FILE *f) const noexcept { std::fclose(f); }
-};
-using file_ptr = std::unique_ptr<std::FILE, file_closer>;
 
-// Opens path for reading without ever blocking (a FIFO named like a book would
-// otherwise hang the caller) and refuses anything that is not a regular file.
-std::FILE *open_regular(const char *path, eb_file_id *id) {
-    int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        eb_set_errno_error("cannot open file", path, errno);
-        return nullptr;
+// What a thread keeps between books: a block big enough for most books, not
+// one huge book's worth for the thread's whole life.
+constexpr std::uint64_t kKeepAtMost = 8u << 20;
+
+struct thread_block {
+    char *data = nullptr;
+    std::uint64_t cap = 0;
+    bool busy = false;
+    ~thread_block() { std::free(data); }
+};
+thread_local thread_block t_block;
+
+// size bytes of src and a NUL into block (room for size + 1 bytes).
+bool fill(const eb_source &src, char *block, std::uint64_t size) {
+    if (!src.read(0, block, size)) {
+        src.report_short_read();
+        return false;
     }
-    struct stat st;
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ::close(fd);
-        eb_set_error("not a regular file: %s", path);
-        return nullptr;
-    }
-    if (id) *id = {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
-    std::FILE *f = ::fdopen(fd, "rb");
-    if (!f) {
-        int e = errno;
-        ::close(fd);
-        eb_set_errno_error("cannot open file", path, e);
-    }
-    return f;
+    block[size] = '\0';
+    return true;
 }
+
 }  // namespace
 
 int eb_read_file(const char *path, char **out, std::uint64_t *out_len, eb_file_id *id) {
     *out = nullptr;
     *out_len = 0;
-    file_ptr f(open_regular(path, id));
-    if (!f) return -1;
-    if (std::fseek(f.get(), 0, SEEK_END) != 0) {
-        eb_set_error("cannot seek: %s", path);
-        return -1;
-    }
-    long pos = std::ftell(f.get());
-    if (pos < 0) {
-        eb_set_error("cannot stat: %s", path);
-        return -1;
-    }
-    std::uint64_t size = static_cast<std::uint64_t>(pos);
+    eb_source src;
+    if (!src.open(path)) return -1;
+    if (id) *id = src.id();
+    const std::uint64_t size = src.size();
     if (size > EB_MAX_FILE) {
         eb_set_error("file too large: %s", path);
         return -1;
     }
-    std::rewind(f.get());
     eb_unique<char> block(static_cast<char *>(std::malloc(size + 1)));
     if (!block) {
         eb_set_error("out of memory");
         return -1;
     }
-    std::size_t got = size ? std::fread(block.get(), 1, size, f.get()) : 0;
-    f.reset();
-    if (got < size) {
-        eb_set_error("short read: %s", path);
-        return -1;
-    }
-    block.get()[size] = '\0';
+    if (!fill(src, block.get(), size)) return -1;
     *out = block.release();
     *out_len = size;
     return 0;
+}
+
+eb_whole_book::eb_whole_book(const eb_source &src) {
+    const std::uint64_t size = src.size();
+    if (size > EB_MAX_FILE) {
+        eb_set_error("file too large: %s", src.path());
+        return;
+    }
+    char *block = nullptr;
+    if (!t_block.busy) {
+        if (t_block.cap < size + 1) {
+            // Grown to the book's size, not beyond: realloc would copy the
+            // old bytes for nothing.
+            std::free(t_block.data);
+            t_block.data = static_cast<char *>(std::malloc(size + 1));
+            t_block.cap = t_block.data ? size + 1 : 0;
+        }
+        block = t_block.data;
+        if (block) t_block.busy = true;
+    } else {
+        block = static_cast<char *>(std::malloc(size + 1));
+        own_ = block != nullptr;
+    }
+    if (!block) {
+        eb_set_error("out of memory");
+        return;
+    }
+    data_ = block;
+    size_ = size;
+    if (!fill(src, block, size)) release();
+}
+
+eb_whole_book::~eb_whole_book() {
+    release();
+}
+
+// Gives the block back: a block of its own is freed; the thread's block is
+// kept for the next book unless it grew past what a thread keeps.
+void eb_whole_book::release() {
+    if (!data_) return;
+    if (own_) {
+        std::free(data_);
+    } else {
+        t_block.busy = false;
+        if (t_block.cap > kKeepAtMost) {
+            std::free(t_block.data);
+            t_block.data = nullptr;
+            t_block.cap = 0;
+        }
+    }
+    data_ = nullptr;
+    size_ = 0;
+    own_ = false;
 }

@@ -1,0 +1,83 @@
+// zip_archive.h - one ZIP archive over a book source, opened once and read member by member.
+#ifndef QUENFOLD_IO_ZIP_ARCHIVE_H
+#define QUENFOLD_IO_ZIP_ARCHIVE_H
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "io/source.h"
+
+// Members of container, package and FictionBook documents are small; a larger
+// one is refused before any memory is obtained for it.
+constexpr std::uint64_t EB_ZIP_DOC_CAP = 16u * 1024u * 1024u;
+
+enum class eb_zip_read {
+    ok,
+    missing,    // no member of that name or index
+    too_large,  // above the caller's cap, or a size its compressed data cannot give
+    damaged,    // unreadable data, a CRC mismatch, or fewer or more bytes than declared
+};
+
+struct eb_zip_io;
+
+// Opening reads the end of the book (end-of-central-directory record, ZIP64
+// locator) and the central directory once; every lookup after that uses the
+// names and sizes kept from it, and a read fetches only its member's bytes,
+// inflated straight from the source. No member's time is ever converted.
+// The source must outlive the handle. Not shared between threads.
+class eb_zip_archive {
+  public:
+    explicit eb_zip_archive(const eb_source &src);
+    // The archive over the caller's bytes, read in place (never copied); they
+    // must outlive the handle.
+    eb_zip_archive(const void *data, std::uint64_t len);
+    ~eb_zip_archive();
+    eb_zip_archive(const eb_zip_archive &) = delete;
+    eb_zip_archive &operator=(const eb_zip_archive &) = delete;
+
+    bool ok() const { return unz_ != nullptr; }
+    std::uint64_t count() const { return members_.size(); }
+    // The raw stored name of member i ("" when it has none or i is out of range).
+    std::string_view name(std::uint64_t i) const;
+    // First member, in central-directory order, whose whole stored name equals
+    // name when ASCII letters are folded (other bytes must match); -1 if none.
+    std::int64_t find(std::string_view name) const;
+    // Uncompressed size as the central directory declares it; false if unknown.
+    bool size(std::uint64_t i, std::uint64_t *out) const;
+    // Member i whole into *out, its CRC checked; sizes above cap are refused.
+    eb_zip_read read(std::uint64_t i, std::uint64_t cap, std::string *out) const;
+    // The same into a new malloc block of at least one byte (*len its length).
+    eb_zip_read read_block(std::uint64_t i, std::uint64_t cap, char **out,
+                           std::uint64_t *len) const;
+    // True once a read of the book fell short: the file changed while it was
+    // read, and what failed since then says nothing about the archive.
+    bool source_failed() const;
+
+    // What the central directory says of one member.
+    struct member {
+        std::uint64_t name_at, name_len;  // in names_
+        std::uint64_t dir_pos, index;     // where minizip finds its entry again
+        std::uint64_t size, comp_size;
+        std::uint32_t crc, method, flags;
+    };
+
+  private:
+    void open();
+    eb_zip_read inflate_into(const member &m, char *out) const;
+
+    std::unique_ptr<eb_source> own_;  // the memory source of the byte constructor
+    std::unique_ptr<eb_zip_io> io_;
+    void *unz_ = nullptr;
+    std::vector<member> members_;
+    std::string names_;  // every stored name back to back
+};
+
+// ASCII-only case-insensitive equality (the locale plays no part).
+bool eb_ascii_iequal(std::string_view a, std::string_view b);
+// ASCII-only case-insensitive test of a suffix.
+bool eb_ascii_iends_with(std::string_view s, std::string_view suffix);
+
+#endif  // QUENFOLD_IO_ZIP_ARCHIVE_H

@@ -1,0 +1,307 @@
+// xml_repair.cpp - one linear pass that mends bytes, references and stray '<' in XML text.
+#include "text/xml_repair.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <string>
+#include <unordered_map>
+#include <unordered_set>
+
+#include "text/encoding.h"
+
+namespace {
+
+constexpr char kReplacement[] = "\xEF\xBF\xBD";
+
+// HTML 4 entity names that turn up in hand-made package documents and
+// FictionBooks: all of Latin-1, typography, a few symbols and Greek letters.
+const std::unordered_map<std::string_view, std::uint32_t> &html_entities() {
+    static const std::unordered_map<std::string_view, std::uint32_t> table = [] {
+        std::unordered_map<std::string_view, std::uint32_t> t;
+        static const char *const latin1[96] = {
+            "nbsp",   "iexcl",  "cent",   "pound",  "curren", "yen",    "brvbar", "sect",
+            "uml",    "copy",   "ordf",   "laquo",  "not",    "shy",    "reg",    "macr",
+            "deg",    "plusmn", "sup2",   "sup3",   "acute",  "micro",  "para",   "middot",
+            "cedil",  "sup1",   "ordm",   "raquo",  "frac14", "frac12", "frac34", "iquest",
+            "Agrave", "Aacute", "Acirc",  "Atilde", "Auml",   "Aring",  "AElig",  "Ccedil",
+            "Egrave", "Eacute", "Ecirc",  "Euml",   "Igrave", "Iacute", "Icirc",  "Iuml",
+            "ETH",    "Ntilde", "Ograve", "Oacute", "Ocirc",  "Otilde", "Ouml",   "times",
+            "Oslash", "Ugrave", "Uacute", "Ucirc",  "Uuml",   "Yacute", "THORN",  "szlig",
+            "agrave", "aacute", "acirc",  "atilde", "auml",   "aring",  "aelig",  "ccedil",
+            "egrave", "eacute", "ecirc",  "euml",   "igrave", "iacute", "icirc",  "iuml",
+            "eth",    "ntilde", "ograve", "oacute", "ocirc",  "otilde", "ouml",   "divide",
+            "oslash", "ugrave", "uacute", "ucirc",  "uuml",   "yacute", "thorn",  "yuml"};
+        for (std::uint32_t i = 0; i < 96; ++i)
+            t.emplace(latin1[i], 160 + i);
+        static const struct {
+            const char *name;
+            std::uint32_t cp;
+        } more[] = {
+            {"OElig", 338},   {"oelig", 339},   {"Scaron", 352},  {"scaron", 353},
+            {"Yuml", 376},    {"fnof", 402},    {"circ", 710},    {"tilde", 732},
+            {"ensp", 8194},   {"emsp", 8195},   {"thinsp", 8201}, {"zwnj", 8204},
+            {"zwj", 8205},    {"lrm", 8206},    {"rlm", 8207},    {"ndash", 8211},
+            {"mdash", 8212},  {"lsquo", 8216},  {"rsquo", 8217},  {"sbquo", 8218},
+            {"ldquo", 8220},  {"rdquo", 8221},  {"bdquo", 8222},  {"dagger", 8224},
+            {"Dagger", 8225}, {"bull", 8226},   {"hellip", 8230}, {"permil", 8240},
+            {"prime", 8242},  {"Prime", 8243},  {"lsaquo", 8249}, {"rsaquo", 8250},
+            {"oline", 8254},  {"frasl", 8260},  {"euro", 8364},   {"trade", 8482},
+            {"larr", 8592},   {"uarr", 8593},   {"rarr", 8594},   {"darr", 8595},
+            {"harr", 8596},   {"minus", 8722},  {"infin", 8734},  {"asymp", 8776},
+            {"ne", 8800},     {"le", 8804},     {"ge", 8805},     {"loz", 9674},
+            {"hearts", 9829}, {"alpha", 945},   {"beta", 946},    {"gamma", 947},
+            {"delta", 948},   {"epsilon", 949}, {"lambda", 955},  {"mu", 956},
+            {"pi", 960},      {"sigma", 963},   {"omega", 969},   {"Omega", 937},
+        };
+        for (const auto &e : more)
+            t.emplace(e.name, e.cp);
+        return t;
+    }();
+    return table;
+}
+
+bool is_name_start(unsigned char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_' || c == ':' || c >= 0x80;
+}
+bool is_name_char(unsigned char c) {
+    return is_name_start(c) || (c >= '0' && c <= '9') || c == '-' || c == '.';
+}
+
+bool xml_char_ok(std::uint32_t cp) {
+    return cp == 0x9 || cp == 0xA || cp == 0xD || (cp >= 0x20 && cp <= 0xD7FF) ||
+           (cp >= 0xE000 && cp <= 0xFFFD) || (cp >= 0x10000 && cp <= 0x10FFFF);
+}
+
+// Length of a well-formed UTF-8 sequence at s[i] (0 when none starts there).
+std::size_t seq_len(std::string_view s, std::size_t i) {
+    const unsigned char c = static_cast<unsigned char>(s[i]);
+    const std::size_t n = c < 0x80   ? 1
+                          : c < 0xC2 ? 0
+                          : c < 0xE0 ? 2
+                          : c < 0xF0 ? 3
+                          : c < 0xF5 ? 4
+                                     : 0;
+    if (n <= 1 || s.size() - i < n) return n == 1 ? 1 : 0;
+    return eb_utf8_valid(s.substr(i, n)) ? n : 0;
+}
+
+class repairer {
+  public:
+    explicit repairer(std::string_view src) : s_(src) { r_.text.reserve(src.size() + 64); }
+
+    eb_xml_repaired run() {
+        while (i_ < s_.size()) {
+            const char c = s_[i_];
+            if (c == '<') {
+                markup();
+            } else if (c == '&') {
+                reference();
+            } else {
+                byte();
+            }
+        }
+        report();
+        return std::move(r_);
+    }
+
+  private:
+    std::string_view s_;
+    std::size_t i_ = 0;
+    eb_xml_repaired r_;
+    std::unordered_set<std::string> declared_;  // entities of the document type
+    std::size_t bad_bytes_ = 0, bare_amp_ = 0, html_ = 0, unknown_ = 0, bad_ref_ = 0, stray_lt_ = 0;
+    std::string first_html_, first_unknown_;
+
+    // Records that source offset `in` now lines up with the text's end.
+    void anchor(std::size_t in) { r_.anchors.push_back({r_.text.size(), in}); }
+
+    // Copies one character at i_, mending it when it is not a character XML
+    // allows in a document.
+    void byte() {
+        const unsigned char c = static_cast<unsigned char>(s_[i_]);
+        if (c < 0x80) {
+            if (c < 0x20 && c != '\t' && c != '\n' && c != '\r') return replace(1);
+            r_.text += static_cast<char>(c);
+            ++i_;
+            return;
+        }
+        const std::size_t n = seq_len(s_, i_);
+        if (n == 0) return replace(1);
+        // U+FFFE and U+FFFF are not XML characters.
+        if (n == 3 && c == 0xEF && s_[i_ + 1] == '\xBF' &&
+            (s_[i_ + 2] == '\xBE' || s_[i_ + 2] == '\xBF'))
+            return replace(3);
+        r_.text.append(s_.data() + i_, n);
+        i_ += n;
+    }
+
+    void replace(std::size_t n) {
+        r_.text += kReplacement;
+        i_ += n;
+        ++bad_bytes_;
+        anchor(i_);
+    }
+
+    // Copies the source up to and including `close` (or to the end) with
+    // byte repairs only.
+    void verbatim(std::string_view close) {
+        std::size_t end = s_.find(close, i_);
+        end = end == std::string_view::npos ? s_.size() : end + close.size();
+        while (i_ < end)
+            byte();
+    }
+
+    void markup() {
+        const std::string_view rest = s_.substr(i_);
+        if (rest.starts_with("<!--")) return verbatim("-->");
+        if (rest.starts_with("<![CDATA[")) return verbatim("]]>");
+        if (rest.starts_with("<?")) return verbatim("?>");
+        if (rest.starts_with("<!DOCTYPE")) return doctype();
+        const unsigned char next = rest.size() > 1 ? static_cast<unsigned char>(rest[1]) : 0;
+        if (is_name_start(next) || next == '/' || next == '!') {
+            r_.text += '<';
+            ++i_;
+            return;
+        }
+        r_.text += "&lt;";
+        ++i_;
+        ++stray_lt_;
+        anchor(i_);
+    }
+
+    // The document type declaration, internal subset included; the names of
+    // the general entities it declares stay references.
+    void doctype() {
+        // Every search stays inside the declaration, so that many of them
+        // cost no more than the text they span.
+        std::size_t end = s_.size();
+        const std::size_t gt = s_.find('>', i_);
+        const std::string_view head = s_.substr(0, gt == std::string_view::npos ? s_.size() : gt);
+        const std::size_t bracket = head.find('[', i_);
+        if (bracket != std::string_view::npos) {
+            const std::size_t close = s_.find(']', bracket);
+            const std::size_t gt2 = close == std::string_view::npos ? close : s_.find('>', close);
+            if (gt2 != std::string_view::npos) end = gt2 + 1;
+        } else if (gt != std::string_view::npos) {
+            end = gt + 1;
+        }
+        const std::string_view decl = s_.substr(0, end);
+        for (std::size_t at = decl.find("<!ENTITY", i_); at != std::string_view::npos;
+             at = decl.find("<!ENTITY", at + 1)) {
+            std::size_t k = at + 8;
+            while (k < end && (s_[k] == ' ' || s_[k] == '\t' || s_[k] == '\n' || s_[k] == '\r'))
+                ++k;
+            std::size_t e = k;
+            while (e < end && is_name_char(static_cast<unsigned char>(s_[e])))
+                ++e;
+            if (e > k && declared_.size() < 1024) declared_.emplace(s_.substr(k, e - k));
+        }
+        while (i_ < end)
+            byte();
+    }
+
+    void reference() {
+        const std::size_t start = i_;
+        std::size_t k = i_ + 1;
+        if (k < s_.size() && s_[k] == '#') {
+            ++k;
+            const bool hex = k < s_.size() && (s_[k] == 'x' || s_[k] == 'X');
+            if (hex) ++k;
+            std::uint32_t cp = 0;
+            std::size_t digits = 0;
+            for (; k < s_.size() && digits < 8; ++k, ++digits) {
+                const char c = s_[k];
+                int v = c >= '0' && c <= '9' ? c - '0' : -1;
+                if (hex && v < 0 && c >= 'a' && c <= 'f') v = c - 'a' + 10;
+                if (hex && v < 0 && c >= 'A' && c <= 'F') v = c - 'A' + 10;
+                if (v < 0) break;
+                cp = cp * (hex ? 16 : 10) + static_cast<std::uint32_t>(v);
+            }
+            if (digits > 0 && k < s_.size() && s_[k] == ';') {
+                i_ = k + 1;
+                if (xml_char_ok(cp)) {
+                    r_.text.append(s_.data() + start, i_ - start);
+                } else {
+                    r_.text += kReplacement;
+                    ++bad_ref_;
+                    anchor(i_);
+                }
+                return;
+            }
+            return bare_ampersand();
+        }
+        std::size_t e = k;
+        if (e < s_.size() && is_name_start(static_cast<unsigned char>(s_[e])))
+            while (e < s_.size() && e - k < 64 && is_name_char(static_cast<unsigned char>(s_[e])))
+                ++e;
+        if (e == k || e >= s_.size() || s_[e] != ';') return bare_ampersand();
+        const std::string_view name = s_.substr(k, e - k);
+        // A name with bytes that are not UTF-8 is no reference: the bytes
+        // are mended one by one as text.
+        if (!eb_utf8_valid(name)) return bare_ampersand();
+        i_ = e + 1;
+        if (name == "amp" || name == "lt" || name == "gt" || name == "quot" || name == "apos" ||
+            declared_.count(std::string(name))) {
+            r_.text.append(s_.data() + start, i_ - start);
+            return;
+        }
+        const auto &table = html_entities();
+        if (auto it = table.find(name); it != table.end()) {
+            r_.text += "&#" + std::to_string(it->second) + ";";
+            if (html_++ == 0) first_html_ = name;
+        } else {
+            r_.text += "&amp;";
+            r_.text.append(name);
+            r_.text += ';';
+            if (unknown_++ == 0) first_unknown_ = name;
+        }
+        anchor(i_);
+    }
+
+    void bare_ampersand() {
+        i_ = i_ + 1;
+        r_.text += "&amp;";
+        ++bare_amp_;
+        anchor(i_);
+    }
+
+    void report() {
+        auto times = [](std::size_t n) {
+            return " (" + std::to_string(n) + (n == 1 ? " time)" : " times)");
+        };
+        auto &w = r_.warnings;
+        if (bad_bytes_)
+            w.push_back("invalid bytes or characters replaced by U+FFFD" + times(bad_bytes_));
+        if (bare_amp_) w.push_back("bare '&' read as text" + times(bare_amp_));
+        if (html_)
+            w.push_back("HTML entity &" + first_html_ + "; and others read as characters" +
+                        times(html_));
+        if (unknown_)
+            w.push_back("undefined entity &" + first_unknown_ + "; and others kept as text" +
+                        times(unknown_));
+        if (bad_ref_)
+            w.push_back("character reference to a forbidden character replaced by U+FFFD" +
+                        times(bad_ref_));
+        if (stray_lt_) w.push_back("'<' that starts no markup read as text" + times(stray_lt_));
+    }
+};
+
+}  // namespace
+
+eb_xml_repaired eb_xml_repair(std::string_view src) {
+    return repairer(src).run();
+}
+
+std::size_t eb_xml_source_offset(const std::vector<eb_xml_anchor> &anchors, std::size_t x) {
+    auto it = std::upper_bound(anchors.begin(), anchors.end(), x,
+                               [](std::size_t v, const eb_xml_anchor &a) { return v < a.out; });
+    if (it == anchors.begin()) return x;
+    --it;
+    return it->in + (x - it->out);
+}
+
+std::uint32_t eb_html_entity(std::string_view name) {
+    const auto &table = html_entities();
+    const auto it = table.find(name);
+    return it == table.end() ? 0 : it->second;
+}

@@ -1,0 +1,373 @@
+// xml_session.cpp - expat over mended UTF-8 text, resuming after every error with the open
+// elements opened again.
+#include "text/xml_session.h"
+
+// Debian's expat is built with DTD support; the define makes its entity
+// expansion limits visible.
+#ifndef XML_DTD
+#define XML_DTD
+#endif
+#include <expat.h>
+
+#include <algorithm>
+#include <exception>
+#include <memory>
+#include <set>
+#include <string>
+
+namespace {
+
+constexpr char kSep = '\n';  // between URI, local name and prefix; no XML name holds it
+constexpr int kMaxRestarts = 1000;
+constexpr std::size_t kMaxReplay = 64 * 1024;  // bytes of re-opened start tags per restart
+// All restarts together re-read at most this much more than the text itself,
+// which keeps a document full of errors linear in its size.
+constexpr std::size_t kReplayBudgetBase = 256 * 1024;
+constexpr std::size_t kMaxListed = 20;    // parse errors described one by one
+constexpr std::size_t kChunk = 1 << 20;   // bytes handed to expat at a time
+constexpr std::size_t kMaxPrefixes = 64;  // prefixes bound on the reader's own account
+
+// A namespace for a prefix that a document uses without declaring it: the
+// usual binding of the prefixes books use, else a private URI.
+std::string guess_namespace(std::string_view prefix) {
+    if (prefix == "l" || prefix == "xlink") return "http://www.w3.org/1999/xlink";
+    if (prefix == "dc") return "http://purl.org/dc/elements/1.1/";
+    if (prefix == "dcterms") return "http://purl.org/dc/terms/";
+    if (prefix == "opf") return "http://www.idpf.org/2007/opf";
+    if (prefix == "calibre") return "http://calibre.kovidgoyal.net/2009/metadata";
+    return "urn:x-undeclared:" + std::string(prefix);
+}
+
+std::string attr_escape(std::string_view v) {
+    std::string out;
+    for (char c : v) {
+        if (c == '&')
+            out += "&amp;";
+        else if (c == '<')
+            out += "&lt;";
+        else if (c == '"')
+            out += "&quot;";
+        else
+            out += c;
+    }
+    return out;
+}
+
+// An ASCII XML name without a colon: what a prefix bound by the reader's
+// own declaration may be.
+bool plain_name(std::string_view s) {
+    if (s.empty() || s.size() > 64) return false;
+    for (std::size_t i = 0; i < s.size(); ++i) {
+        const char c = s[i];
+        const bool letter = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_';
+        const bool other = (c >= '0' && c <= '9') || c == '-' || c == '.';
+        if (!(letter || (i > 0 && other))) return false;
+    }
+    return true;
+}
+
+struct split_name {
+    std::string_view ns, local, prefix;
+};
+
+// expat's "uri\nlocal\nprefix" (any part but local may be missing).
+split_name split(const char *name) {
+    std::string_view s(name);
+    const std::size_t a = s.find(kSep);
+    if (a == std::string_view::npos) return {{}, s, {}};
+    const std::size_t b = s.find(kSep, a + 1);
+    if (b == std::string_view::npos) return {s.substr(0, a), s.substr(a + 1), {}};
+    return {s.substr(0, a), s.substr(a + 1, b - a - 1), s.substr(b + 1)};
+}
+
+struct parser_free {
+    void operator()(XML_ParserStruct *p) const { XML_ParserFree(p); }
+};
+using parser_ptr = std::unique_ptr<XML_ParserStruct, parser_free>;
+
+// An element still open, as needed to open it again in a fresh parser.
+struct open_element {
+    std::string qname;  // prefix:local as written
+    std::string ns, local;
+    std::string decls;  // its namespace declarations, as attribute text
+    bool synthetic;     // the reader's own wrapper, never reported
+};
+
+class session {
+  public:
+    session(std::string_view text, eb_xml_handler &h, std::vector<std::string> &warnings)
+        : text_(text), h_(h), warnings_(warnings) {}
+
+    // Reads the text; returns the offset in it where reading ended.
+    std::size_t run() {
+        std::size_t start = 0;
+        for (int restarts = 0;; ++restarts) {
+            if (restarts > kMaxRestarts) {
+                warnings_.push_back("too many XML errors; reading stopped");
+                return start;
+            }
+            std::size_t err_at = 0;
+            const XML_Error err = parse_from(start, &err_at);
+            if (error_) std::rethrow_exception(error_);
+            if (err == XML_ERROR_NONE) return text_.size();
+            if (err == XML_ERROR_ABORTED) return err_at;
+            if (err == XML_ERROR_UNBOUND_PREFIX) {
+                const std::size_t tag = bind_prefixes(err_at);
+                if (tag != std::string_view::npos) {
+                    start = std::max(start, tag);
+                    continue;
+                }
+            }
+            // The end of the text with only the wrapper open is the normal end
+            // of a restarted reading.
+            if (err_at >= text_.size() && real_depth() == 0) return text_.size();
+            note_error(err, err_at);
+            if (err == XML_ERROR_TAG_MISMATCH) {
+                const std::size_t next = close_to_end_tag(err_at);
+                if (h_.stop) return err_at;
+                if (next > start) {
+                    start = next;
+                    continue;
+                }
+            }
+            // A tag that begins where the error was found is tried once more
+            // in a fresh parser (a second root element, for one).
+            if (err_at > start && err_at < text_.size() && text_[err_at] == '<') {
+                start = err_at;
+                continue;
+            }
+            const std::size_t next = text_.find('<', err_at + 1);
+            if (next == std::string_view::npos) return text_.size();
+            start = next;
+        }
+    }
+
+  private:
+    std::string_view text_;
+    eb_xml_handler &h_;
+    std::vector<std::string> &warnings_;
+    std::vector<open_element> stack_;
+    std::string pending_decls_;
+    std::set<std::string, std::less<>> extra_prefixes_;  // bound by the wrapper
+    std::vector<eb_xml_attr> attrs_;
+    std::exception_ptr error_;
+    XML_Parser parser_ = nullptr;
+    bool replaying_ = false;
+    std::size_t errors_ = 0, line_pos_ = 0, line_ = 1, replayed_ = 0;
+
+    std::size_t real_depth() const {
+        std::size_t n = 0;
+        for (const auto &e : stack_)
+            n += !e.synthetic;
+        return n;
+    }
+
+    // Start tags that put a fresh parser where the last one failed: the
+    // wrapper binding the undeclared prefixes, then every open element with
+    // its own namespace declarations.
+    std::string replay_prologue() const {
+        std::string out;
+        if (!extra_prefixes_.empty()) {
+            out += "<eb-wrapper";
+            for (const auto &p : extra_prefixes_)
+                out += " xmlns:" + p + "=\"" + attr_escape(guess_namespace(p)) + "\"";
+            out += ">";
+        }
+        for (const auto &e : stack_)
+            if (!e.synthetic) out += "<" + e.qname + e.decls + ">";
+        return out;
+    }
+
+    XML_Error parse_from(std::size_t start, std::size_t *err_at) {
+        const std::string prologue = start == 0 ? std::string() : replay_prologue();
+        replayed_ += prologue.size();
+        if (prologue.size() > kMaxReplay || replayed_ > kReplayBudgetBase + 2 * text_.size()) {
+            warnings_.push_back("elements nested too deeply to resume after an XML error");
+            *err_at = text_.size();
+            return XML_ERROR_ABORTED;
+        }
+        const bool wrapped = start != 0 && !extra_prefixes_.empty();
+        stack_.clear();
+        pending_decls_.clear();
+        parser_ptr p(XML_ParserCreateNS("UTF-8", kSep));
+        if (!p) throw std::bad_alloc();
+        parser_ = p.get();
+        XML_SetReturnNSTriplet(parser_, XML_TRUE);
+        XML_SetUserData(parser_, this);
+        XML_SetElementHandler(parser_, on_start, on_end);
+        XML_SetCharacterDataHandler(parser_, on_text);
+        XML_SetNamespaceDeclHandler(parser_, on_ns, nullptr);
+        XML_SetParamEntityParsing(parser_, XML_PARAM_ENTITY_PARSING_NEVER);
+        // Metadata never needs much entity text: expansion is cut off far
+        // below expat's own defaults.
+        XML_SetBillionLaughsAttackProtectionActivationThreshold(parser_, 256 * 1024);
+        XML_SetBillionLaughsAttackProtectionMaximumAmplification(parser_, 10.0f);
+
+        replaying_ = true;
+        if (!prologue.empty() &&
+            XML_Parse(parser_, prologue.data(), static_cast<int>(prologue.size()), XML_FALSE) !=
+                XML_STATUS_OK) {
+            *err_at = start;  // cannot happen with names the parser itself accepted
+            return XML_GetErrorCode(parser_);
+        }
+        if (wrapped && !stack_.empty()) stack_.front().synthetic = true;
+        replaying_ = false;
+
+        for (std::size_t at = start;;) {
+            const std::size_t n = std::min(kChunk, text_.size() - at);
+            const bool last = at + n == text_.size();
+            if (XML_Parse(parser_, text_.data() + at, static_cast<int>(n), last) != XML_STATUS_OK) {
+                const auto idx = XML_GetCurrentByteIndex(parser_);
+                const std::size_t in_text =
+                    idx < 0 ? at : static_cast<std::size_t>(idx) - prologue.size() + start;
+                *err_at = std::max(start, std::min(in_text, text_.size()));
+                return XML_GetErrorCode(parser_);
+            }
+            at += n;
+            if (last) return XML_ERROR_NONE;
+        }
+    }
+
+    // An end tag that does not close the innermost element: when it names
+    // an element further out, the elements inside that one end here (as an
+    // HTML reader would close them) and so does the named one; an end tag
+    // of no open element is passed over. The offset after the end tag, or 0
+    // when there is no end tag there.
+    std::size_t close_to_end_tag(std::size_t at) {
+        const std::size_t lt = text_[at] == '<' ? at : text_.rfind('<', at);
+        if (lt == std::string_view::npos || lt + 1 >= text_.size() || text_[lt + 1] != '/')
+            return 0;
+        // End tags are short: the search for '>' never runs far.
+        const std::size_t gt = text_.substr(0, std::min(text_.size(), lt + 4096)).find('>', lt);
+        if (gt == std::string_view::npos) return 0;
+        std::string_view qname = text_.substr(lt + 2, gt - lt - 2);
+        while (!qname.empty() && (qname.back() == ' ' || qname.back() == '\t' ||
+                                  qname.back() == '\n' || qname.back() == '\r'))
+            qname.remove_suffix(1);
+        std::size_t k = stack_.size();
+        while (k > 0 && !(stack_[k - 1].qname == qname && !stack_[k - 1].synthetic))
+            --k;
+        if (k == 0) return gt + 1;
+        while (stack_.size() >= k) {
+            const open_element e = std::move(stack_.back());
+            stack_.pop_back();
+            if (!h_.stop) h_.end(e.ns, e.local);
+        }
+        return gt + 1;
+    }
+
+    // Reads the prefixes of the start tag at `at` that are bound nowhere.
+    // When any is new, the offset of that tag, where the reading may resume;
+    // else npos.
+    std::size_t bind_prefixes(std::size_t at) {
+        const std::size_t lt = text_.rfind('<', at);
+        if (lt == std::string_view::npos) return lt;
+        const std::size_t gt = text_.substr(0, std::min(text_.size(), lt + 4096)).find('>', lt);
+        const std::string_view tag =
+            text_.substr(lt, gt == std::string_view::npos ? 4096 : gt - lt);
+        bool added = false;
+        for (std::size_t k = 0; k < tag.size(); ++k) {
+            const char c = tag[k];
+            if (!(c == '<' || c == '/' || c == ' ' || c == '\t' || c == '\n' || c == '\r'))
+                continue;
+            std::size_t e = k + 1;
+            while (e < tag.size() && tag[e] != ':' && tag[e] != '=' && tag[e] != ' ' &&
+                   tag[e] != '>' && tag[e] != '/' && tag[e] != '"' && tag[e] != '\'')
+                ++e;
+            if (e >= tag.size() || tag[e] != ':' || e == k + 1) continue;
+            const std::string_view prefix = tag.substr(k + 1, e - k - 1);
+            if (!plain_name(prefix) || prefix == "xml" || prefix == "xmlns" ||
+                extra_prefixes_.count(prefix))
+                continue;
+            if (extra_prefixes_.size() >= kMaxPrefixes) return std::string_view::npos;
+            extra_prefixes_.emplace(prefix);
+            warnings_.push_back("namespace prefix '" + std::string(prefix) +
+                                "' used without a declaration; taken as " +
+                                guess_namespace(prefix));
+            added = true;
+        }
+        return added ? lt : std::string_view::npos;
+    }
+
+    void note_error(XML_Error err, std::size_t at) {
+        ++errors_;
+        if (errors_ > kMaxListed) {
+            if (errors_ == kMaxListed + 1) warnings_.push_back("further XML errors not listed");
+            return;
+        }
+        // Lines counted forward only: errors come in document order.
+        for (; line_pos_ < at && line_pos_ < text_.size(); ++line_pos_)
+            line_ += text_[line_pos_] == '\n';
+        warnings_.push_back("XML not well-formed at line " + std::to_string(line_) + " (" +
+                            XML_ErrorString(err) + "); reading resumed at the next tag");
+    }
+
+    void check_stop() {
+        if (h_.stop) XML_StopParser(parser_, XML_FALSE);
+    }
+
+    template <typename F>
+    static void guarded(void *ud, F f) {
+        auto *s = static_cast<session *>(ud);
+        if (s->error_) return;
+        try {
+            f(*s);
+        } catch (...) {
+            // No exception may cross expat's C frames: keep it for run().
+            s->error_ = std::current_exception();
+            XML_StopParser(s->parser_, XML_FALSE);
+        }
+    }
+
+    static void on_ns(void *ud, const XML_Char *prefix, const XML_Char *uri) {
+        guarded(ud, [&](session &s) {
+            s.pending_decls_ += prefix ? std::string(" xmlns:") + prefix : std::string(" xmlns");
+            s.pending_decls_ += "=\"" + attr_escape(uri ? uri : "") + "\"";
+        });
+    }
+
+    static void on_start(void *ud, const XML_Char *name, const XML_Char **atts) {
+        guarded(ud, [&](session &s) {
+            const split_name n = split(name);
+            std::string qname(n.prefix);
+            if (!qname.empty()) qname += ':';
+            qname += n.local;
+            s.stack_.push_back({std::move(qname), std::string(n.ns), std::string(n.local),
+                                std::move(s.pending_decls_), false});
+            s.pending_decls_.clear();
+            if (s.replaying_ || s.h_.stop) return;
+            s.attrs_.clear();
+            for (int i = 0; atts[i]; i += 2) {
+                const split_name a = split(atts[i]);
+                s.attrs_.push_back({a.ns, a.local, atts[i + 1]});
+            }
+            s.h_.start(n.ns, n.local, s.attrs_);
+            s.check_stop();
+        });
+    }
+
+    static void on_end(void *ud, const XML_Char *name) {
+        guarded(ud, [&](session &s) {
+            if (!s.stack_.empty()) s.stack_.pop_back();
+            if (s.replaying_ || s.h_.stop) return;
+            const split_name n = split(name);
+            s.h_.end(n.ns, n.local);
+            s.check_stop();
+        });
+    }
+
+    static void on_text(void *ud, const XML_Char *t, int len) {
+        guarded(ud, [&](session &s) {
+            if (s.replaying_ || s.h_.stop) return;
+            s.h_.text(std::string_view(t, static_cast<std::size_t>(len)));
+            s.check_stop();
+        });
+    }
+};
+
+}  // namespace
+
+std::size_t eb_xml_parse_resuming(std::string_view text, eb_xml_handler &h,
+                                  std::vector<std::string> &warnings) {
+    return session(text, h, warnings).run();
+}

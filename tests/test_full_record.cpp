@@ -1,0 +1,160 @@
+// Full record building blocks: its JSON form against the schema, identifier
+// rules, and the ZIP archive handle.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "full_record.h"
+#include "io/zip_archive.h"
+#include "record/identifiers.h"
+#include "schema_check.h"
+#include "zip_builder.h"
+
+namespace {
+
+std::string to_json(const eb_record &r) {
+    char *s = eb_record_to_json(r);
+    if (!s) return "<null>";
+    std::string out(s);
+    std::free(s);
+    return out;
+}
+
+qtest::SchemaChecker &schema() {
+    static qtest::SchemaChecker checker(qtest::metadata_schema_path());
+    return checker;
+}
+
+TEST(RecordJson, EmptyRecordHasEveryKeyInOrder) {
+    eb_record r;
+    r.format = "epub";
+    const std::string json = to_json(r);
+    EXPECT_EQ(json,
+              "{\"format\":\"epub\",\"container\":null,\"version\":null,\"title\":\"\","
+              "\"title_sort\":\"\",\"subtitle\":\"\",\"authors\":[],\"contributors\":[],"
+              "\"language\":\"\",\"languages\":[],\"series\":[],\"identifiers\":[],\"isbn\":null,"
+              "\"asin\":null,\"publisher\":\"\",\"published\":\"\",\"modified\":\"\","
+              "\"rights\":\"\",\"description\":\"\",\"subjects\":[],\"cover\":null,\"drm\":false,"
+              "\"drm_scheme\":null,\"obfuscated_fonts\":false,\"encoding\":null,\"warnings\":[]}");
+    EXPECT_EQ(schema().check(json), "");
+}
+
+TEST(RecordJson, FullRecordMatchesSchemaAndTakesFirstIsbnAndAsin) {
+    eb_record r;
+    r.format = "fb2";
+    r.container = "fb2.zip";
+    r.version = "3.0";
+    r.title = "Анна \"К\"\n";
+    r.authors = {{"Лев Толстой", "Толстой, Лев", "aut"}};
+    r.contributors = {{"Constance Garnett", "", "trl"}};
+    r.series = {{"Classics", "2"}};
+    r.identifiers = {{"uuid", "urn:uuid:1"},
+                     {"isbn", "9780306406157"},
+                     {"asin", "B000000001"},
+                     {"isbn", "9781861972712"},
+                     {"asin", "B000000002"}};
+    r.cover = eb_cover_info{"image/jpeg", 1234, "coverpage"};
+    r.drm = true;
+    r.drm_scheme = "fb2-encrypted";
+    r.encoding = "windows-1251";
+    r.warnings = {"w"};
+    const std::string json = to_json(r);
+    EXPECT_EQ(schema().check(json), "") << json;
+    EXPECT_NE(json.find("\"isbn\":\"9780306406157\",\"asin\":\"B000000001\""), std::string::npos);
+    EXPECT_NE(json.find("\"cover\":{\"mime\":\"image/jpeg\",\"size\":1234,\"from\":\"coverpage\"}"),
+              std::string::npos);
+    EXPECT_NE(json.find("\"title\":\"Анна \\\"К\\\"\\n\""), std::string::npos);
+}
+
+TEST(RecordJson, InvalidUtf8IsRefusedNotWritten) {
+    eb_record r;
+    r.format = "mobi";
+    r.title = "Caf\xe9";
+    EXPECT_EQ(to_json(r), "<null>");
+}
+
+TEST(Schema, RejectsWrongShapes) {
+    eb_record r;
+    r.format = "epub";
+    std::string good = to_json(r);
+    struct Case {
+        std::string from, to;
+    };
+    const Case cases[] = {
+        {"\"format\":\"epub\"", "\"format\":\"pdf\""},
+        {"\"container\":null,", ""},
+        {"\"isbn\":null", "\"isbn\":\"123\""},
+        {"\"authors\":[]", "\"authors\":[{\"name\":\"A\",\"sort\":\"\"}]"},
+        {"\"drm\":false", "\"drm\":0"},
+        {"\"warnings\":[]", "\"warnings\":[],\"extra\":1"},
+        {"\"cover\":null", "\"cover\":{\"mime\":\"\",\"size\":-1,\"from\":\"x\"}"},
+    };
+    for (const Case &c : cases) {
+        std::string bad = good;
+        bad.replace(bad.find(c.from), c.from.size(), c.to);
+        EXPECT_NE(schema().check(bad), "") << bad;
+    }
+}
+
+TEST(Identifiers, SchemesAndIsbnForms) {
+    struct Case {
+        const char *scheme, *value, *want_scheme, *want_value;
+    };
+    const Case cases[] = {
+        {"ISBN", "0-306-40615-2", "isbn", "9780306406157"},
+        {"", "urn:isbn:978-0-306-40615-7", "isbn", "9780306406157"},
+        {"", "isbn:0 8044 2957 X", "isbn", "9780804429573"},
+        {"", "9780306406157", "isbn", "9780306406157"},  // checksum alone
+        {"ISBN", "978-0-306-40615-8", "isbn-invalid", "978-0-306-40615-8"},
+        {"", "urn:isbn:12345", "isbn-invalid", "urn:isbn:12345"},
+        {"", "9770306406156", "", "9770306406156"},          // an EAN that is no ISBN
+        {"calibre", "0306406153", "calibre", "0306406153"},  // bad checksum, kept as found
+        {"AMAZON", "0306406152", "asin", "0306406152"},      // an ASIN that is an ISBN-10
+        {"", "urn:uuid:0a1b2c3d-0000-4000-8000-000000000000", "uuid",
+         "urn:uuid:0a1b2c3d-0000-4000-8000-000000000000"},
+        {"", "doi:10.1000/182", "doi", "doi:10.1000/182"},
+        {"Goodreads", " 123 ", "goodreads", "123"},
+    };
+    for (const Case &c : cases) {
+        eb_identifier id = eb_classify_identifier(c.scheme, c.value);
+        EXPECT_EQ(id.scheme, c.want_scheme) << c.value;
+        EXPECT_EQ(id.value, c.want_value) << c.value;
+    }
+}
+
+TEST(ZipArchive, FindReadAndRefusals) {
+    std::string zip = qtest::build_zip({qtest::zip_file("Dir/A.txt", "first"),
+                                        qtest::zip_file("dir/a.TXT", "second"),
+                                        qtest::zip_file("big.bin", std::string(5000, 'x')),
+                                        qtest::zip_file("stored.bin", "abc", false)});
+    eb_zip_archive za(zip.data(), zip.size());
+    ASSERT_TRUE(za.ok());
+    EXPECT_EQ(za.count(), 4u);
+    EXPECT_EQ(za.find("DIR/a.txt"), 0);  // first match in central-directory order
+    EXPECT_EQ(za.find("dir/a.txt/"), -1);
+    std::string out;
+    EXPECT_EQ(za.read(0, 100, &out), eb_zip_read::ok);
+    EXPECT_EQ(out, "first");
+    std::uint64_t size = 0;
+    ASSERT_TRUE(za.size(2, &size));
+    EXPECT_EQ(size, 5000u);
+    EXPECT_EQ(za.read(2, 4999, &out), eb_zip_read::too_large);
+    EXPECT_EQ(za.read(2, 5000, &out), eb_zip_read::ok);
+    EXPECT_EQ(za.read(9, 100, &out), eb_zip_read::missing);
+
+    // A stored member claiming more than its data, and one whose CRC lies.
+    std::string lying = qtest::patch_member_header(zip, "stored.bin", 4, qtest::crc32_of("abcd"));
+    eb_zip_archive lz(lying.data(), lying.size());
+    EXPECT_EQ(lz.read(3, 100, &out), eb_zip_read::too_large);
+    std::string bad_crc = qtest::patch_member_header(zip, "stored.bin", 3, 0x12345678);
+    eb_zip_archive bz(bad_crc.data(), bad_crc.size());
+    EXPECT_EQ(bz.read(3, 100, &out), eb_zip_read::damaged);
+    EXPECT_TRUE(out.empty());
+
+    eb_zip_archive none("PK\x03\x04", 4);
+    EXPECT_FALSE(none.ok());
+    EXPECT_EQ(none.find("x"), -1);
+}
+
+}  // namespace

@@ -1,0 +1,156 @@
+// test_metadata_source.cpp - the full record over the book source: a file and the same bytes in
+// memory agree, books that change while read, what a call reads, books beyond 512 MiB.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <string>
+
+#include "book_builders.h"
+#include "error.h"
+#include "fb2_builder.h"
+#include "formats/full_readers.h"
+#include "io/source.h"
+#include "quenfold_ebook.h"
+#include "temp_dir.h"
+#include "zip_builder.h"
+
+namespace {
+
+// Bytes that deflate hardly at all, so that a member's size is its weight.
+std::string noise(std::size_t n) {
+    std::string s(n, '\0');
+    std::uint32_t x = 2463534242u;
+    for (auto &c : s) {
+        x ^= x << 13, x ^= x >> 17, x ^= x << 5;
+        c = static_cast<char>(x);
+    }
+    return s;
+}
+
+std::string epub_book(std::size_t padding) {
+    qtest::EpubSpec spec;
+    spec.cover = qtest::tiny_jpeg();
+    spec.members.push_back(qtest::zip_file("OEBPS/big.bin", noise(padding), false));
+    return qtest::build_epub(spec);
+}
+
+// The cover is the large record, so reading it whole would show.
+std::string mobi_book(std::size_t cover_size) {
+    qtest::MobiSpec spec;
+    spec.exth_records = {{100, "An Author"}};
+    spec.images = {"\xFF\xD8\xFF" + noise(cover_size)};
+    spec.cover_image = 0;
+    return qtest::build_mobi(spec);
+}
+
+std::string fb2_book() {
+    qtest::Fb2Spec spec;
+    spec.title = "Read Whole";
+    return qtest::build_fb2(spec);
+}
+
+std::string text_or_error(char *s) {
+    std::string out = s ? s : "ERR:" + std::string(ebook_last_error());
+    ebook_free_string(s);
+    return out;
+}
+
+std::string metadata(const std::string &path) {
+    return text_or_error(ebook_metadata(path.c_str()));
+}
+
+std::string metadata_of(const std::string &bytes, const char *name) {
+    return text_or_error(ebook_metadata_from_memory(bytes.data(), bytes.size(), name));
+}
+
+// Named by extension and nameless (chosen by content), a file and the same
+// bytes in memory give the same record.
+TEST(MetadataSource, FileAndMemoryAgree) {
+    qtest::TempDir d("metasrc");
+    const std::string fb2 = fb2_book();
+    const struct {
+        const char *name;
+        std::string bytes;
+    } books[] = {{"a.epub", epub_book(50000)},
+                 {"a.mobi", mobi_book(50000)},
+                 {"a.fb2", fb2},
+                 {"a.fb2.zip", qtest::build_zip({qtest::zip_file("a.fb2", fb2)})},
+                 {"a.fbz", qtest::build_zip({qtest::zip_file("inside", fb2)})}};
+    for (const auto &b : books) {
+        SCOPED_TRACE(b.name);
+        const std::string named = metadata(d.put(b.name, b.bytes));
+        ASSERT_EQ(named.rfind("{", 0), 0u) << named;
+        EXPECT_EQ(named, metadata_of(b.bytes, b.name));
+        const std::string nameless = metadata(d.put("nameless", b.bytes));
+        EXPECT_EQ(nameless, metadata_of(b.bytes, nullptr));
+    }
+}
+
+// A book truncated after it was opened fails with a short read naming it,
+// never with a record made of what was left.
+TEST(MetadataSource, BookTruncatedWhileReadIsAShortRead) {
+    qtest::TempDir d("metasrc");
+    const struct {
+        const char *name;
+        std::string bytes;
+        int (*reader)(const eb_source &, eb_record &);
+    } books[] = {{"t.epub", epub_book(100000), eb_record_epub},
+                 {"t.mobi", mobi_book(100000), eb_record_mobi}};
+    for (const auto &b : books) {
+        SCOPED_TRACE(b.name);
+        const std::string path = d.put(b.name, b.bytes);
+        eb_source src;
+        ASSERT_TRUE(src.open(path.c_str()));
+        ASSERT_EQ(::truncate(path.c_str(), 40), 0);
+        eb_record r;
+        eb_clear_error();
+        EXPECT_EQ(b.reader(src, r), -1);
+        EXPECT_EQ(std::string(ebook_last_error()), "short read: " + path);
+    }
+}
+
+// rchar of this process: every byte read() and pread() returned.
+long long bytes_read_so_far() {
+    std::ifstream io("/proc/self/io");
+    std::string key;
+    long long value = 0;
+    while (io >> key >> value)
+        if (key == "rchar:") return value;
+    return -1;
+}
+
+// EPUB and MOBI cost the same few dozen kilobytes whatever the book or its
+// cover weighs: the MOBI cover's size comes from the record list and its type
+// from its first bytes.
+TEST(MetadataSource, BytesReadDoNotGrowWithTheBook) {
+    if (bytes_read_so_far() < 0) GTEST_SKIP() << "no /proc/self/io";
+    qtest::TempDir d("metasrc");
+    for (const char *ext : {"epub", "mobi"}) {
+        long long cost[2] = {};
+        const std::size_t sizes[2] = {60000, 12000000};
+        for (int i = 0; i < 2; ++i) {
+            const std::string book = ext[0] == 'e' ? epub_book(sizes[i]) : mobi_book(sizes[i]);
+            const std::string path = d.put(std::string("b.") + ext, book);
+            const long long before = bytes_read_so_far();
+            const std::string json = metadata(path);
+            cost[i] = bytes_read_so_far() - before;
+            EXPECT_NE(json.find("\"cover\":{"), std::string::npos) << json;
+        }
+        EXPECT_LT(cost[1], 160 * 1024) << ext;
+        EXPECT_LE(cost[1], cost[0] + 64 * 1024) << ext;
+    }
+}
+
+// Read in parts, a MOBI is described beyond the 512 MiB that bound a book
+// read whole: its cover record runs on into a sparse tail of 600 MiB.
+TEST(MetadataSource, MobiBeyond512MiBIsDescribed) {
+    qtest::TempDir d("metasrc");
+    const std::string path = d.put("huge.mobi", mobi_book(1000));
+    ASSERT_EQ(::truncate(path.c_str(), 600ll << 20), 0);
+    const std::string json = metadata(path);
+    EXPECT_NE(json.find("\"name\":\"An Author\""), std::string::npos) << json;
+    EXPECT_NE(json.find("\"mime\":\"image/jpeg\""), std::string::npos) << json;
+}
+
+}  // namespace

@@ -81,7 +81,7 @@ void add_scan(CLI::App &app, Request &r, unsigned cores) {
                 std::vector<Field> fields;
                 std::string bad;
                 if (parse_fields(list, fields, bad)) return {};
-                return "unknown field \"" + bad + "\"; the fields are " + field_names();
+                return "unknown field \"" + shown(bad) + "\"; the fields are " + field_names();
             },
             "FIELDS")
         ->type_name("LIST");

@@ -184,6 +184,8 @@ TEST_F(CliFull, TableAndCsvShowDecodedTextsInTheChosenColumns) {
     Outcome unknown = run({"scan", "--format", "csv", "--fields", "title,bogus", d.path});
     EXPECT_NE(unknown.err.find("\"bogus\""), std::string::npos) << unknown.err;
     EXPECT_NE(unknown.err.find("path,drm,format,title"), std::string::npos) << unknown.err;
+    Outcome escaped = run({"scan", "--format", "csv", "--fields", "ti\x1b[2Jtle", d.path});
+    EXPECT_NE(escaped.err.find("\"ti\\x1b[2Jtle\""), std::string::npos) << escaped.err;
 }
 
 TEST_F(CliFull, RenameNamesWindows1251BooksInUtf8AndKeepsPackedNames) {

@@ -35,7 +35,10 @@ fuzz-smoke: deps
 demo: build
 	./build/qem_make_samples examples/books
 	./build/cli/quenfold-ebook-meta scan --format table examples/books
-	./build/cli/quenfold-ebook-meta info examples/books/lost-things.epub
+	@echo "-- the same books as ebook_info gives them (the book's bytes, DRM as the container says):"
+	./build/cli/quenfold-ebook-meta scan --basic --format table examples/books
+	./build/cli/quenfold-ebook-meta info examples/books/the-lighthouse-keeper.epub
+	./build/cli/quenfold-ebook-meta info --basic examples/books/the-lighthouse-keeper.epub
 	@echo "-- the same books from a plain C host:"
 	./build/qem_demo examples/books/*
 

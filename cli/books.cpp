@@ -66,12 +66,66 @@ std::string book_element(const std::string &path, yyjson_val *book) {
     return write_doc(doc.get());
 }
 
+// The element of a full record: the path, then every member of the record
+// in its order.
+std::string record_element(const std::string &path, yyjson_val *record) {
+    yyjson_mut_val *elem = nullptr;
+    eb_mut_doc_ptr doc = element_doc(path, elem);
+    yyjson_val *key;
+    yyjson_obj_iter it = yyjson_obj_iter_with(record);
+    while ((key = yyjson_obj_iter_next(&it))) {
+        yyjson_mut_val *k = yyjson_val_mut_copy(doc.get(), key);
+        yyjson_mut_val *v = yyjson_val_mut_copy(doc.get(), yyjson_obj_iter_get_val(key));
+        if (!k || !v || !yyjson_mut_obj_add(elem, k, v)) throw std::bad_alloc();
+    }
+    return write_doc(doc.get());
+}
+
+void read_basic(Book &b, yyjson_val *root) {
+    b.drm = yyjson_get_bool(yyjson_obj_get(root, "drm"));
+    b.has_cover = yyjson_get_bool(yyjson_obj_get(root, "has_cover"));
+    b.format = str_of(yyjson_obj_get(root, "format"));
+    b.title = str_of(yyjson_obj_get(root, "title"));
+    b.author = b.first_author = str_of(yyjson_obj_get(root, "author"));
+    b.series = str_of(yyjson_obj_get(root, "series"));
+    b.series_index = str_of(yyjson_obj_get(root, "series_index"));
+    b.language = str_of(yyjson_obj_get(root, "language"));
+    b.asin = str_of(yyjson_obj_get(root, "asin"));
+}
+
+void read_full(Book &b, yyjson_val *root) {
+    b.drm = yyjson_get_bool(yyjson_obj_get(root, "drm"));
+    b.has_cover = yyjson_is_obj(yyjson_obj_get(root, "cover"));
+    b.format = str_of(yyjson_obj_get(root, "format"));
+    b.title = str_of(yyjson_obj_get(root, "title"));
+    std::size_t i, n;
+    yyjson_val *v;
+    yyjson_arr_foreach(yyjson_obj_get(root, "authors"), i, n, v) {
+        std::string name = str_of(yyjson_obj_get(v, "name"));
+        if (name.empty()) continue;
+        if (b.first_author.empty())
+            b.first_author = name;
+        else
+            b.author += " & ";
+        b.author += name;
+    }
+    yyjson_val *primary = yyjson_arr_get_first(yyjson_obj_get(root, "series"));
+    b.series = str_of(yyjson_obj_get(primary, "name"));
+    b.series_index = str_of(yyjson_obj_get(primary, "index"));
+    b.language = str_of(yyjson_obj_get(root, "language"));
+    b.asin = str_of(yyjson_obj_get(root, "asin"));
+    b.isbn = str_of(yyjson_obj_get(root, "isbn"));
+    b.publisher = str_of(yyjson_obj_get(root, "publisher"));
+    b.published = str_of(yyjson_obj_get(root, "published"));
+}
+
 }  // namespace
 
-Book describe(const std::string &path) {
+Book describe(const std::string &path, Detail detail) {
     Book b;
     b.path = path;
-    char *text = ebook_info(path.c_str());
+    const bool full = detail == Detail::Full;
+    char *text = full ? ebook_metadata(path.c_str()) : ebook_info(path.c_str());
     if (!text) {
         b.error = ebook_last_error();
         b.element = error_element(path, b.error);
@@ -81,18 +135,17 @@ Book describe(const std::string &path) {
     b.object = text;
     ebook_free_string(text);
 
-    // The object's texts are the book's bytes, which need not be UTF-8.
-    eb_doc_ptr doc = read_json(b.object, YYJSON_READ_ALLOW_INVALID_UNICODE);
+    // The short object's texts are the book's bytes, which need not be
+    // UTF-8; the full record is always UTF-8.
+    eb_doc_ptr doc = read_json(b.object, full ? 0 : YYJSON_READ_ALLOW_INVALID_UNICODE);
     yyjson_val *root = doc ? yyjson_doc_get_root(doc.get()) : nullptr;
-    if (yyjson_is_obj(root)) {
-        b.drm = yyjson_get_bool(yyjson_obj_get(root, "drm"));
-        b.format = str_of(yyjson_obj_get(root, "format"));
-        b.title = str_of(yyjson_obj_get(root, "title"));
-        b.author = str_of(yyjson_obj_get(root, "author"));
-        b.series = str_of(yyjson_obj_get(root, "series"));
-        b.series_index = str_of(yyjson_obj_get(root, "series_index"));
+    if (full && yyjson_is_obj(root)) {
+        read_full(b, root);
+        b.element = record_element(path, root);
+    } else {
+        if (yyjson_is_obj(root)) read_basic(b, root);
+        b.element = book_element(path, root);
     }
-    b.element = book_element(path, root);
     return b;
 }
 
@@ -163,7 +216,7 @@ class Progress {
 
 }  // namespace
 
-std::vector<Book> describe_all(const std::vector<std::string> &paths, unsigned jobs,
+std::vector<Book> describe_all(const std::vector<std::string> &paths, unsigned jobs, Detail detail,
                                const std::function<void(const Book &)> &on_done) {
     std::vector<Book> out(paths.size());
     std::atomic<std::size_t> next{0};
@@ -183,7 +236,7 @@ std::vector<Book> describe_all(const std::vector<std::string> &paths, unsigned j
             while (!stop) {
                 std::size_t i = next.fetch_add(1);
                 if (i >= paths.size()) return;
-                Book b = describe(paths[i]);
+                Book b = describe(paths[i], detail);
                 std::lock_guard<std::mutex> lock(mu);
                 if (on_done) {
                     if (stdout_tty || !b.ok) progress.clear();

@@ -35,27 +35,75 @@ std::string errno_text(int err);
 
 // ---- books -----------------------------------------------------------------
 
+// How much of a book is read: the full record (ebook_metadata), always
+// valid UTF-8, or the short object of ebook_info, whose texts are the
+// book's bytes.
+enum class Detail { Full, Basic };
+
 // One book as the library described it.
 struct Book {
     std::string path;
-    bool ok = false;      // ebook_info gave an object (DRM-protected books included)
+    bool ok = false;      // the library gave an object (DRM-protected books included)
     std::string error;    // the library's message when !ok
     std::string object;   // the library's JSON object text, unchanged
     std::string element;  // compact JSON element: "path" (and "path_bytes"), then the members
     bool drm = false;
-    std::string format, title, author, series, series_index;
+    bool has_cover = false;
+    // Texts for columns and names. Of the full record: the authors' names
+    // joined by " & " (first_author the first alone), the primary series.
+    std::string format, title, author, first_author, series, series_index, language, asin, isbn,
+        publisher, published;
 };
 
-// Describes one book through ebook_info.
-Book describe(const std::string &path);
+// Describes one book through ebook_metadata (Full) or ebook_info (Basic).
+Book describe(const std::string &path, Detail detail);
 
 // Describes the books on up to `jobs` threads and returns them in the order
 // of `paths`. `on_done` (may be empty) runs for each book as it finishes, one
 // at a time. Draws a progress bar on stderr when that is a terminal and the
 // work takes more than a moment. An exception thrown while describing (out
 // of memory) stops the work and is thrown again here, on the calling thread.
-std::vector<Book> describe_all(const std::vector<std::string> &paths, unsigned jobs,
+std::vector<Book> describe_all(const std::vector<std::string> &paths, unsigned jobs, Detail detail,
                                const std::function<void(const Book &)> &on_done);
+
+// ---- columns ---------------------------------------------------------------
+
+// One column of `table` and `csv`.
+enum class Field {
+    Path,
+    Drm,
+    Format,
+    Title,
+    Author,
+    Language,
+    Series,
+    SeriesIndex,
+    HasCover,
+    Asin,
+    Isbn,
+    Publisher,
+    Published,
+    Error
+};
+
+// The names --fields accepts, comma-separated, for messages and help.
+std::string field_names();
+
+// Reads a --fields list ("title,author"); false (with `bad` set to the
+// first unknown or empty name) when one is not a column.
+bool parse_fields(std::string_view list, std::vector<Field> &out, std::string &bad);
+
+// The columns shown when --fields is not given.
+std::vector<Field> default_table_fields();
+std::vector<Field> default_csv_fields(Detail detail);
+
+// Column heading: the field's name, upper case for the table.
+std::string field_heading(Field f, bool table);
+
+// A book's cell. In the table the format carries "(drm)" and the series its
+// index; in CSV every value stands alone. A book that could not be read
+// shows its error in the table's title cell and in the error column.
+std::string field_cell(const Book &b, Field f, bool table);
 
 // ---- directory walk --------------------------------------------------------
 
@@ -69,11 +117,18 @@ struct WalkOptions {
     // Without it, a link to a directory is not entered and a link to a book
     // is reported and left out: what is renamed stays inside the tree.
     bool follow_links = true;
+    // Only the extensions ebook_scan_dir lists (what --basic shows).
+    bool basic_only = false;
 };
 
-// True when the name's extension (after its last dot, any letter case) is
-// one of the book extensions.
-bool has_book_ext(std::string_view name);
+// True when the name's extension (any letter case) is one of the book
+// extensions: epub, fb2, mobi, azw, azw3, and unless `basic_only` also
+// fb2.zip, fbz, prc and pdb.
+bool has_book_ext(std::string_view name, bool basic_only = false);
+
+// True when the file starts like a Mobipocket book or a PalmDOC text (the
+// PalmDB type and creator): .prc and .pdb also name other Palm databases.
+bool palm_book(const std::string &path);
 
 // Appends to `out` the book files lying in `dir` (and below it when
 // recursive): names starting with '.' are skipped, the extension decides.
@@ -129,7 +184,7 @@ bool stdout_ok();
 
 // ---- commands --------------------------------------------------------------
 
-int run_info(const std::vector<std::string> &paths, unsigned jobs);
+int run_info(const std::vector<std::string> &paths, unsigned jobs, Detail detail);
 
 struct ScanOptions {
     std::vector<std::string> dirs;
@@ -137,6 +192,8 @@ struct ScanOptions {
     unsigned jobs = 1;
     std::string format = "json";
     bool csv_raw = false;
+    Detail detail = Detail::Full;
+    std::vector<Field> fields;  // empty: the format's default columns
 };
 
 int run_scan(const ScanOptions &opt);

@@ -22,6 +22,8 @@ struct Request {
     CLI::App *info = nullptr, *cover = nullptr, *scan = nullptr, *rename = nullptr;
     std::vector<std::string> info_books;
     unsigned info_jobs = 1;
+    bool info_basic = false, scan_basic = false;
+    std::string scan_fields;
     std::string cover_book, cover_out;
     ScanOptions scan_opt;
     RenameOptions ren;
@@ -35,12 +37,18 @@ void add_jobs_option(CLI::App *cmd, unsigned &jobs, unsigned cores) {
         ->type_name("N");
 }
 
+// Under --basic the tool prints what ebook_info and ebook_scan_dir print.
+constexpr const char *kBasicHelp =
+    "The short object of ebook_info (a listing element of ebook_scan_dir) instead of the full "
+    "record; the book's texts are then the library's bytes, which need not be UTF-8";
+
 void add_info(CLI::App &app, Request &r, unsigned cores) {
     r.info = app.add_subcommand(
         "info",
-        "Print the metadata of books as JSON: the object of one book, an array for several");
+        "Print the full record of books as JSON: the object of one book, an array for several");
     r.info->add_option("BOOK", r.info_books, "Book files")->required();
     add_jobs_option(r.info, r.info_jobs, cores);
+    r.info->add_flag("--basic", r.info_basic, kBasicHelp);
 }
 
 void add_cover(CLI::App &app, Request &r) {
@@ -52,8 +60,9 @@ void add_cover(CLI::App &app, Request &r) {
 
 void add_scan(CLI::App &app, Request &r, unsigned cores) {
     ScanOptions &o = r.scan_opt;
-    r.scan = app.add_subcommand("scan",
-                                "Describe the books (epub, fb2, mobi, azw, azw3) in directories");
+    r.scan = app.add_subcommand(
+        "scan",
+        "Describe the books (epub, fb2, fb2.zip, fbz, mobi, azw, azw3, prc, pdb) in directories");
     r.scan->add_option("DIR", o.dirs, "Directories")->required();
     r.scan->add_flag("-r,--recursive", o.recursive, "Walk subdirectories too");
     add_jobs_option(r.scan, o.jobs, cores);
@@ -62,6 +71,20 @@ void add_scan(CLI::App &app, Request &r, unsigned cores) {
                      "json (array sorted by path), jsonl (one book per line, as read), "
                      "table or csv")
         ->check(CLI::IsMember({"json", "jsonl", "table", "csv"}));
+    r.scan->add_flag("--basic", r.scan_basic,
+                     std::string(kBasicHelp) + "; only epub, fb2, mobi, azw and azw3 are listed");
+    r.scan
+        ->add_option("--fields", r.scan_fields,
+                     "table and csv: the columns, comma-separated, from " + field_names())
+        ->check(
+            [](const std::string &list) -> std::string {
+                std::vector<Field> fields;
+                std::string bad;
+                if (parse_fields(list, fields, bad)) return {};
+                return "unknown field \"" + shown(bad) + "\"; the fields are " + field_names();
+            },
+            "FIELDS")
+        ->type_name("LIST");
     r.scan->add_flag("--csv-raw", o.csv_raw,
                      "csv: fields exactly as read, without replacing control characters "
                      "or guarding a leading = + - @ with '");
@@ -85,24 +108,40 @@ void add_rename(CLI::App &app, Request &r, unsigned cores) {
 }
 
 int dispatch(Request &r) {
-    if (r.info->parsed()) return run_info(r.info_books, r.info_jobs);
+    if (r.info->parsed())
+        return run_info(r.info_books, r.info_jobs, r.info_basic ? Detail::Basic : Detail::Full);
     if (r.cover->parsed()) return run_cover(r.cover_book, r.cover_out);
-    if (r.scan->parsed()) return run_scan(r.scan_opt);
+    if (r.scan->parsed()) {
+        ScanOptions &o = r.scan_opt;
+        o.detail = r.scan_basic ? Detail::Basic : Detail::Full;
+        if (!r.scan_fields.empty()) {
+            if (o.format != "table" && o.format != "csv") {
+                complain("--fields chooses the columns of --format table or csv");
+                return kExitUsage;
+            }
+            std::string bad;
+            parse_fields(r.scan_fields, o.fields, bad);
+        }
+        return run_scan(o);
+    }
     r.ren.table = r.ren_format == "table";
     return run_rename(r.ren);
 }
 
 int run(int argc, char **argv) {
-    CLI::App app{"Reads the metadata of EPUB, FB2 and MOBI/AZW/AZW3 books without changing them.",
-                 kProg};
+    CLI::App app{
+        "Reads the metadata of EPUB, FB2 and MOBI/AZW/AZW3 (and PalmDOC) books without changing "
+        "them.",
+        kProg};
     app.set_version_flag("--version", std::string(kProg) + " " + QEM_VERSION);
     app.require_subcommand(1);
     app.footer(
         "Exit status: 0 when every book was described (or renamed), 1 when some failed (the output "
         "is complete for the rest), 2 for a wrong command line or when the tool could not go on "
-        "(out of memory). Paths in JSON are valid UTF-8: a name that is not has U+FFFD in "
-        "\"path\" and its exact bytes in Base64 in \"path_bytes\"; the books' texts are the "
-        "library's bytes.");
+        "(out of memory). JSON is valid UTF-8: a file name that is not has U+FFFD in \"path\" "
+        "and its exact bytes in Base64 in \"path_bytes\"; the full record's texts are decoded "
+        "from the book's own encoding. Under --basic the book's texts are the library's bytes, "
+        "which need not be UTF-8.");
     app.fallthrough(false);
 
     unsigned cores = std::max(1u, std::thread::hardware_concurrency());

@@ -146,20 +146,34 @@ std::vector<std::string> plannable_paths(const std::vector<std::string> &paths, 
     return usable;
 }
 
-// Books the library cannot describe, or whose texts are not UTF-8, would
-// be planned as "Unknown - untitled": they keep their names and count as
-// failures.
-std::vector<std::string> books_to_plan(const std::vector<Book> &books, bool &ok) {
-    std::vector<std::string> asked;
+// What the planner is told of one book: its decoded first author, primary
+// series with its index, and title, read once for the description.
+struct Request {
+    std::string path, author, series, series_index, title;
+};
+
+// Texts that hold U+FFFD did not decode from the book's encoding; a name
+// made of them would carry the replacement marks for good.
+bool undecoded(const Book &b) {
+    constexpr std::string_view mark = "\xEF\xBF\xBD";
+    for (const std::string *s : {&b.title, &b.first_author, &b.series, &b.series_index})
+        if (s->find(mark) != std::string::npos || !valid_utf8(*s)) return true;
+    return false;
+}
+
+// Books the library cannot describe, or whose texts did not decode, would
+// be planned as "Unknown - untitled" or with broken names: they keep their
+// names and count as failures.
+std::vector<Request> books_to_plan(const std::vector<Book> &books, bool &ok) {
+    std::vector<Request> asked;
     for (const Book &b : books) {
         if (!b.ok) {
             complain("%s: %s", b.path.c_str(), b.error.c_str());
             ok = false;
             continue;
         }
-        eb_doc_ptr strict = read_json(b.object, 0);
-        if (!strict) {
-            complain("%s: book texts are not valid UTF-8; not planned", b.path.c_str());
+        if (undecoded(b)) {
+            complain("%s: book texts hold bytes that do not decode; not planned", b.path.c_str());
             ok = false;
             continue;
         }
@@ -169,21 +183,57 @@ std::vector<std::string> books_to_plan(const std::vector<Book> &books, bool &ok)
             complain("%s: the book has no title; it keeps its name", b.path.c_str());
             continue;
         }
-        asked.push_back(b.path);
+        asked.push_back({b.path, b.first_author, b.series, b.series_index, b.title});
     }
     return asked;
 }
 
-// The library's plan for the paths, read into entries; false (after saying
+bool ends_with_fb2_zip(std::string_view path) {
+    if (path.size() < 8) return false;
+    std::string tail(path.substr(path.size() - 8));
+    for (char &c : tail)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return tail == ".fb2.zip";
+}
+
+// The planner takes a name's extension from its last full stop; a packed
+// FictionBook would come out as a bare ".zip", which no reader takes for a
+// book. Its ".fb2" is put back, in the letter case the file had.
+void keep_double_extension(std::vector<Entry> &plan) {
+    for (Entry &e : plan) {
+        if (!ends_with_fb2_zip(e.from) || e.to == e.from) continue;
+        const std::string inner = e.from.substr(e.from.size() - 8, 4);
+        const std::string zip = e.from.substr(e.from.size() - 4);
+        auto fix = [&](std::string &s) {
+            if (s.size() >= 4 && s.compare(s.size() - 4, 4, zip) == 0)
+                s.insert(s.size() - 4, inner);
+        };
+        fix(e.to_name);
+        fix(e.to);
+    }
+}
+
+// The library's plan for the books, read into entries; false (after saying
 // why) when there is none.
-bool make_plan(const std::vector<std::string> &asked, const std::string &pattern,
+bool make_plan(const std::vector<Request> &asked, const std::string &pattern,
                std::vector<Entry> &plan) {
     eb_mut_doc_ptr req(yyjson_mut_doc_new(nullptr));
     yyjson_mut_val *arr = req ? yyjson_mut_arr(req.get()) : nullptr;
     if (!arr) throw std::bad_alloc();
     yyjson_mut_doc_set_root(req.get(), arr);
-    for (const std::string &p : asked)
-        yyjson_mut_arr_add_strn(req.get(), arr, p.data(), p.size());
+    for (const Request &r : asked) {
+        yyjson_mut_val *obj = yyjson_mut_arr_add_obj(req.get(), arr);
+        if (!obj) throw std::bad_alloc();
+        auto add = [&](const char *key, const std::string &v) {
+            if (!yyjson_mut_obj_add_strncpy(req.get(), obj, key, v.data(), v.size()))
+                throw std::bad_alloc();
+        };
+        add("path", r.path);
+        add("author", r.author);
+        add("series", r.series);
+        add("series_index", r.series_index);
+        add("title", r.title);
+    }
     std::unique_ptr<char, decltype(&std::free)> request(yyjson_mut_write(req.get(), 0, nullptr),
                                                         &std::free);
     if (!request) throw std::bad_alloc();
@@ -205,6 +255,7 @@ bool make_plan(const std::vector<std::string> &asked, const std::string &pattern
     while ((item = yyjson_arr_iter_next(&it)))
         plan.push_back({str_of(yyjson_obj_get(item, "from")), str_of(yyjson_obj_get(item, "to")),
                         str_of(yyjson_obj_get(item, "to_name"))});
+    keep_double_extension(plan);
     return true;
 }
 
@@ -287,12 +338,17 @@ int run_rename(const RenameOptions &opt) {
     std::vector<std::string> paths;
     bool ok = gather(opt, paths);
     std::vector<std::string> usable = plannable_paths(paths, ok);
-    std::vector<std::string> asked = books_to_plan(describe_all(usable, opt.jobs, {}), ok);
+    // Each book is read once: its full record both describes it and names it.
+    std::vector<Request> requests =
+        books_to_plan(describe_all(usable, opt.jobs, Detail::Full, {}), ok);
 
     std::vector<Entry> plan;
-    if (!make_plan(asked, opt.pattern, plan)) return kExitFailed;
+    if (!make_plan(requests, opt.pattern, plan)) return kExitFailed;
     make_visible(plan);
     if (opt.apply) {
+        std::vector<std::string> asked;
+        for (const Request &r : requests)
+            asked.push_back(r.path);
         // The summary on stderr is the record when standard output fails.
         if (!apply_plan(plan, asked, opt.table)) return kExitFailed;
         return ok ? kExitOk : kExitFailed;

@@ -1,10 +1,7 @@
 // scan.cpp - the info and scan subcommands: describe books and print them as JSON, a table or CSV.
-#include <yyjson.h>
-
 #include <algorithm>
 
 #include "cli.h"
-#include "json_doc.h"
 #include "quenfold_ebook.h"
 
 namespace qcli {
@@ -33,54 +30,31 @@ bool report_failures(const std::vector<Book> &books, bool say) {
     return ok;
 }
 
-std::string series_cell(const Book &b) {
-    if (b.series_index.empty()) return b.series;
-    if (b.series.empty()) return "#" + b.series_index;
-    return b.series + " #" + b.series_index;
-}
-
-void print_table(const std::vector<const Book *> &books) {
-    std::vector<std::vector<std::string>> rows;
-    rows.push_back({"FORMAT", "AUTHOR", "SERIES", "TITLE", "PATH"});
+void print_table(const std::vector<const Book *> &books, const std::vector<Field> &fields) {
+    std::vector<std::vector<std::string>> rows(1);
+    for (Field f : fields)
+        rows[0].push_back(field_heading(f, true));
     for (const Book *b : books) {
-        if (!b->ok)
-            rows.push_back({"-", "", "", "(error: " + b->error + ")", b->path});
-        else
-            rows.push_back({b->drm ? b->format + " (drm)" : b->format, b->author, series_cell(*b),
-                            b->title, b->path});
+        rows.emplace_back();
+        for (Field f : fields)
+            rows.back().push_back(field_cell(*b, f, true));
     }
     print_columns(stdout, rows);
 }
 
-// One CSV line; the columns come from the library's object, so that nothing
-// is made up.
-std::string csv_line(const Book &b, bool raw) {
-    static const std::string_view keys[] = {"drm",          "format",    "title",
-                                            "author",       "language",  "series",
-                                            "series_index", "has_cover", "asin"};
-    std::string line = csv_field(b.path, raw);
-    eb_doc_ptr doc = b.ok ? read_json(b.object, YYJSON_READ_ALLOW_INVALID_UNICODE) : nullptr;
-    yyjson_val *root = doc ? yyjson_doc_get_root(doc.get()) : nullptr;
-    for (std::string_view k : keys) {
-        line += ',';
-        yyjson_val *v = root ? yyjson_obj_getn(root, k.data(), k.size()) : nullptr;
-        if (yyjson_is_bool(v))
-            line += yyjson_get_bool(v) ? "true" : "false";
-        else if (yyjson_is_str(v))
-            line += csv_field(std::string_view(yyjson_get_str(v), yyjson_get_len(v)), raw);
+void print_csv(const std::vector<const Book *> &books, const std::vector<Field> &fields, bool raw) {
+    std::string line;
+    for (Field f : fields)
+        line += (line.empty() ? "" : ",") + field_heading(f, false);
+    write_out(stdout, line + "\r\n");
+    for (const Book *b : books) {
+        line.clear();
+        for (std::size_t i = 0; i < fields.size(); ++i) {
+            if (i) line += ',';
+            line += csv_field(field_cell(*b, fields[i], false), raw);
+        }
+        write_out(stdout, line + "\r\n");
     }
-    line += ',';
-    if (!b.ok) line += csv_field(b.error, raw);
-    line += "\r\n";
-    return line;
-}
-
-void print_csv(const std::vector<const Book *> &books, bool raw) {
-    write_out(stdout,
-              "path,drm,format,title,author,language,series,series_index,has_cover,asin,"
-              "error\r\n");
-    for (const Book *b : books)
-        write_out(stdout, csv_line(*b, raw));
 }
 
 // Finds the books of every directory; false when one could not be read.
@@ -88,6 +62,7 @@ bool walk(const ScanOptions &opt, std::vector<std::string> &paths) {
     Visited visited;
     WalkOptions how;
     how.recursive = opt.recursive;
+    how.basic_only = opt.detail == Detail::Basic;
     bool ok = true;
     for (const std::string &d : opt.dirs)
         ok = collect_books(d, how, visited, paths) && ok;
@@ -96,10 +71,11 @@ bool walk(const ScanOptions &opt, std::vector<std::string> &paths) {
 
 }  // namespace
 
-int run_info(const std::vector<std::string> &paths, unsigned jobs) {
+int run_info(const std::vector<std::string> &paths, unsigned jobs, Detail detail) {
     if (paths.size() == 1) {
         // One book: the library's object, unchanged.
-        char *text = ebook_info(paths[0].c_str());
+        char *text = detail == Detail::Full ? ebook_metadata(paths[0].c_str())
+                                            : ebook_info(paths[0].c_str());
         if (!text) {
             complain("%s: %s", paths[0].c_str(), ebook_last_error());
             return kExitFailed;
@@ -109,7 +85,7 @@ int run_info(const std::vector<std::string> &paths, unsigned jobs) {
         ebook_free_string(text);
         return stdout_ok() ? kExitOk : kExitFailed;
     }
-    std::vector<Book> books = describe_all(paths, jobs, {});
+    std::vector<Book> books = describe_all(paths, jobs, detail, {});
     bool ok = report_failures(books, true);
     std::vector<const Book *> all;
     for (const Book &b : books)
@@ -132,7 +108,7 @@ int run_scan(const ScanOptions &opt) {
             std::fflush(stdout);
         };
     }
-    std::vector<Book> books = describe_all(paths, opt.jobs, stream);
+    std::vector<Book> books = describe_all(paths, opt.jobs, opt.detail, stream);
     ok = report_failures(books, !stream) && ok;
 
     std::vector<const Book *> sorted;
@@ -143,9 +119,10 @@ int run_scan(const ScanOptions &opt) {
     if (opt.format == "json")
         write_out(stdout, json_array(sorted));
     else if (opt.format == "table")
-        print_table(sorted);
+        print_table(sorted, opt.fields.empty() ? default_table_fields() : opt.fields);
     else if (opt.format == "csv")
-        print_csv(sorted, opt.csv_raw);
+        print_csv(sorted, opt.fields.empty() ? default_csv_fields(opt.detail) : opt.fields,
+                  opt.csv_raw);
     return stdout_ok() && ok ? kExitOk : kExitFailed;
 }
 

@@ -1,7 +1,9 @@
 // walk.cpp - finds the book files in directories, optionally below them, without walking in
 // circles.
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -10,16 +12,57 @@
 
 namespace qcli {
 
-bool has_book_ext(std::string_view name) {
+namespace {
+
+std::string ascii_lower(std::string_view s) {
+    std::string out(s);
+    for (char &c : out)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return out;
+}
+
+bool ends_with(std::string_view s, std::string_view tail) {
+    return s.size() >= tail.size() && s.substr(s.size() - tail.size()) == tail;
+}
+
+// .prc and .pdb, which also name Palm databases that hold no book.
+bool palm_ext(std::string_view name) {
+    std::string lower = ascii_lower(name);
+    return ends_with(lower, ".prc") || ends_with(lower, ".pdb");
+}
+
+}  // namespace
+
+bool has_book_ext(std::string_view name, bool basic_only) {
     std::size_t dot = name.rfind('.');
     if (dot == std::string_view::npos) return false;
     std::string_view ext = name.substr(dot + 1);
     if (ext.find_first_of("/\\") != std::string_view::npos) return false;
-    std::string lower(ext);
-    for (char &c : lower)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return lower == "epub" || lower == "fb2" || lower == "mobi" || lower == "azw" ||
-           lower == "azw3";
+    std::string lower = ascii_lower(ext);
+    if (lower == "epub" || lower == "fb2" || lower == "mobi" || lower == "azw" || lower == "azw3")
+        return true;
+    if (basic_only) return false;
+    // A bare .zip is no book (an archive of several is common); a FictionBook
+    // packed alone says so in its name.
+    return lower == "fbz" || lower == "prc" || lower == "pdb" ||
+           (lower == "zip" && ends_with(ascii_lower(name.substr(0, dot + 1)), ".fb2."));
+}
+
+bool palm_book(const std::string &path) {
+    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) return true;  // the library says why it cannot be read
+    char head[68];
+    std::size_t got = 0;
+    while (got < sizeof head) {
+        ssize_t n = read(fd, head + got, sizeof head - got);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        got += static_cast<std::size_t>(n);
+    }
+    close(fd);
+    if (got < sizeof head) return false;
+    std::string_view kind(head + 60, 8);
+    return kind == "BOOKMOBI" || kind == "TEXtREAd";
 }
 
 namespace {
@@ -29,7 +72,7 @@ enum class Kind { Book, Dir, Skip };
 // What one directory entry is to the walk. Without recursion and with links
 // followed, the entry's kind is not looked at: the extension decides.
 Kind entry_kind(const dirent *e, const std::string &path, const WalkOptions &how) {
-    const bool book_name = has_book_ext(e->d_name);
+    const bool book_name = has_book_ext(e->d_name, how.basic_only);
     if (!how.recursive && how.follow_links) return book_name ? Kind::Book : Kind::Skip;
     unsigned char type = e->d_type;
     struct stat st;
@@ -89,6 +132,9 @@ bool collect_books(const std::string &dir, const WalkOptions &how, Visited &visi
         std::string path = dir + "/" + e->d_name;
         switch (entry_kind(e, path, how)) {
             case Kind::Book:
+                // Other Palm databases under these names are passed over
+                // like any file that is no book.
+                if (palm_ext(e->d_name) && !palm_book(path)) break;
                 books.push_back(std::move(path));
                 break;
             case Kind::Dir:

@@ -6,6 +6,7 @@
 
 #include "book_builders.h"
 #include "fb2_builder.h"
+#include "legacy_books.h"
 #include "zip_builder.h"
 
 int main(int argc, char **argv) {
@@ -33,6 +34,8 @@ int main(int argc, char **argv) {
 
     qtest::MobiSpec drm;
     drm.palm_name = "Locked_Book";
+    drm.full_name = "The Sealed Letter";
+    drm.exth_records = {{100, "Ann Lee"}, {524, "en"}};
     drm.encryption = 2;
     put("locked.azw", qtest::build_mobi(drm));
 
@@ -66,6 +69,29 @@ int main(int argc, char **argv) {
     fb2.cover_href = "#cover.jpg";
     fb2.binaries = {{"cover.jpg", "image/jpeg", qtest::tiny_jpeg()}};
     put("white-nights.fb2", qtest::build_fb2(fb2));
+
+    // Older Russian libraries keep FictionBook in windows-1251: the short
+    // object gives its bytes as they are, the full record decodes them.
+    qtest::Fb2Spec cp1251;
+    cp1251.title = "Анна Каренина";
+    cp1251.authors = {{"Лев", "Николаевич", "Толстой", ""}};
+    cp1251.lang = "ru";
+    put("anna-karenina-1251.fb2", qtest::build_fb2_windows_1251(cp1251));
+
+    // An embedded font obfuscated by the IDPF rule is no protection: the
+    // short object calls the book protected, the full record does not.
+    qtest::EpubSpec fonts;
+    fonts.title = "The Lighthouse Keeper";
+    fonts.creator = "Mara Quinn";
+    fonts.language = "en";
+    fonts.extra_metadata =
+        "<dc:creator opf:role=\"ill\">Tom Bell</dc:creator>"
+        "<dc:publisher>Harbour Press</dc:publisher>"
+        "<dc:identifier opf:scheme=\"ISBN\">978-0-306-40615-7</dc:identifier>"
+        "<dc:date>2019-05-02</dc:date>"
+        "<dc:subject>Sea stories</dc:subject>"
+        "<dc:description>&lt;p&gt;A keeper, a storm &amp;amp; a ship.&lt;/p&gt;</dc:description>";
+    put("the-lighthouse-keeper.epub", qtest::build_epub_obfuscated_font(fonts));
 
     std::printf("sample books written to %s\n", dir.c_str());
     return 0;

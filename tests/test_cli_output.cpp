@@ -79,8 +79,8 @@ TEST_F(CliOutputGuard, CsvCarriesNoFormulaAndNoControls) {
     };
     for (std::size_t i = 0; i < cases.size(); ++i)
         d.put(std::to_string(i) + ".mobi", mobi(cases[i].title, "Tom Bell"));
-    Outcome csv = run({"scan", "--format", "csv", d.path});
-    Outcome raw = run({"scan", "--format", "csv", "--csv-raw", d.path});
+    Outcome csv = run({"scan", "--basic", "--format", "csv", d.path});
+    Outcome raw = run({"scan", "--basic", "--format", "csv", "--csv-raw", d.path});
     ASSERT_EQ(csv.rc, 0) << csv.err;
     ASSERT_EQ(raw.rc, 0) << raw.err;
     std::string want =
@@ -104,9 +104,9 @@ TEST_F(CliOutputGuard, JsonIsValidUtf8WithTheExactBytesBeside) {
     std::string broken_path = d.put(broken, "short");
     const std::string odd_shown = d.path + "/caf\xEF\xBF\xBD.mobi";
 
-    Outcome json = run({"scan", d.path});
-    Outcome jsonl = run({"scan", "--format", "jsonl", "-j", "1", d.path});
-    Outcome info = run({"info", good, odd_path, broken_path});
+    Outcome json = run({"scan", "--basic", d.path});
+    Outcome jsonl = run({"scan", "--basic", "--format", "jsonl", "-j", "1", d.path});
+    Outcome info = run({"info", "--basic", good, odd_path, broken_path});
     for (const Outcome *r : {&json, &info}) {
         EXPECT_EQ(r->rc, 1);
         EXPECT_TRUE(strict_json(r->out)) << r->out;

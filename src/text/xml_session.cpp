@@ -133,10 +133,17 @@ class parser_lease {
     bool from_spare_ = false, keep_ = false;
 };
 
-// An element still open, as needed to open it again in a fresh parser.
+// True when qname ("prefix:local" as written) names n.
+bool same_qname(const split_name &n, std::string_view qname) {
+    if (n.prefix.empty()) return qname == n.local;
+    return qname.size() == n.prefix.size() + 1 + n.local.size() && qname.starts_with(n.prefix) &&
+           qname[n.prefix.size()] == ':' && qname.ends_with(n.local);
+}
+
+// An element still open, as needed to open it again in a fresh parser. The
+// name is kept as expat gives it, one string, and split only when needed.
 struct open_element {
-    std::string qname;  // prefix:local as written
-    std::string ns, local;
+    std::string name;   // "uri\nlocal\nprefix"
     std::string decls;  // its namespace declarations, as attribute text
     bool synthetic;     // the reader's own wrapper, never reported
 };
@@ -221,8 +228,13 @@ class session {
                 out += " xmlns:" + p + "=\"" + attr_escape(guess_namespace(p)) + "\"";
             out += ">";
         }
-        for (const auto &e : stack_)
-            if (!e.synthetic) out += "<" + e.qname + e.decls + ">";
+        for (const auto &e : stack_) {
+            if (e.synthetic) continue;
+            const split_name n = split(e.name.c_str());
+            out += '<';
+            if (!n.prefix.empty()) out.append(n.prefix).append(1, ':');
+            out.append(n.local).append(e.decls).append(1, '>');
+        }
         return out;
     }
 
@@ -298,13 +310,17 @@ class session {
                                   qname.back() == '\n' || qname.back() == '\r'))
             qname.remove_suffix(1);
         std::size_t k = stack_.size();
-        while (k > 0 && !(stack_[k - 1].qname == qname && !stack_[k - 1].synthetic))
+        while (k > 0 &&
+               !(!stack_[k - 1].synthetic && same_qname(split(stack_[k - 1].name.c_str()), qname)))
             --k;
         if (k == 0) return gt + 1;
         while (stack_.size() >= k) {
             const open_element e = std::move(stack_.back());
             stack_.pop_back();
-            if (!h_.stop) h_.end(e.ns, e.local);
+            if (!h_.stop) {
+                const split_name n = split(e.name.c_str());
+                h_.end(n.ns, n.local);
+            }
         }
         return gt + 1;
     }
@@ -381,14 +397,10 @@ class session {
 
     static void on_start(void *ud, const XML_Char *name, const XML_Char **atts) {
         guarded(ud, [&](session &s) {
-            const split_name n = split(name);
-            std::string qname(n.prefix);
-            if (!qname.empty()) qname += ':';
-            qname += n.local;
-            s.stack_.push_back({std::move(qname), std::string(n.ns), std::string(n.local),
-                                std::move(s.pending_decls_), false});
+            s.stack_.push_back({std::string(name), std::move(s.pending_decls_), false});
             s.pending_decls_.clear();
             if (s.replaying_ || s.h_.stop) return;
+            const split_name n = split(name);
             s.attrs_.clear();
             for (int i = 0; atts[i]; i += 2) {
                 const split_name a = split(atts[i]);

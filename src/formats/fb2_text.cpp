@@ -8,6 +8,9 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
+#if defined(__x86_64__) && defined(__GNUC__)
+#include <immintrin.h>
+#endif
 
 #include "text/encoding.h"
 
@@ -59,6 +62,46 @@ std::uint64_t bits64(__m128i a, __m128i b, __m128i c, __m128i d) {
     };
     return bits(a) | bits(b) << 16 | bits(c) << 32 | bits(d) << 48;
 }
+
+#if defined(__x86_64__) && defined(__GNUC__)
+#define QEM_FB2_AVX2 1
+// The offset of the first 64-byte block, from i on while at least `reach`
+// bytes remain, that holds a NUL (when nul is set) or a start of the pair
+// a,b (b `gap` bytes after a); where no block does, the offset where the
+// blocks ran out. Blocks before it hold neither, so a scan may resume there
+// as if it had read them itself: AVX2 passes over them at half the
+// instructions.
+__attribute__((target("avx2"))) inline __m256i load32(const char *p) {
+    return _mm256_loadu_si256(reinterpret_cast<const __m256i *>(p));
+}
+
+__attribute__((target("avx2"))) std::size_t quiet_blocks_avx2(const char *data, std::size_t size,
+                                                              std::size_t i, std::size_t reach,
+                                                              char a, char b, std::size_t gap,
+                                                              bool nul) {
+    const __m256i va = _mm256_set1_epi8(a), vb = _mm256_set1_epi8(b);
+    const __m256i zero = _mm256_setzero_si256();
+    const __m256i nul_mask = nul ? _mm256_set1_epi8(-1) : zero;
+    for (; size - i >= reach; i += 64) {
+        const char *p = data + i;
+        const __m256i v0 = load32(p), v1 = load32(p + 32);
+        const __m256i h0 = _mm256_or_si256(
+            _mm256_and_si256(_mm256_cmpeq_epi8(v0, va), _mm256_cmpeq_epi8(load32(p + gap), vb)),
+            _mm256_and_si256(_mm256_cmpeq_epi8(v0, zero), nul_mask));
+        const __m256i h1 =
+            _mm256_or_si256(_mm256_and_si256(_mm256_cmpeq_epi8(v1, va),
+                                             _mm256_cmpeq_epi8(load32(p + 32 + gap), vb)),
+                            _mm256_and_si256(_mm256_cmpeq_epi8(v1, zero), nul_mask));
+        if (!_mm256_testz_si256(_mm256_or_si256(h0, h1), _mm256_or_si256(h0, h1))) break;
+    }
+    return i;
+}
+
+bool have_avx2() {
+    static const bool yes = __builtin_cpu_supports("avx2");
+    return yes;
+}
+#endif
 #endif
 
 // How many Base64 alphabet characters the element text starting at body
@@ -165,6 +208,11 @@ std::size_t fb2_find(std::string_view hay, std::string_view needle, std::size_t 
     if (m < 2 || from > hay.size() || hay.size() - from < m) return hay.find(needle, from);
     std::size_t i = from;
 #if defined(__SSE2__)
+#if defined(QEM_FB2_AVX2)
+    if (have_avx2())
+        i = quiet_blocks_avx2(hay.data(), hay.size(), i, m + 63, needle[0], needle[m - 1], m - 1,
+                              false);
+#endif
     // 64 starts at a time: only those where both the first and the last
     // byte of the needle match are compared whole. In Base64 text and prose
     // that pair is rare, so nearly every block is passed over at once.
@@ -209,6 +257,11 @@ bool fb2_marked_encrypted(std::string_view doc) {
             _mm_or_si128(_mm_xor_si128(v, first), _mm_xor_si128(load16(p + core.size() - 1), last));
         return _mm_min_epu8(pair, v);
     };
+#if defined(QEM_FB2_AVX2)
+    if (have_avx2())
+        i = quiet_blocks_avx2(doc.data(), doc.size(), i, reach, core.front(), core.back(),
+                              core.size() - 1, true);
+#endif
     for (; doc.size() - i >= reach; i += 64) {
         const char *p = doc.data() + i;
         const __m128i v0 = load16(p), v1 = load16(p + 16), v2 = load16(p + 32), v3 = load16(p + 48);
@@ -225,7 +278,9 @@ bool fb2_marked_encrypted(std::string_view doc) {
         const std::string_view head = doc.substr(0, end);
         std::uint64_t hits = bits64(_mm_cmpeq_epi8(s0, zero), _mm_cmpeq_epi8(s1, zero),
                                     _mm_cmpeq_epi8(s2, zero), _mm_cmpeq_epi8(s3, zero));
-        for (hits &= ~nuls; hits != 0; hits &= hits - 1)
+        // Only starts before the first NUL: one past it would lie beyond head.
+        if (nuls) hits &= (nuls & (~nuls + 1)) - 1;
+        for (; hits != 0; hits &= hits - 1)
             if (marker_at(i + static_cast<std::size_t>(std::countr_zero(hits)), head)) return true;
         if (nuls) return false;
     }

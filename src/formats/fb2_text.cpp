@@ -8,10 +8,8 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
-#if defined(__x86_64__) && defined(__GNUC__)
-#include <immintrin.h>
-#endif
 
+#include "formats/fb2_avx2.h"
 #include "text/encoding.h"
 
 namespace {
@@ -63,45 +61,6 @@ std::uint64_t bits64(__m128i a, __m128i b, __m128i c, __m128i d) {
     return bits(a) | bits(b) << 16 | bits(c) << 32 | bits(d) << 48;
 }
 
-#if defined(__x86_64__) && defined(__GNUC__)
-#define QEM_FB2_AVX2 1
-// The offset of the first 64-byte block, from i on while at least `reach`
-// bytes remain, that holds a NUL (when nul is set) or a start of the pair
-// a,b (b `gap` bytes after a); where no block does, the offset where the
-// blocks ran out. Blocks before it hold neither, so a scan may resume there
-// as if it had read them itself: AVX2 passes over them at half the
-// instructions.
-__attribute__((target("avx2"))) inline __m256i load32(const char *p) {
-    return _mm256_loadu_si256(reinterpret_cast<const __m256i *>(p));
-}
-
-__attribute__((target("avx2"))) std::size_t quiet_blocks_avx2(const char *data, std::size_t size,
-                                                              std::size_t i, std::size_t reach,
-                                                              char a, char b, std::size_t gap,
-                                                              bool nul) {
-    const __m256i va = _mm256_set1_epi8(a), vb = _mm256_set1_epi8(b);
-    const __m256i zero = _mm256_setzero_si256();
-    const __m256i nul_mask = nul ? _mm256_set1_epi8(-1) : zero;
-    for (; size - i >= reach; i += 64) {
-        const char *p = data + i;
-        const __m256i v0 = load32(p), v1 = load32(p + 32);
-        const __m256i h0 = _mm256_or_si256(
-            _mm256_and_si256(_mm256_cmpeq_epi8(v0, va), _mm256_cmpeq_epi8(load32(p + gap), vb)),
-            _mm256_and_si256(_mm256_cmpeq_epi8(v0, zero), nul_mask));
-        const __m256i h1 =
-            _mm256_or_si256(_mm256_and_si256(_mm256_cmpeq_epi8(v1, va),
-                                             _mm256_cmpeq_epi8(load32(p + 32 + gap), vb)),
-                            _mm256_and_si256(_mm256_cmpeq_epi8(v1, zero), nul_mask));
-        if (!_mm256_testz_si256(_mm256_or_si256(h0, h1), _mm256_or_si256(h0, h1))) break;
-    }
-    return i;
-}
-
-bool have_avx2() {
-    static const bool yes = __builtin_cpu_supports("avx2");
-    return yes;
-}
-#endif
 #endif
 
 // How many Base64 alphabet characters the element text starting at body
@@ -117,6 +76,9 @@ std::uint64_t b64_chars(std::string_view body) {
     __m128i total = zero;  // two 64-bit sums
     __m128i lanes = zero;  // per-byte counts, added to total before they can wrap
     int rounds = 0;
+#if defined(QEM_FB2_AVX2)
+    if (fb2_have_avx2()) i = fb2_b64_blocks_avx2(body.data(), body.size(), &chars);
+#endif
     for (; body.size() - i >= 64; i += 64) {
         const char *p = body.data() + i;
         const __m128i v0 = load16(p), v1 = load16(p + 16), v2 = load16(p + 32), v3 = load16(p + 48);
@@ -139,7 +101,7 @@ std::uint64_t b64_chars(std::string_view body) {
     total = _mm_add_epi64(total, _mm_sad_epu8(lanes, zero));
     alignas(16) std::uint64_t sums[2];
     _mm_store_si128(reinterpret_cast<__m128i *>(sums), total);
-    chars = sums[0] + sums[1];
+    chars += sums[0] + sums[1];
 #endif
     for (; i < body.size(); ++i) {
         if (body[i] == '=' || body[i] == '<') break;
@@ -209,9 +171,9 @@ std::size_t fb2_find(std::string_view hay, std::string_view needle, std::size_t 
     std::size_t i = from;
 #if defined(__SSE2__)
 #if defined(QEM_FB2_AVX2)
-    if (have_avx2())
-        i = quiet_blocks_avx2(hay.data(), hay.size(), i, m + 63, needle[0], needle[m - 1], m - 1,
-                              false);
+    if (fb2_have_avx2())
+        i = fb2_quiet_blocks_avx2(hay.data(), hay.size(), i, m + 63, needle[0], needle[m - 1],
+                                  m - 1, false);
 #endif
     // 64 starts at a time: only those where both the first and the last
     // byte of the needle match are compared whole. In Base64 text and prose
@@ -258,9 +220,9 @@ bool fb2_marked_encrypted(std::string_view doc) {
         return _mm_min_epu8(pair, v);
     };
 #if defined(QEM_FB2_AVX2)
-    if (have_avx2())
-        i = quiet_blocks_avx2(doc.data(), doc.size(), i, reach, core.front(), core.back(),
-                              core.size() - 1, true);
+    if (fb2_have_avx2())
+        i = fb2_quiet_blocks_avx2(doc.data(), doc.size(), i, reach, core.front(), core.back(),
+                                  core.size() - 1, true);
 #endif
     for (; doc.size() - i >= reach; i += 64) {
         const char *p = doc.data() + i;

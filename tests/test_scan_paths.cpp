@@ -122,6 +122,30 @@ TEST(ScanPaths, ProtectionMarkersAnywhereBeforeTheFirstNul) {
     EXPECT_FALSE(fb2_marked_encrypted(filler + "encrypted crypt yp Encryption"));
 }
 
+// Long texts, where whole blocks are passed over before a hit: every offset
+// around the block edges, a NUL before or after the marker.
+TEST(ScanPaths, LongTextsAgreeWithStringSearches) {
+    const std::string filler(1200, 'Q');
+    for (std::size_t at = 900; at < 1100; ++at) {
+        std::string hay = filler;
+        hay.replace(at, 6, "binary");
+        for (const std::size_t from : {std::size_t{0}, std::size_t{1}, at, at + 1})
+            EXPECT_EQ(fb2_find(hay, "binary", from), std::string_view(hay).find("binary", from))
+                << at << " from " << from;
+        for (const std::string marker : {"<encrypted", "FictionBookEncryption"}) {
+            std::string doc = filler;
+            doc.replace(at - 30, marker.size(), marker);
+            EXPECT_TRUE(fb2_marked_encrypted(doc)) << marker << " at " << at;
+            std::string cut = doc;
+            cut[at - 31] = '\0';
+            EXPECT_FALSE(fb2_marked_encrypted(cut)) << marker << " at " << at;
+            cut = doc;
+            cut[at + 40] = '\0';
+            EXPECT_TRUE(fb2_marked_encrypted(cut)) << marker << " at " << at;
+        }
+    }
+}
+
 // The cover's size: six bits per alphabet character before '=' or '<'.
 TEST(ScanPaths, CoverSizeCountsAlphabetCharactersOnly) {
     std::mt19937 rng(3);
@@ -130,7 +154,9 @@ TEST(ScanPaths, CoverSizeCountsAlphabetCharactersOnly) {
     for (int round = 0; round < 200; ++round) {
         std::string body;
         std::uint64_t chars = 0;
-        for (std::size_t n = rng() % 600; n > 0; --n) {
+        // Some long enough for the per-byte counters to be carried many times.
+        const std::size_t len = round % 10 == 0 ? 20000 + rng() % 3000 : rng() % 600;
+        for (std::size_t n = len; n > 0; --n) {
             if (rng() % 5 == 0) {
                 body += foreign[rng() % foreign.size()];
             } else {

@@ -9,6 +9,7 @@
 #include <emmintrin.h>
 #endif
 
+#include "formats/fb2_avx2.h"
 #include "text/encoding.h"
 
 namespace {
@@ -59,6 +60,7 @@ std::uint64_t bits64(__m128i a, __m128i b, __m128i c, __m128i d) {
     };
     return bits(a) | bits(b) << 16 | bits(c) << 32 | bits(d) << 48;
 }
+
 #endif
 
 // How many Base64 alphabet characters the element text starting at body
@@ -74,6 +76,9 @@ std::uint64_t b64_chars(std::string_view body) {
     __m128i total = zero;  // two 64-bit sums
     __m128i lanes = zero;  // per-byte counts, added to total before they can wrap
     int rounds = 0;
+#if defined(QEM_FB2_AVX2)
+    if (fb2_have_avx2()) i = fb2_b64_blocks_avx2(body.data(), body.size(), &chars);
+#endif
     for (; body.size() - i >= 64; i += 64) {
         const char *p = body.data() + i;
         const __m128i v0 = load16(p), v1 = load16(p + 16), v2 = load16(p + 32), v3 = load16(p + 48);
@@ -96,7 +101,7 @@ std::uint64_t b64_chars(std::string_view body) {
     total = _mm_add_epi64(total, _mm_sad_epu8(lanes, zero));
     alignas(16) std::uint64_t sums[2];
     _mm_store_si128(reinterpret_cast<__m128i *>(sums), total);
-    chars = sums[0] + sums[1];
+    chars += sums[0] + sums[1];
 #endif
     for (; i < body.size(); ++i) {
         if (body[i] == '=' || body[i] == '<') break;
@@ -165,6 +170,11 @@ std::size_t fb2_find(std::string_view hay, std::string_view needle, std::size_t 
     if (m < 2 || from > hay.size() || hay.size() - from < m) return hay.find(needle, from);
     std::size_t i = from;
 #if defined(__SSE2__)
+#if defined(QEM_FB2_AVX2)
+    if (fb2_have_avx2())
+        i = fb2_quiet_blocks_avx2(hay.data(), hay.size(), i, m + 63, needle[0], needle[m - 1],
+                                  m - 1, false);
+#endif
     // 64 starts at a time: only those where both the first and the last
     // byte of the needle match are compared whole. In Base64 text and prose
     // that pair is rare, so nearly every block is passed over at once.
@@ -209,6 +219,11 @@ bool fb2_marked_encrypted(std::string_view doc) {
             _mm_or_si128(_mm_xor_si128(v, first), _mm_xor_si128(load16(p + core.size() - 1), last));
         return _mm_min_epu8(pair, v);
     };
+#if defined(QEM_FB2_AVX2)
+    if (fb2_have_avx2())
+        i = fb2_quiet_blocks_avx2(doc.data(), doc.size(), i, reach, core.front(), core.back(),
+                                  core.size() - 1, true);
+#endif
     for (; doc.size() - i >= reach; i += 64) {
         const char *p = doc.data() + i;
         const __m128i v0 = load16(p), v1 = load16(p + 16), v2 = load16(p + 32), v3 = load16(p + 48);
@@ -225,7 +240,9 @@ bool fb2_marked_encrypted(std::string_view doc) {
         const std::string_view head = doc.substr(0, end);
         std::uint64_t hits = bits64(_mm_cmpeq_epi8(s0, zero), _mm_cmpeq_epi8(s1, zero),
                                     _mm_cmpeq_epi8(s2, zero), _mm_cmpeq_epi8(s3, zero));
-        for (hits &= ~nuls; hits != 0; hits &= hits - 1)
+        // Only starts before the first NUL: one past it would lie beyond head.
+        if (nuls) hits &= (nuls & (~nuls + 1)) - 1;
+        for (; hits != 0; hits &= hits - 1)
             if (marker_at(i + static_cast<std::size_t>(std::countr_zero(hits)), head)) return true;
         if (nuls) return false;
     }

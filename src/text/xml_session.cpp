@@ -85,10 +85,65 @@ struct parser_free {
 };
 using parser_ptr = std::unique_ptr<XML_ParserStruct, parser_free>;
 
-// An element still open, as needed to open it again in a fresh parser.
+// Texts up to this size leave their parser to the thread's next reading:
+// creating and freeing one costs more than reading a short description,
+// while what a kept parser holds on to (its buffer, name pools) stays small.
+constexpr std::size_t kKeepUpTo = 64 * 1024;
+
+// One parser per thread, reset between readings instead of made anew; freed
+// with the thread. A reading that finds it lent out (a handler reading
+// another document inside its own) gets a parser of its own.
+struct spare_parser {
+    parser_ptr parser;
+    bool lent = false;
+};
+thread_local spare_parser t_spare;
+
+// A parser ready for a fresh document: the thread's spare when it is free,
+// reset to its first state, else a new one.
+class parser_lease {
+  public:
+    parser_lease() {
+        if (!t_spare.lent && t_spare.parser && XML_ParserReset(t_spare.parser.get(), "UTF-8")) {
+            own_.swap(t_spare.parser);
+            from_spare_ = true;
+            t_spare.lent = true;
+        } else {
+            own_.reset(XML_ParserCreateNS("UTF-8", kSep));
+            if (!own_) throw std::bad_alloc();
+            from_spare_ = !t_spare.lent;
+            t_spare.lent = t_spare.lent || from_spare_;
+        }
+    }
+    ~parser_lease() {
+        if (!from_spare_) return;
+        t_spare.lent = false;
+        if (keep_) t_spare.parser = std::move(own_);
+    }
+    parser_lease(const parser_lease &) = delete;
+    parser_lease &operator=(const parser_lease &) = delete;
+
+    XML_Parser get() const { return own_.get(); }
+    // Only a parser that read a short text to its end or to the handler's
+    // stop is kept: after an error, or a long text, it is freed.
+    void keep() { keep_ = true; }
+
+  private:
+    parser_ptr own_;
+    bool from_spare_ = false, keep_ = false;
+};
+
+// True when qname ("prefix:local" as written) names n.
+bool same_qname(const split_name &n, std::string_view qname) {
+    if (n.prefix.empty()) return qname == n.local;
+    return qname.size() == n.prefix.size() + 1 + n.local.size() && qname.starts_with(n.prefix) &&
+           qname[n.prefix.size()] == ':' && qname.ends_with(n.local);
+}
+
+// An element still open, as needed to open it again in a fresh parser. The
+// name is kept as expat gives it, one string, and split only when needed.
 struct open_element {
-    std::string qname;  // prefix:local as written
-    std::string ns, local;
+    std::string name;   // "uri\nlocal\nprefix"
     std::string decls;  // its namespace declarations, as attribute text
     bool synthetic;     // the reader's own wrapper, never reported
 };
@@ -173,8 +228,13 @@ class session {
                 out += " xmlns:" + p + "=\"" + attr_escape(guess_namespace(p)) + "\"";
             out += ">";
         }
-        for (const auto &e : stack_)
-            if (!e.synthetic) out += "<" + e.qname + e.decls + ">";
+        for (const auto &e : stack_) {
+            if (e.synthetic) continue;
+            const split_name n = split(e.name.c_str());
+            out += '<';
+            if (!n.prefix.empty()) out.append(n.prefix).append(1, ':');
+            out.append(n.local).append(e.decls).append(1, '>');
+        }
         return out;
     }
 
@@ -189,8 +249,7 @@ class session {
         const bool wrapped = start != 0 && !extra_prefixes_.empty();
         stack_.clear();
         pending_decls_.clear();
-        parser_ptr p(XML_ParserCreateNS("UTF-8", kSep));
-        if (!p) throw std::bad_alloc();
+        parser_lease p;
         parser_ = p.get();
         XML_SetReturnNSTriplet(parser_, XML_TRUE);
         XML_SetUserData(parser_, this);
@@ -216,15 +275,21 @@ class session {
         for (std::size_t at = start;;) {
             const std::size_t n = std::min(kChunk, text_.size() - at);
             const bool last = at + n == text_.size();
+            const bool short_text = prologue.size() + text_.size() - start <= kKeepUpTo;
             if (XML_Parse(parser_, text_.data() + at, static_cast<int>(n), last) != XML_STATUS_OK) {
                 const auto idx = XML_GetCurrentByteIndex(parser_);
                 const std::size_t in_text =
                     idx < 0 ? at : static_cast<std::size_t>(idx) - prologue.size() + start;
                 *err_at = std::max(start, std::min(in_text, text_.size()));
-                return XML_GetErrorCode(parser_);
+                const XML_Error err = XML_GetErrorCode(parser_);
+                if (err == XML_ERROR_ABORTED && short_text && !error_) p.keep();
+                return err;
             }
             at += n;
-            if (last) return XML_ERROR_NONE;
+            if (last) {
+                if (short_text) p.keep();
+                return XML_ERROR_NONE;
+            }
         }
     }
 
@@ -245,13 +310,17 @@ class session {
                                   qname.back() == '\n' || qname.back() == '\r'))
             qname.remove_suffix(1);
         std::size_t k = stack_.size();
-        while (k > 0 && !(stack_[k - 1].qname == qname && !stack_[k - 1].synthetic))
+        while (k > 0 &&
+               !(!stack_[k - 1].synthetic && same_qname(split(stack_[k - 1].name.c_str()), qname)))
             --k;
         if (k == 0) return gt + 1;
         while (stack_.size() >= k) {
             const open_element e = std::move(stack_.back());
             stack_.pop_back();
-            if (!h_.stop) h_.end(e.ns, e.local);
+            if (!h_.stop) {
+                const split_name n = split(e.name.c_str());
+                h_.end(n.ns, n.local);
+            }
         }
         return gt + 1;
     }
@@ -328,14 +397,10 @@ class session {
 
     static void on_start(void *ud, const XML_Char *name, const XML_Char **atts) {
         guarded(ud, [&](session &s) {
-            const split_name n = split(name);
-            std::string qname(n.prefix);
-            if (!qname.empty()) qname += ':';
-            qname += n.local;
-            s.stack_.push_back({std::move(qname), std::string(n.ns), std::string(n.local),
-                                std::move(s.pending_decls_), false});
+            s.stack_.push_back({std::string(name), std::move(s.pending_decls_), false});
             s.pending_decls_.clear();
             if (s.replaying_ || s.h_.stop) return;
+            const split_name n = split(name);
             s.attrs_.clear();
             for (int i = 0; atts[i]; i += 2) {
                 const split_name a = split(atts[i]);

@@ -10,8 +10,21 @@
 #include "quenfold_ebook.h"
 #include "record.h"
 
-// No exception may cross the C boundary: the bodies only call code that
-// reports failure by result, and each is noexcept.
+// No exception may cross the C boundary. The readers report failure by
+// result, but the reading path holds standard containers, so running out of
+// memory can still throw: each operation's work runs inside guarded(), which
+// turns that into "out of memory" and the operation's failure result.
+namespace {
+template <typename R, typename F>
+R guarded(R failure, F f) noexcept {
+    try {
+        return f();
+    } catch (...) {
+        eb_set_error("out of memory");
+        return failure;
+    }
+}
+}  // namespace
 
 extern "C" QUENFOLD_EBOOK_API char *ebook_info(const char *path) noexcept {
     eb_clear_error();
@@ -21,9 +34,10 @@ extern "C" QUENFOLD_EBOOK_API char *ebook_info(const char *path) noexcept {
     }
     eb_meta meta;
     eb_meta_init(&meta);
-    int rc = load_and_parse(path, &meta, 0);
-    char *json = nullptr;
-    if (rc == 0 || meta.drm) json = eb_meta_to_json(&meta);
+    char *json = guarded<char *>(nullptr, [&]() -> char * {
+        int rc = load_and_parse(path, &meta, 0);
+        return rc == 0 || meta.drm ? eb_meta_to_json(&meta) : nullptr;
+    });
     eb_meta_free(&meta);
     return json;
 }
@@ -40,11 +54,10 @@ extern "C" QUENFOLD_EBOOK_API int ebook_extract_cover(const char *path,
     eb_file_id book;
     // A DRM-protected book fails here like any reader failure: there is
     // nothing to write for it.
-    if (load_and_parse(path, &meta, 1, &book) != 0) {
-        eb_meta_free(&meta);
-        return -1;
-    }
-    int rc = write_cover(meta, out_path, book);
+    int rc = guarded(-1, [&] {
+        if (load_and_parse(path, &meta, 1, &book) != 0) return -1;
+        return write_cover(meta, out_path, book);
+    });
     eb_meta_free(&meta);
     return rc;
 }
@@ -55,7 +68,7 @@ extern "C" QUENFOLD_EBOOK_API char *ebook_scan_dir(const char *dir) noexcept {
         eb_set_error("NULL dir");
         return nullptr;
     }
-    return scan_dir(dir);
+    return guarded<char *>(nullptr, [&] { return scan_dir(dir); });
 }
 
 extern "C" QUENFOLD_EBOOK_API char *ebook_rename_plan(const char *files_json,
@@ -65,7 +78,7 @@ extern "C" QUENFOLD_EBOOK_API char *ebook_rename_plan(const char *files_json,
         eb_set_error("NULL files_json");
         return nullptr;
     }
-    return eb_rename_plan_impl(files_json, pattern);
+    return guarded<char *>(nullptr, [&] { return eb_rename_plan_impl(files_json, pattern); });
 }
 
 extern "C" QUENFOLD_EBOOK_API const char *ebook_last_error(void) noexcept {

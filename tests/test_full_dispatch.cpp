@@ -16,15 +16,15 @@ namespace {
 using qtest::MetaProbe;
 
 std::string fb2_book() {
-    qtest::Fb2Spec spec;
-    spec.title = "Zipped Tale";
-    return qtest::build_fb2(spec);
+    qtest::Fb2Spec desc;
+    desc.title = "Zipped Tale";
+    return qtest::build_fb2(desc);
 }
 
 std::string mobi_book() {
-    qtest::MobiSpec spec;
-    spec.full_name = "Deep Water";
-    return qtest::build_mobi(spec);
+    qtest::MobiSpec desc;
+    desc.full_name = "Deep Water";
+    return qtest::build_mobi(desc);
 }
 
 TEST(FullDispatch, ReaderByNameThenContent) {

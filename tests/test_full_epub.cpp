@@ -13,8 +13,8 @@ namespace {
 
 using qtest::MetaProbe;
 
-MetaProbe of_epub(const qtest::EpubSpec &spec) {
-    MetaProbe p = MetaProbe::from_memory(qtest::build_epub(spec), "book.epub");
+MetaProbe of_epub(const qtest::EpubSpec &desc) {
+    MetaProbe p = MetaProbe::from_memory(qtest::build_epub(desc), "book.epub");
     EXPECT_TRUE(p.ok()) << p.error();
     EXPECT_EQ(p.schema_error(), "") << p.json();
     return p;
@@ -143,9 +143,9 @@ TEST(FullEpub, PackageDocumentRules) {
     };
     for (const OpfCase &c : cases) {
         SCOPED_TRACE(c.rule);
-        qtest::EpubSpec spec;
-        spec.opf = c.opf;
-        MetaProbe p = of_epub(spec);
+        qtest::EpubSpec desc;
+        desc.opf = c.opf;
+        MetaProbe p = of_epub(desc);
         for (const Expect &e : c.want)
             EXPECT_EQ(p.at(e.pointer), e.value) << e.pointer << " in " << p.json();
     }
@@ -166,18 +166,18 @@ TEST(FullEpub, ManyElementsSharingOneIdAreAllKept) {
                 "<meta name=\"calibre:series\" content=\"s" +
                 n + "\"/>";
     }
-    qtest::EpubSpec spec;
-    spec.opf = opf("3.0", meta);
-    MetaProbe p = of_epub(spec);
+    qtest::EpubSpec desc;
+    desc.opf = opf("3.0", meta);
+    MetaProbe p = of_epub(desc);
     EXPECT_EQ(p.count("/identifiers"), 4000u);
     EXPECT_EQ(p.count("/series"), 4000u);
     EXPECT_EQ(p.at("/identifiers/0/scheme"), "t0");  // the first refinement of "x"
 }
 
 TEST(FullEpub, BrokenDocumentWarns) {
-    qtest::EpubSpec spec;
-    spec.opf = opf("2.0", "<dc:title>A & B</dc:title><dc:creator>Z</dc:creator>");
-    MetaProbe p = of_epub(spec);
+    qtest::EpubSpec desc;
+    desc.opf = opf("2.0", "<dc:title>A & B</dc:title><dc:creator>Z</dc:creator>");
+    MetaProbe p = of_epub(desc);
     EXPECT_GE(p.count("/warnings"), 1u) << p.json();
     EXPECT_EQ(p.at("/authors/0/name"), "Z");
 }
@@ -227,10 +227,10 @@ TEST(FullEpub, ProtectionFromWhatTheContainerShows) {
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
-        qtest::EpubSpec spec;
-        spec.title = "Locked";
-        spec.members = c.members;
-        MetaProbe p = of_epub(spec);
+        qtest::EpubSpec desc;
+        desc.title = "Locked";
+        desc.members = c.members;
+        MetaProbe p = of_epub(desc);
         EXPECT_EQ(p.at("/drm"), c.drm);
         EXPECT_EQ(p.at("/drm_scheme"), c.scheme);
         EXPECT_EQ(p.at("/obfuscated_fonts"), c.fonts);
@@ -253,7 +253,7 @@ TEST(FullEpub, CoverFromManifestAndCentralDirectory) {
     missing.omit = {"OEBPS/images/cover.jpg"};
     struct Case {
         const char *what;
-        qtest::EpubSpec spec;
+        qtest::EpubSpec desc;
         const char *mime, *size, *from;
     };
     const std::vector<Case> cases = {
@@ -264,7 +264,7 @@ TEST(FullEpub, CoverFromManifestAndCentralDirectory) {
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
-        MetaProbe p = of_epub(c.spec);
+        MetaProbe p = of_epub(c.desc);
         EXPECT_EQ(p.at("/cover/mime"), c.mime);
         EXPECT_EQ(p.at("/cover/size"), c.size);
         EXPECT_EQ(p.at("/cover/from"), c.from);

@@ -17,37 +17,26 @@
 
 namespace {
 
-// Bytes that deflate hardly at all, so that a member's size is its weight.
-std::string noise(std::size_t n) {
-    std::string s(n, '\0');
-    std::uint32_t x = 2463534242u;
-    for (auto &c : s) {
-        x ^= x << 13, x ^= x >> 17, x ^= x << 5;
-        c = static_cast<char>(x);
-    }
-    return s;
-}
-
 std::string epub_book(std::size_t padding) {
-    qtest::EpubSpec spec;
-    spec.cover = qtest::tiny_jpeg();
-    spec.members.push_back(qtest::zip_file("OEBPS/big.bin", noise(padding), false));
-    return qtest::build_epub(spec);
+    qtest::EpubSpec desc;
+    desc.cover = qtest::tiny_jpeg();
+    desc.members.push_back(qtest::zip_file("OEBPS/big.bin", qtest::incompressible(padding), false));
+    return qtest::build_epub(desc);
 }
 
 // The cover is the large record, so reading it whole would show.
 std::string mobi_book(std::size_t cover_size) {
-    qtest::MobiSpec spec;
-    spec.exth_records = {{100, "An Author"}};
-    spec.images = {"\xFF\xD8\xFF" + noise(cover_size)};
-    spec.cover_image = 0;
-    return qtest::build_mobi(spec);
+    qtest::MobiSpec desc;
+    desc.exth_records = {{100, "An Author"}};
+    desc.images = {"\xFF\xD8\xFF" + qtest::incompressible(cover_size)};
+    desc.cover_image = 0;
+    return qtest::build_mobi(desc);
 }
 
 std::string fb2_book() {
-    qtest::Fb2Spec spec;
-    spec.title = "Read Whole";
-    return qtest::build_fb2(spec);
+    qtest::Fb2Spec desc;
+    desc.title = "Read Whole";
+    return qtest::build_fb2(desc);
 }
 
 std::string text_or_error(char *s) {

@@ -24,16 +24,16 @@ std::string u32be(std::uint32_t v) {
 
 // A book as build_mobi makes it, with record 0's text encoding set and any
 // records appended after the images.
-std::string mobi(const MobiSpec &spec, std::uint32_t codepage = 65001,
+std::string mobi(const MobiSpec &desc, std::uint32_t codepage = 65001,
                  const std::vector<std::string> &more = {}) {
     std::vector<std::string> records;
-    std::string r0 = qtest::build_mobi_record0(spec);
-    if (spec.mobi_header && r0.size() >= 32) qtest::put_u32(r0, 28, codepage);
+    std::string r0 = qtest::build_mobi_record0(desc);
+    if (desc.mobi_header && r0.size() >= 32) qtest::put_u32(r0, 28, codepage);
     records.push_back(r0);
-    records.push_back(spec.text);
-    records.insert(records.end(), spec.images.begin(), spec.images.end());
+    records.push_back(desc.text);
+    records.insert(records.end(), desc.images.begin(), desc.images.end());
     records.insert(records.end(), more.begin(), more.end());
-    return qtest::build_palmdb(spec.palm_name, records);
+    return qtest::build_palmdb(desc.palm_name, records);
 }
 
 eb_record read(const std::string &book) {

@@ -19,35 +19,24 @@
 
 namespace {
 
-// Bytes that deflate hardly at all, so that a member's size is its weight.
-std::string noise(std::size_t n) {
-    std::string s(n, '\0');
-    std::uint32_t x = 2463534242u;
-    for (auto &c : s) {
-        x ^= x << 13, x ^= x >> 17, x ^= x << 5;
-        c = static_cast<char>(x);
-    }
-    return s;
-}
-
 std::string epub_book(std::size_t padding) {
-    qtest::EpubSpec spec;
-    spec.cover = qtest::tiny_jpeg();
-    spec.members.push_back(qtest::zip_file("OEBPS/big.bin", noise(padding), false));
-    return qtest::build_epub(spec);
+    qtest::EpubSpec desc;
+    desc.cover = qtest::tiny_jpeg();
+    desc.members.push_back(qtest::zip_file("OEBPS/big.bin", qtest::incompressible(padding), false));
+    return qtest::build_epub(desc);
 }
 
 std::string mobi_book(std::size_t padding) {
-    qtest::MobiSpec spec;
-    spec.exth_records = {{100, "An Author"}};
-    spec.images = {qtest::tiny_jpeg(), noise(padding)};
-    spec.cover_image = 0;
-    return qtest::build_mobi(spec);
+    qtest::MobiSpec desc;
+    desc.exth_records = {{100, "An Author"}};
+    desc.images = {qtest::tiny_jpeg(), qtest::incompressible(padding)};
+    desc.cover_image = 0;
+    return qtest::build_mobi(desc);
 }
 
 std::string fb2_book() {
-    qtest::Fb2Spec spec;
-    return qtest::build_fb2(spec);
+    qtest::Fb2Spec desc;
+    return qtest::build_fb2(desc);
 }
 
 // The book through its reader over an open source, as JSON, or "ERR:" and
@@ -113,7 +102,7 @@ TEST(Source, BooksThatChangeWhileRead) {
         qtest::write_file(path, b[1]);
         eb_source grown;
         ASSERT_TRUE(grown.open(path.c_str()));
-        std::ofstream(path, std::ios::app) << noise(5000);
+        std::ofstream(path, std::ios::app) << qtest::incompressible(5000);
         EXPECT_EQ(describe(path, grown), whole) << b[0];
 
         qtest::write_file(path, b[1]);

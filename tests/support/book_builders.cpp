@@ -154,6 +154,16 @@ std::string tiny_jpeg() {
         22);
 }
 
+std::string incompressible(std::size_t n) {
+    std::string s(n, '\0');
+    std::uint32_t x = 2463534242u;
+    for (auto &c : s) {
+        x ^= x << 13, x ^= x >> 17, x ^= x << 5;
+        c = static_cast<char>(x);
+    }
+    return s;
+}
+
 std::string tiny_png() {
     return std::string(
         "\x89PNG\r\n\x1A\n\x00\x00\x00\x0DIHDR\x00\x00\x00\x01\x00\x00\x00\x01"

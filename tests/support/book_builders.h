@@ -64,6 +64,10 @@ std::string tiny_jpeg();  // starts FF D8 FF, ends FF D9
 std::string tiny_png();   // starts 89 50 4E 47
 std::string tiny_gif();   // "GIF89a..."
 
+// n bytes that deflate hardly at all (a fixed xorshift stream), so that a
+// member's size is its weight in the archive.
+std::string incompressible(std::size_t n);
+
 }  // namespace qtest
 
 #endif

@@ -23,7 +23,7 @@ struct Fb2FullSpec {
     std::vector<Fb2Binary> binaries;  // after the body
 };
 
-std::string build_fb2_full(const Fb2FullSpec &spec);
+std::string build_fb2_full(const Fb2FullSpec &desc);
 
 // <tag><first-name>..</first-name>...</tag> with the parts that are not
 // empty (tag is "author" or "translator").

@@ -117,6 +117,8 @@ void read_full(Book &b, yyjson_val *root) {
     b.isbn = str_of(yyjson_obj_get(root, "isbn"));
     b.publisher = str_of(yyjson_obj_get(root, "publisher"));
     b.published = str_of(yyjson_obj_get(root, "published"));
+    yyjson_val *pages = yyjson_obj_get(root, "pages");
+    if (yyjson_is_uint(pages)) b.pages = std::to_string(yyjson_get_uint(pages));
 }
 
 }  // namespace

@@ -53,6 +53,7 @@ struct Book {
     // joined by " & " (first_author the first alone), the primary series.
     std::string format, title, author, first_author, series, series_index, language, asin, isbn,
         publisher, published;
+    std::string pages;  // the record's page or image count, "" when it states none
 };
 
 // Describes one book through ebook_metadata (Full) or ebook_info (Basic).
@@ -83,6 +84,7 @@ enum class Field {
     Isbn,
     Publisher,
     Published,
+    Pages,
     Error
 };
 

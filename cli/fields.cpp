@@ -20,7 +20,8 @@ constexpr Column kColumns[] = {
     {Field::Series, "series"},       {Field::SeriesIndex, "series_index"},
     {Field::HasCover, "has_cover"},  {Field::Asin, "asin"},
     {Field::Isbn, "isbn"},           {Field::Publisher, "publisher"},
-    {Field::Published, "published"}, {Field::Error, "error"},
+    {Field::Published, "published"}, {Field::Pages, "pages"},
+    {Field::Error, "error"},
 };
 
 const char *name_of(Field f) {
@@ -121,6 +122,8 @@ std::string field_cell(const Book &b, Field f, bool table) {
             return b.publisher;
         case Field::Published:
             return b.published;
+        case Field::Pages:
+            return b.pages;
         default:
             return {};
     }

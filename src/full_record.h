@@ -35,7 +35,7 @@ struct eb_cover_info {
 // anything else). Absent texts are "", absent lists empty; the members kept
 // in std::optional are written as null when absent.
 struct eb_record {
-    std::string format;  // "epub" | "fb2" | "mobi" | "azw3" | "palmdoc"
+    std::string format;  // "epub" | "fb2" | "mobi" | "azw3" | "palmdoc" | "pdf" | "cbz" | "cbr" | "cb7" | "cbt"
     std::optional<std::string> container;  // "fb2.zip" for an FB2 read out of a ZIP
     std::optional<std::string> version;    // EPUB package version, MOBI file version
     std::string title, title_sort, subtitle;
@@ -48,9 +48,14 @@ struct eb_record {
     std::string publisher, published, modified, rights;
     std::string description;  // plain text, paragraphs separated by a blank line
     std::vector<std::string> subjects;
+    // Pages the book states: a PDF's page count, a comic archive's image
+    // count; absent where a format states none (reflowable text has no pages).
+    std::optional<std::uint64_t> pages;
     std::optional<eb_cover_info> cover;
     bool drm = false;                       // real protection only
-    std::optional<std::string> drm_scheme;  // "adobe-adept" | "readium-lcp" | "apple-fairplay" | "mobipocket" | "fb2-encrypted" | "unknown"
+    // "adobe-adept" | "readium-lcp" | "apple-fairplay" | "mobipocket" | "fb2-encrypted" |
+    // "pdf-password" | "archive-password" | "unknown"
+    std::optional<std::string> drm_scheme;
     bool obfuscated_fonts = false;
     std::optional<std::string> encoding;  // declared text encoding when not UTF-8 (e.g. "windows-1251")
     std::vector<std::string> warnings;    // soft notices; the call still succeeds
@@ -59,7 +64,7 @@ struct eb_record {
 // The record as one compact JSON object, every key present, in this order:
 // format container version title title_sort subtitle authors contributors
 // language languages series identifiers isbn asin publisher published
-// modified rights description subjects cover drm drm_scheme obfuscated_fonts
+// modified rights description subjects pages cover drm drm_scheme obfuscated_fonts
 // encoding warnings. "isbn" and "asin" are the first identifiers of those
 // schemes, or null. A malloc'd string for the host, or null with the error
 // text set.

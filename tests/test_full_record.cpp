@@ -35,7 +35,7 @@ TEST(RecordJson, EmptyRecordHasEveryKeyInOrder) {
               "\"title_sort\":\"\",\"subtitle\":\"\",\"authors\":[],\"contributors\":[],"
               "\"language\":\"\",\"languages\":[],\"series\":[],\"identifiers\":[],\"isbn\":null,"
               "\"asin\":null,\"publisher\":\"\",\"published\":\"\",\"modified\":\"\","
-              "\"rights\":\"\",\"description\":\"\",\"subjects\":[],\"cover\":null,\"drm\":false,"
+              "\"rights\":\"\",\"description\":\"\",\"subjects\":[],\"pages\":null,\"cover\":null,\"drm\":false,"
               "\"drm_scheme\":null,\"obfuscated_fonts\":false,\"encoding\":null,\"warnings\":[]}");
     EXPECT_EQ(schema().check(json), "");
 }
@@ -82,7 +82,8 @@ TEST(Schema, RejectsWrongShapes) {
         std::string from, to;
     };
     const Case cases[] = {
-        {"\"format\":\"epub\"", "\"format\":\"pdf\""},
+        {"\"format\":\"epub\"", "\"format\":\"docx\""},
+        {"\"pages\":null", "\"pages\":-1"},
         {"\"container\":null,", ""},
         {"\"isbn\":null", "\"isbn\":\"123\""},
         {"\"authors\":[]", "\"authors\":[{\"name\":\"A\",\"sort\":\"\"}]"},

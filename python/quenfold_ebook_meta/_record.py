@@ -159,6 +159,7 @@ class BookMetadata(_JsonRecord):
     rights: str
     description: str
     subjects: Tuple[str, ...]
+    pages: Optional[int]
     cover: Optional[Cover]
     drm: bool
     drm_scheme: Optional[str]

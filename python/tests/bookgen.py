@@ -188,6 +188,7 @@ def full_record(**members: Any) -> Dict[str, Any]:
         "isbn": "9780306406157", "asin": None,
         "publisher": "Harbour Press", "published": "2021-05-04", "modified": "2021-06-01T10:00:00Z",
         "rights": "", "description": "A sea.\n\nAnd a shore.", "subjects": ["Fiction", "Sea"],
+        "pages": None,
         "cover": {"mime": "image/jpeg", "size": 1234, "from": "properties"},
         "drm": False, "drm_scheme": None, "obfuscated_fonts": False, "encoding": None,
         "warnings": [],

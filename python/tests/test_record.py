@@ -32,7 +32,7 @@ class RecordTest(unittest.TestCase):
         data = full_record(
             container=None, version=None, isbn=None, asin=None, cover=None, drm_scheme=None,
             encoding=None, authors=[], contributors=[], series=[], identifiers=[], languages=[],
-            subjects=[], warnings=[], title="", description="",
+            subjects=[], warnings=[], title="", description="", pages=None,
         )
         book = qem.BookMetadata.from_dict(data)
         self.assertEqual(book.to_dict(), data)

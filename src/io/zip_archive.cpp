@@ -96,7 +96,13 @@ void eb_zip_archive::open() {
         else
             good = gi.number_entry == kUnknownCount && members_.size() >= kUnknownCount;
     }
+    if (good && gi.size_comment > 0) {
+        comment_.resize(gi.size_comment);
+        int got = unzGetGlobalComment(uf, comment_.data(), gi.size_comment + 1);
+        comment_.resize(got > 0 ? static_cast<std::size_t>(got) : 0);
+    }
     if (!good || io_->error) {
+        comment_.clear();
         unzClose(uf);
         members_.clear();
         names_.clear();
@@ -114,6 +120,10 @@ std::int64_t eb_zip_archive::find(std::string_view want) const {
     for (std::uint64_t i = 0; i < members_.size(); ++i)
         if (eb_ascii_iequal(name(i), want)) return static_cast<std::int64_t>(i);
     return -1;
+}
+
+bool eb_zip_archive::encrypted(std::uint64_t i) const {
+    return unz_ && i < members_.size() && (members_[i].flags & 1);
 }
 
 bool eb_zip_archive::size(std::uint64_t i, std::uint64_t *out) const {

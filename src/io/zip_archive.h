@@ -45,6 +45,12 @@ class eb_zip_archive {
     // First member, in central-directory order, whose whole stored name equals
     // name when ASCII letters are folded (other bytes must match); -1 if none.
     std::int64_t find(std::string_view name) const;
+    // Whether member i is encrypted (general-purpose flag bit 0): its data
+    // cannot be read without a password, which is never guessed.
+    bool encrypted(std::uint64_t i) const;
+    // The archive comment from the end record, as stored (tools keep
+    // metadata there); empty when there is none.
+    std::string_view comment() const { return comment_; }
     // Uncompressed size as the central directory declares it; false if unknown.
     bool size(std::uint64_t i, std::uint64_t *out) const;
     // Member i whole into *out, its CRC checked; sizes above cap are refused.
@@ -73,6 +79,7 @@ class eb_zip_archive {
     void *unz_ = nullptr;
     std::vector<member> members_;
     std::string names_;  // every stored name back to back
+    std::string comment_;
 };
 
 // ASCII-only case-insensitive equality (the locale plays no part).

@@ -70,6 +70,9 @@ class writer {
         return o;
     }
     yyjson_mut_val *boolean(bool b) { return yyjson_mut_bool(doc_, b); }
+    yyjson_mut_val *count(const std::optional<std::uint64_t> &n) {
+        return n ? yyjson_mut_uint(doc_, *n) : yyjson_mut_null(doc_);
+    }
 
     // A member whose value could not be made is a failure of the whole
     // object: a host relies on every key being there.
@@ -114,6 +117,7 @@ char *eb_record_to_json(const eb_record &r) {
     w.put(o, "rights", w.str(r.rights));
     w.put(o, "description", w.str(r.description));
     w.put(o, "subjects", w.strings(r.subjects));
+    w.put(o, "pages", w.count(r.pages));
     w.put(o, "cover", w.cover(r.cover));
     w.put(o, "drm", w.boolean(r.drm));
     w.put(o, "drm_scheme", w.opt(r.drm_scheme));

@@ -192,7 +192,7 @@ std::string fake_jpeg(Rng &rng, std::size_t n) {
 }
 
 std::string make_epub(Rng &rng, const Meta &m, const EpubShape &shape) {
-    qtest::EpubSpec desc;
+    qtest::EpubDesc desc;
     desc.rootfile = "OEBPS/content.opf";
     std::vector<qtest::ZipEntry> members;
     std::string manifest, spine;
@@ -290,7 +290,7 @@ std::string make_epub(Rng &rng, const Meta &m, const EpubShape &shape) {
 }
 
 std::string make_fb2(Rng &rng, const Meta &m, const Fb2Shape &shape) {
-    qtest::Fb2Spec desc;
+    qtest::Fb2Desc desc;
     desc.title = xml_escape(m.title);
     desc.authors = {{m.author_first, "", m.author_last, ""}};
     desc.lang = m.language;
@@ -323,7 +323,7 @@ std::string make_fb2(Rng &rng, const Meta &m, const Fb2Shape &shape) {
 }
 
 std::string make_mobi(Rng &rng, const Meta &m, const MobiShape &shape) {
-    qtest::MobiSpec desc;
+    qtest::MobiDesc desc;
     std::string palm = m.title.substr(0, 31);
     for (char &c : palm)
         if (c == ' ') c = '_';

@@ -226,7 +226,7 @@ void bm_tag_text(benchmark::State &state, const char *name) {
 void bm_parse_epub_big_package(benchmark::State &state) {
     static const std::string book = [] {
         qbench::Rng rng(9);
-        qtest::EpubSpec desc;
+        qtest::EpubDesc desc;
         desc.opf = package_1mb();
         desc.cover = qbench::fake_jpeg(rng, 50 * KB);
         return qtest::build_epub(desc);

@@ -6,7 +6,7 @@
 namespace qbench {
 
 std::string plated_epub(Rng &rng, std::size_t plate) {
-    qtest::EpubSpec desc;
+    qtest::EpubDesc desc;
     desc.title = "The Quiet Sea and Other Stories";
     desc.creator = "H\xc3\xa9l\xc3\xa8ne Marchand";
     desc.calibre_series = "C\xc3\xb4tes";

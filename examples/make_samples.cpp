@@ -16,7 +16,7 @@ int main(int argc, char **argv) {
         qtest::write_file(dir + "/" + name, bytes);
     };
 
-    qtest::MobiSpec mobi;
+    qtest::MobiDesc mobi;
     mobi.palm_name = "Harbour_Tales";
     mobi.full_name = "Tales of the Harbour";
     mobi.exth_records = {{100, "Tom Bell"}, {524, "en"}, {113, "B0SAMPLE01"}};
@@ -24,7 +24,7 @@ int main(int argc, char **argv) {
     mobi.cover_image = 0;
     put("tales-of-the-harbour.mobi", qtest::build_mobi(mobi));
 
-    qtest::MobiSpec kf8 = mobi;
+    qtest::MobiDesc kf8 = mobi;
     kf8.palm_name = "Quiet_Sea";
     kf8.full_name = "The Quiet Sea";
     kf8.mobi_type = 248;
@@ -32,14 +32,14 @@ int main(int argc, char **argv) {
     kf8.exth_records = {{100, "Ann Lee"}, {524, "en-GB"}, {504, "B0SAMPLE02"}};
     put("the-quiet-sea.azw3", qtest::build_mobi(kf8));
 
-    qtest::MobiSpec drm;
+    qtest::MobiDesc drm;
     drm.palm_name = "Locked_Book";
     drm.full_name = "The Sealed Letter";
     drm.exth_records = {{100, "Ann Lee"}, {524, "en"}};
     drm.encryption = 2;
     put("locked.azw", qtest::build_mobi(drm));
 
-    qtest::EpubSpec epub2;
+    qtest::EpubDesc epub2;
     epub2.title = "Lost Things";
     epub2.creator = "Jane Roe";
     epub2.language = "en";
@@ -48,7 +48,7 @@ int main(int argc, char **argv) {
     epub2.cover = qtest::tiny_jpeg();
     put("lost-things.epub", qtest::build_epub(epub2));
 
-    qtest::EpubSpec epub3;
+    qtest::EpubDesc epub3;
     epub3.title = "Le Petit Phare";
     epub3.creator = "Hélène Marchand";
     epub3.language = "fr";
@@ -60,7 +60,7 @@ int main(int argc, char **argv) {
     epub3.cover_by_properties = true;
     put("le-petit-phare.epub", qtest::build_epub(epub3));
 
-    qtest::Fb2Spec fb2;
+    qtest::Fb2Desc fb2;
     fb2.title = "Белые ночи";
     fb2.authors = {{"Фёдор", "Михайлович", "Достоевский", ""}};
     fb2.lang = "ru";
@@ -72,7 +72,7 @@ int main(int argc, char **argv) {
 
     // Older Russian libraries keep FictionBook in windows-1251: the short
     // object gives its bytes as they are, the full record decodes them.
-    qtest::Fb2Spec cp1251;
+    qtest::Fb2Desc cp1251;
     cp1251.title = "Анна Каренина";
     cp1251.authors = {{"Лев", "Николаевич", "Толстой", ""}};
     cp1251.lang = "ru";
@@ -80,7 +80,7 @@ int main(int argc, char **argv) {
 
     // An embedded font obfuscated by the IDPF rule is no protection: the
     // short object calls the book protected, the full record does not.
-    qtest::EpubSpec fonts;
+    qtest::EpubDesc fonts;
     fonts.title = "The Lighthouse Keeper";
     fonts.creator = "Mara Quinn";
     fonts.language = "en";

@@ -34,14 +34,14 @@ struct Corpus {
 // ---- MOBI ------------------------------------------------------------------
 
 void mobi_seeds(Corpus &c) {
-    using qtest::MobiSpec;
-    auto book = [&](const std::string &name, const MobiSpec &s) {
+    using qtest::MobiDesc;
+    auto book = [&](const std::string &name, const MobiDesc &s) {
         c.add(name, qtest::build_mobi(s));
     };
-    MobiSpec plain;
+    MobiDesc plain;
     book("plain", plain);
 
-    MobiSpec full;
+    MobiDesc full;
     full.full_name = "Full Name";
     full.exth_records = {{100, "Ann Lee"}, {524, "en"}, {113, "B00ASIN"}, {504, "B00OTHER"}};
     full.images = {qtest::tiny_jpeg(), qtest::tiny_png()};
@@ -55,7 +55,7 @@ void mobi_seeds(Corpus &c) {
     full.cover_image = 5;
     book("cover-past-end", full);
 
-    MobiSpec order;
+    MobiDesc order;
     order.exth_records = {{503, "Updated"},
                           {100, "Author"},
                           {101, "Publisher"},
@@ -65,7 +65,7 @@ void mobi_seeds(Corpus &c) {
     order.images = {qtest::tiny_jpeg(), qtest::tiny_jpeg()};
     book("exth-order", order);
 
-    MobiSpec kf8;
+    MobiDesc kf8;
     kf8.mobi_type = 248;
     book("kf8-type", kf8);
     kf8.mobi_type = 2;
@@ -73,27 +73,27 @@ void mobi_seeds(Corpus &c) {
     book("kf8-version", kf8);
 
     for (std::uint16_t enc : {1, 2}) {
-        MobiSpec drm;
+        MobiDesc drm;
         drm.encryption = enc;
         book("drm-" + std::to_string(enc), drm);
     }
-    MobiSpec palmdoc;
+    MobiDesc palmdoc;
     palmdoc.mobi_header = false;
     palmdoc.palm_name = "Only_PalmDOC";
     book("palmdoc", palmdoc);
 
-    MobiSpec noexth;
+    MobiDesc noexth;
     noexth.exth = false;
     book("no-exth", noexth);
-    MobiSpec shortlen;
+    MobiDesc shortlen;
     shortlen.header_len = 4;
     book("header-len-4", shortlen);
     for (std::size_t size : {16u, 19u, 20u, 39u, 40u, 99u, 100u, 127u, 128u, 143u, 144u}) {
-        MobiSpec cut = full;
+        MobiDesc cut = full;
         cut.record0_size = size;
         book("record0-" + std::to_string(size), cut);
     }
-    MobiSpec blank;
+    MobiDesc blank;
     blank.full_name = "    ";
     blank.palm_name = std::string("Ab   \0", 6);
     book("blank-name", blank);
@@ -118,14 +118,14 @@ void mobi_seeds(Corpus &c) {
 // ---- FB2 -------------------------------------------------------------------
 
 void fb2_seeds(Corpus &c) {
-    using qtest::Fb2Spec;
-    auto book = [&](const std::string &name, const Fb2Spec &s) {
+    using qtest::Fb2Desc;
+    auto book = [&](const std::string &name, const Fb2Desc &s) {
         c.add(name, qtest::build_fb2(s));
     };
-    Fb2Spec plain;
+    Fb2Desc plain;
     book("plain", plain);
 
-    Fb2Spec full;
+    Fb2Desc full;
     full.title = "War &amp; Peace &#x41;&#66;";
     full.authors = {{"Lev", "Nikolayevich", "Tolstoy", "leo"}, {"Second", "", "Author", ""}};
     full.series = "Big &amp; Books";
@@ -134,39 +134,39 @@ void fb2_seeds(Corpus &c) {
     full.binaries = {{"other", "", "xx"}, {"cover.jpg", "image/jpeg", qtest::tiny_jpeg()}};
     book("full", full);
     for (const char *attr : {"xlink:href", "href"}) {
-        Fb2Spec s = full;
+        Fb2Desc s = full;
         s.cover_href_attr = attr;
         s.cover_href = "cover.jpg";
         s.binaries = {{"cover.jpg", "", qtest::tiny_png()}};
         book(std::string("cover-") + attr, s);
     }
-    Fb2Spec nick;
+    Fb2Desc nick;
     nick.authors = {{"", "", "", "nick"}};
     nick.encoding = "";
     book("nickname", nick);
-    Fb2Spec upper;
+    Fb2Desc upper;
     upper.section = "Title-info";
     upper.series = "Anywhere";
     book("Title-info", upper);
-    Fb2Spec open = full;
+    Fb2Desc open = full;
     open.close_section = false;
     book("unclosed", open);
-    Fb2Spec nosection;
+    Fb2Desc nosection;
     nosection.section = "";
     nosection.extra_description = "<sequence name=\"S\" number=\"1\"/>";
     book("no-section", nosection);
-    Fb2Spec drm;
+    Fb2Desc drm;
     drm.body = "<encrypted/>";
     book("encrypted", drm);
-    Fb2Spec drm2;
+    Fb2Desc drm2;
     drm2.extra_description = "<FictionBookEncryption/>";
     book("encryption-ns", drm2);
-    Fb2Spec lower;
+    Fb2Desc lower;
     lower.root = "fictionbook";
     lower.encoding = "windows-1251";
     lower.title = "\xc2\xee\xe9\xed\xe0";
     book("cp1251", lower);
-    Fb2Spec empty_cover = full;
+    Fb2Desc empty_cover = full;
     empty_cover.binaries = {{"cover.jpg", "image/jpeg", ""}};
     book("empty-binary", empty_cover);
     c.add("nested",
@@ -179,7 +179,7 @@ void fb2_seeds(Corpus &c) {
 // ---- EPUB ------------------------------------------------------------------
 
 // The same book with every member stored, so that mutations reach the XML.
-std::string stored_epub(const qtest::EpubSpec &desc) {
+std::string stored_epub(const qtest::EpubDesc &desc) {
     const std::string dir = qtest::epub_package_dir(desc);
     std::vector<qtest::ZipEntry> e = {
         qtest::zip_file("mimetype", "application/epub+zip", false),
@@ -192,20 +192,20 @@ std::string stored_epub(const qtest::EpubSpec &desc) {
     return qtest::build_zip(e);
 }
 
-std::vector<std::pair<std::string, qtest::EpubSpec>> epub_books() {
-    using qtest::EpubSpec;
-    std::vector<std::pair<std::string, EpubSpec>> v;
-    EpubSpec plain;
+std::vector<std::pair<std::string, qtest::EpubDesc>> epub_books() {
+    using qtest::EpubDesc;
+    std::vector<std::pair<std::string, EpubDesc>> v;
+    EpubDesc plain;
     v.push_back({"plain", plain});
 
-    EpubSpec calibre;
+    EpubDesc calibre;
     calibre.title = "A &amp; B";
     calibre.calibre_series = "Series &amp; Co";
     calibre.calibre_index = "1.5";
     calibre.cover = qtest::tiny_jpeg();
     v.push_back({"calibre-cover", calibre});
 
-    EpubSpec epub3;
+    EpubDesc epub3;
     epub3.collection = "Collection";
     epub3.group_position = "2";
     epub3.cover = qtest::tiny_png();
@@ -213,18 +213,18 @@ std::vector<std::pair<std::string, qtest::EpubSpec>> epub_books() {
     epub3.cover_href = "../images/c.png";
     v.push_back({"epub3-properties", epub3});
 
-    EpubSpec flat;
+    EpubDesc flat;
     flat.rootfile = "content.opf";
     flat.cover = qtest::tiny_gif();
     flat.cover_href = "./a/../c.gif";
     v.push_back({"flat", flat});
 
-    EpubSpec absolute;
+    EpubDesc absolute;
     absolute.cover = qtest::tiny_jpeg();
     absolute.cover_href = "/OEBPS/images/cover.jpg";
     v.push_back({"absolute-href", absolute});
 
-    EpubSpec fallback;
+    EpubDesc fallback;
     fallback.opf =
         "<package><metadata><title>T</title><creator>C</creator><language>l</language>"
         "<meta property=\"cover\">img</meta><meta property=\"belongs-to-collection\"/>"
@@ -234,20 +234,20 @@ std::vector<std::pair<std::string, qtest::EpubSpec>> epub_books() {
         "<item id=\"p\" href=\"p.jpg\" media-type=\"image/jpeg\"/></manifest></package>";
     v.push_back({"fallbacks", fallback});
 
-    EpubSpec drm;
+    EpubDesc drm;
     drm.encryption = true;
     v.push_back({"encryption", drm});
 
-    EpubSpec nocontainer;
+    EpubDesc nocontainer;
     nocontainer.omit = {"META-INF/container.xml"};
     v.push_back({"no-container", nocontainer});
-    EpubSpec norootfile;
+    EpubDesc norootfile;
     norootfile.container = "<container><rootfiles/></container>";
     v.push_back({"no-rootfile", norootfile});
-    EpubSpec nopath;
+    EpubDesc nopath;
     nopath.container = "<container><rootfile full-path=\"\"/></container>";
     v.push_back({"empty-full-path", nopath});
-    EpubSpec noopf;
+    EpubDesc noopf;
     noopf.container = "<container><rootfile full-path='./OEBPS/content.opf'></container>";
     v.push_back({"missing-opf", noopf});
     return v;
@@ -273,7 +273,7 @@ void zip_seeds(Corpus &c) {
     std::string lying = qtest::build_zip({zip_file("mimetype", "application/epub+zip", false)});
     c.add("size-lie", qtest::patch_member_header(lying, "mimetype", 0x7FFFFFFF, 0));
     c.add("crc-lie", qtest::patch_member_header(lying, "mimetype", 20, 1234));
-    qtest::EpubSpec plain;
+    qtest::EpubDesc plain;
     plain.cover = qtest::tiny_jpeg();
     c.add("epub", stored_epub(plain));
 }

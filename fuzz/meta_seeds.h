@@ -16,7 +16,7 @@ namespace qfuzz {
 using add_seed = std::function<void(const std::string &, const std::string &)>;
 
 inline void meta_epub_seeds(const add_seed &add) {
-    qtest::EpubSpec e3;
+    qtest::EpubDesc e3;
     e3.collection = "Saga";
     e3.group_position = "2";
     e3.extra_metadata =
@@ -37,16 +37,16 @@ inline void meta_epub_seeds(const add_seed &add) {
         "<encryption xmlns=\"urn:oasis:names:tc:opendocument:xmlns:container\" "
         "xmlns:enc=\"http://www.w3.org/2001/04/xmlenc#\"><enc:EncryptedData><enc:EncryptionMethod "
         "Algorithm=\"http://www.idpf.org/2008/embedding\"/></enc:EncryptedData></encryption>";
-    qtest::EpubSpec fonts;
+    qtest::EpubDesc fonts;
     fonts.members = {qtest::zip_file("META-INF/encryption.xml", enc, false)};
     add("fonts", qtest::build_epub(fonts));
-    qtest::EpubSpec adept = fonts;
+    qtest::EpubDesc adept = fonts;
     adept.members.push_back(qtest::zip_file(
         "META-INF/rights.xml", "<r:rights xmlns:r=\"http://ns.adobe.com/adept\"/>", false));
     adept.members.push_back(qtest::zip_file("META-INF/license.lcpl", "{}", false));
     adept.members.push_back(qtest::zip_file("META-INF/sinf.xml", "<s/>", false));
     add("drm-markers", qtest::build_epub(adept));
-    qtest::EpubSpec broken;
+    qtest::EpubDesc broken;
     broken.opf =
         "<?xml version=\"1.0\" encoding=\"windows-1252\"?><package version=\"2.0\"><metadata>"
         "<dc:title>Caf\xe9 & &nbsp; <dc:creator>A</dc:creator></metadata><manifest><item id=\"x\" "
@@ -55,7 +55,7 @@ inline void meta_epub_seeds(const add_seed &add) {
 }
 
 inline void meta_fb2_seeds(const add_seed &add) {
-    qtest::Fb2Spec ru;
+    qtest::Fb2Desc ru;
     ru.encoding = "windows-1251";
     ru.title = "\xC0\xED\xED\xE0";
     ru.authors = {{"\xCB\xE5\xE2", "", "\xD2\xEE\xEB\xF1\xF2\xEE\xE9", ""}, {"", "", "", "Nick"}};
@@ -64,7 +64,7 @@ inline void meta_fb2_seeds(const add_seed &add) {
         "<sequence name=\"Outer\" number=\"1\"><sequence name=\"Inner\" number=\"2\"/></sequence>"
         "</publish-info><document-info><id>abc</id></document-info>";
     add("cp1251", qtest::build_fb2(ru));
-    std::string utf8 = qtest::build_fb2(qtest::Fb2Spec{});
+    std::string utf8 = qtest::build_fb2(qtest::Fb2Desc{});
     std::string utf16 = "\xFF\xFE";
     const std::string doc =
         "<?xml version=\"1.0\" encoding=\"UTF-16\"?>" + utf8.substr(utf8.find("?>") + 2);
@@ -75,7 +75,7 @@ inline void meta_fb2_seeds(const add_seed &add) {
 }
 
 inline void meta_mobi_seeds(const add_seed &add) {
-    qtest::MobiSpec m;
+    qtest::MobiDesc m;
     m.full_name = "Caf\xe9";
     m.exth_records = {{100, "A"},
                       {100, "B"},

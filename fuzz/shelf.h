@@ -20,7 +20,7 @@ struct ShelfBook {
 inline std::vector<ShelfBook> shelf_books() {
     std::vector<ShelfBook> books;
 
-    qtest::EpubSpec epub;
+    qtest::EpubDesc epub;
     epub.title = "The Quiet Sea";
     epub.creator = "Ann Lee";
     epub.calibre_series = "Sea";
@@ -28,11 +28,11 @@ inline std::vector<ShelfBook> shelf_books() {
     epub.cover = qtest::tiny_jpeg();
     books.push_back({"sea.epub", qtest::build_epub(epub)});
     books.push_back({"SEA-COPY.EPUB", books.back().bytes});
-    qtest::EpubSpec locked;
+    qtest::EpubDesc locked;
     locked.encryption = true;
     books.push_back({"locked.epub", qtest::build_epub(locked)});
 
-    qtest::Fb2Spec fb2;
+    qtest::Fb2Desc fb2;
     fb2.title = "Tales of the Harbour";
     fb2.authors = {{"Tom", "", "Bell", ""}};
     fb2.series = "Harbour Tales";
@@ -40,28 +40,28 @@ inline std::vector<ShelfBook> shelf_books() {
     fb2.cover_href = "#c.png";
     fb2.binaries = {{"c.png", "image/png", qtest::tiny_png()}};
     books.push_back({"tales.fb2", qtest::build_fb2(fb2)});
-    qtest::Fb2Spec sealed;
+    qtest::Fb2Desc sealed;
     sealed.body = "<encrypted/>";
     books.push_back({"sealed.fb2", qtest::build_fb2(sealed)});
 
-    qtest::MobiSpec mobi;
+    qtest::MobiDesc mobi;
     mobi.full_name = "Deep Water";
     mobi.exth_records = {{100, "Kim Ray"}, {524, "de"}, {113, "B000000001"}};
     mobi.images = {qtest::tiny_jpeg()};
     mobi.cover_image = 0;
     books.push_back({"deep.mobi", qtest::build_mobi(mobi)});
-    qtest::MobiSpec kf8 = mobi;
+    qtest::MobiDesc kf8 = mobi;
     kf8.mobi_type = 248;
     kf8.file_version = 8;
     books.push_back({"deep.azw3", qtest::build_mobi(kf8)});
-    qtest::MobiSpec drm;
+    qtest::MobiDesc drm;
     drm.encryption = 2;
     books.push_back({"drm.azw", qtest::build_mobi(drm)});
-    qtest::MobiSpec palmdoc;
+    qtest::MobiDesc palmdoc;
     palmdoc.mobi_header = false;
     books.push_back({"palmdoc.mobi", qtest::build_mobi(palmdoc)});
     // A title in a single-byte code page: the book's JSON is not UTF-8.
-    qtest::MobiSpec latin1;
+    qtest::MobiDesc latin1;
     latin1.full_name = "Caf\xe9";
     books.push_back({"cafe.mobi", qtest::build_mobi(latin1)});
 

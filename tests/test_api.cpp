@@ -40,7 +40,7 @@ TEST(Api, NullArgumentsAndFreshThread) {
 
 TEST(Api, DrmBookIsDescribedWithItsNotice) {
     qtest::TempDir d("api");
-    qtest::MobiSpec s;
+    qtest::MobiDesc s;
     s.encryption = 2;
     std::string p = d.put("locked.azw", qtest::build_mobi(s));
     EXPECT_EQ(

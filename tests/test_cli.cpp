@@ -69,7 +69,7 @@ TEST_F(CliInfo, BasicIsTheLibraryObjectOfOneBookAndAnArrayOfSeveral) {
     EXPECT_NE(many.err.find(bad + ": MOBI too short"), std::string::npos) << many.err;
 
     // A protected book is described, so it is no failure.
-    qtest::MobiSpec locked;
+    qtest::MobiDesc locked;
     locked.encryption = 2;
     std::string drm = d.put("locked.azw", qtest::build_mobi(locked));
     Outcome prot = run({"info", "--basic", drm, a});

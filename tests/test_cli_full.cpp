@@ -23,7 +23,7 @@ bool strict_json(const std::string &text) {
 }
 
 std::string cp1251_fb2() {
-    qtest::Fb2Spec s;
+    qtest::Fb2Desc s;
     s.title = "Анна Каренина";
     s.authors = {{"Лев", "Николаевич", "Толстой", ""}};
     s.lang = "ru";
@@ -123,7 +123,7 @@ TEST_F(CliFull, InfoAndScanPrintTheFullRecordAfterThePath) {
 TEST_F(CliFull, TableAndCsvShowDecodedTextsInTheChosenColumns) {
     TempDir d;
     std::string anna = d.put("anna.fb2", cp1251_fb2());
-    qtest::EpubSpec two;
+    qtest::EpubDesc two;
     two.title = "=Shared Work";
     two.creator = "Jane Roe";
     two.extra_metadata =

@@ -23,6 +23,7 @@
 #include "fb2_builder.h"
 #include "quenfold_ebook.h"
 #include "zip_builder.h"
+#include "temp_dir.h"
 
 extern char **environ;
 
@@ -96,24 +97,10 @@ inline Outcome run(std::vector<std::string> args, std::vector<std::string> env_e
     return run(Spawn{std::move(args), std::move(env_extra), "", ""});
 }
 
-struct TempDir {
-    std::string path = qtest::make_temp_dir("cli");
-    ~TempDir() { qtest::remove_tree(path); }
-    std::string put(const std::string &name, const std::string &bytes) const {
-        std::string p = path + "/" + name;
-        qtest::write_file(p, bytes);
-        return p;
-    }
-    std::set<std::string> names() const {
-        std::set<std::string> s;
-        for (const auto &e : std::filesystem::directory_iterator(path))
-            s.insert(e.path().filename().string());
-        return s;
-    }
-};
+using qtest::TempDir;
 
 inline std::string mobi(const std::string &title, const std::string &author, bool cover = false) {
-    qtest::MobiSpec s;
+    qtest::MobiDesc s;
     s.full_name = title;
     if (!author.empty()) s.exth_records = {{100, author}};
     if (cover) {
@@ -125,7 +112,7 @@ inline std::string mobi(const std::string &title, const std::string &author, boo
 
 inline std::string fb2(const std::string &title, const std::string &series,
                        const std::string &idx) {
-    qtest::Fb2Spec s;
+    qtest::Fb2Desc s;
     s.title = title;
     s.series = series;
     s.series_number = idx;
@@ -135,7 +122,7 @@ inline std::string fb2(const std::string &title, const std::string &series,
 inline std::string epub(const std::string &title, const std::string &author,
                         const std::string &series = "", const std::string &idx = "",
                         const std::string &cover = "") {
-    qtest::EpubSpec s;
+    qtest::EpubDesc s;
     s.title = title;
     s.creator = author;
     s.calibre_series = series;

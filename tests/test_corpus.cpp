@@ -15,6 +15,7 @@
 
 #include "book_builders.h"
 #include "quenfold_ebook.h"
+#include "temp_dir.h"
 
 namespace {
 
@@ -162,7 +163,8 @@ TEST(Corpus, EveryBookAsItsReadingRulesSay) {
     yyjson_val *root = yyjson_doc_get_root(doc.get());
     ASSERT_TRUE(yyjson_is_obj(root));
 
-    const std::string out = qtest::make_temp_dir("corpus") + "/cover";
+    const qtest::TempDir out_dir("corpus");
+    const std::string out = out_dir.path + "/cover";
     std::map<std::string, int> used;
     std::size_t books = 0;
     std::size_t i, n;
@@ -233,7 +235,6 @@ TEST(Corpus, EveryBookAsItsReadingRulesSay) {
                 << d.book << " " << d.field << ": no such book or field";
         }
     }
-    qtest::remove_tree(std::filesystem::path(out).parent_path().string());
 }
 
 }  // namespace

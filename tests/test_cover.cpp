@@ -18,7 +18,7 @@ bool exists(const std::string &p) {
 }
 
 std::string mobi_with_cover(const std::string &image) {
-    qtest::MobiSpec s;
+    qtest::MobiDesc s;
     s.full_name = "Mobi Cover";
     s.images = {image};
     s.cover_image = 0;
@@ -26,14 +26,14 @@ std::string mobi_with_cover(const std::string &image) {
 }
 
 std::string epub_with_cover(const std::string &image) {
-    qtest::EpubSpec s;
+    qtest::EpubDesc s;
     s.title = "Epub Cover";
     s.cover = image;
     return qtest::build_epub(s);
 }
 
 std::string fb2_with_cover(const std::string &image) {
-    qtest::Fb2Spec s;
+    qtest::Fb2Desc s;
     s.cover_href = "#c.png";
     s.binaries = {{"c.png", "image/png", image}};
     return qtest::build_fb2(s);
@@ -69,7 +69,7 @@ TEST(CoverExtraction, FailuresLeaveTheDestinationAlone) {
     EXPECT_STREQ(ebook_last_error(), "NULL argument");
 
     // No cover: nothing is created, an existing file keeps its content.
-    std::string plain = d.put("plain.mobi", qtest::build_mobi(qtest::MobiSpec{}));
+    std::string plain = d.put("plain.mobi", qtest::build_mobi(qtest::MobiDesc{}));
     EXPECT_EQ(ebook_extract_cover(plain.c_str(), out.c_str()), -1);
     EXPECT_STREQ(ebook_last_error(), "no cover image found");
     EXPECT_FALSE(exists(out));
@@ -78,7 +78,7 @@ TEST(CoverExtraction, FailuresLeaveTheDestinationAlone) {
     EXPECT_EQ(qtest::read_file(out), "keep");
 
     // DRM: the reader's message, nothing written.
-    qtest::MobiSpec locked;
+    qtest::MobiDesc locked;
     locked.encryption = 1;
     locked.images = {qtest::tiny_jpeg()};
     locked.cover_image = 0;

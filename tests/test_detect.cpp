@@ -23,7 +23,7 @@ std::string info(const std::string &path) {
 }
 
 std::string mobi_book(const std::string &title) {
-    qtest::MobiSpec s;
+    qtest::MobiDesc s;
     s.full_name = title;
     return qtest::build_mobi(s);
 }
@@ -141,13 +141,13 @@ TEST(Detect, TurkishLocaleChangesNoLetterCase) {
         << info(book);
 
     // Member names differ from the ones sought in ASCII case only.
-    qtest::EpubSpec s;
+    qtest::EpubDesc s;
     s.rootfile = "OEBPS/CONTENT.OPF";
     s.title = "Izmir";
     s.cover = qtest::tiny_jpeg();
     s.cover_href = "IMAGES/COVER.JPG";
     std::string container = qtest::build_container_xml(s);
-    qtest::EpubSpec renamed;  // the same book with an upper-case container name
+    qtest::EpubDesc renamed;  // the same book with an upper-case container name
     renamed.container = container;
     renamed.rootfile = "oebps/content.opf";  // the package is found ignoring case
     renamed.opf = qtest::build_opf(s);

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "book_builders.h"
+#include "temp_dir.h"
 #include "error.h"
 #include "formats/readers.h"
 #include "quenfold_ebook.h"
@@ -16,7 +17,7 @@
 namespace {
 
 using qtest::EpubItem;
-using qtest::EpubSpec;
+using qtest::EpubDesc;
 using qtest::zip_file;
 
 struct meta_deleter {
@@ -67,7 +68,7 @@ std::string container_with(const std::string &rootfiles) {
 
 TEST(EpubReader, FailureTable) {
     auto with = [](auto edit) {
-        EpubSpec s;
+        EpubDesc s;
         edit(s);
         return qtest::build_epub(s);
     };
@@ -80,24 +81,24 @@ TEST(EpubReader, FailureTable) {
         {"empty file", "", "bad zip / not a valid EPUB archive", 0},
         {"not a zip", "PK\x03\x04 but nothing more than text here",
          "bad zip / not a valid EPUB archive", 0},
-        {"encryption.xml", with([](EpubSpec &s) { s.encryption = true; }),
+        {"encryption.xml", with([](EpubDesc &s) { s.encryption = true; }),
          "DRM protected EPUB (encryption.xml present); will not decrypt", 1},
-        {"no container", with([](EpubSpec &s) { s.omit = {"META-INF/container.xml"}; }),
+        {"no container", with([](EpubDesc &s) { s.omit = {"META-INF/container.xml"}; }),
          "missing META-INF/container.xml", 0},
-        {"no rootfile", with([](EpubSpec &s) { s.container = container_with("<rootfiles/>"); }),
+        {"no rootfile", with([](EpubDesc &s) { s.container = container_with("<rootfiles/>"); }),
          "no rootfile in container.xml", 0},
         {"unclosed rootfile",
-         with([](EpubSpec &s) { s.container = "<rootfile full-path=\"OEBPS/content.opf\""; }),
+         with([](EpubDesc &s) { s.container = "<rootfile full-path=\"OEBPS/content.opf\""; }),
          "malformed rootfile", 0},
         {"no full-path",
-         with([](EpubSpec &s) { s.container = container_with("<rootfile path=\"x.opf\"/>"); }),
+         with([](EpubDesc &s) { s.container = container_with("<rootfile path=\"x.opf\"/>"); }),
          "rootfile missing full-path", 0},
         {"empty full-path",
-         with([](EpubSpec &s) { s.container = container_with("<rootfile full-path=\"\"/>"); }),
+         with([](EpubDesc &s) { s.container = container_with("<rootfile full-path=\"\"/>"); }),
          "rootfile missing full-path", 0},
-        {"no package document", with([](EpubSpec &s) { s.omit = {"OEBPS/content.opf"}; }),
+        {"no package document", with([](EpubDesc &s) { s.omit = {"OEBPS/content.opf"}; }),
          "missing zip entry: OEBPS/content.opf", 0},
-        {"package path taken literally", with([](EpubSpec &s) {
+        {"package path taken literally", with([](EpubDesc &s) {
              s.container = container_with("<rootfile full-path=\"./OEBPS/content.opf\"/>");
          }),
          "missing zip entry: ./OEBPS/content.opf", 0},
@@ -115,7 +116,7 @@ TEST(EpubReader, FailureTable) {
 
 TEST(EpubReader, DrmScanLooksAtNamesOnly) {
     auto drm_of = [](std::vector<qtest::ZipEntry> extra) {
-        EpubSpec s;
+        EpubDesc s;
         s.members = std::move(extra);
         EpubBook p = parse(qtest::build_epub(s));
         return p.m().drm;
@@ -134,7 +135,7 @@ TEST(EpubReader, DrmScanLooksAtNamesOnly) {
 TEST(EpubReader, ContainerAndFirstRootfile) {
     // Member names and the package path are looked up ignoring ASCII case;
     // only the first rootfile counts; mimetype is neither needed nor read.
-    EpubSpec s;
+    EpubDesc s;
     s.mimetype = false;
     s.omit = {"META-INF/container.xml"};
     s.container = container_with(
@@ -168,7 +169,7 @@ TEST(EpubReader, DublinCoreFallbacks) {
          "A & B \xe2\x80\x94 <i>C</i>", "<null>", "<null>"},
     };
     for (const Case &c : cases) {
-        EpubSpec s;
+        EpubDesc s;
         s.opf = opf(c.metadata);
         EpubBook p = parse(qtest::build_epub(s));
         EXPECT_EQ(p.rc, 0) << c.metadata;
@@ -208,7 +209,7 @@ TEST(EpubReader, SeriesFormsCompeteByPosition) {
         {"<meta refines=\"#other\" property=\"group-position\">9</meta>" + collection, "Saga", "9"},
     };
     for (const Case &c : cases) {
-        EpubSpec s;
+        EpubDesc s;
         s.opf = opf(c.metadata);
         EpubBook p = parse(qtest::build_epub(s));
         EXPECT_EQ(p.rc, 0) << c.metadata;
@@ -253,7 +254,7 @@ TEST(EpubReader, CoverIdAndCoverItemPasses) {
          "<item id=\"p\" href=\"page.xhtml\" media-type=\"application/xhtml+xml\"/>", "<none>"},
     };
     for (const Case &c : cases) {
-        EpubSpec s;
+        EpubDesc s;
         s.opf = opf(c.metadata, c.manifest);
         s.members = {zip_file("OEBPS/a.jpg", jpg), zip_file("OEBPS/b.png", png),
                      zip_file("OEBPS/page.xhtml", page)};
@@ -279,7 +280,7 @@ TEST(EpubReader, HrefResolution) {
         {"a/b/content.opf", "../../../x.jpg", "x.jpg"},
     };
     for (const Case &c : cases) {
-        EpubSpec s;
+        EpubDesc s;
         s.rootfile = c.rootfile;
         std::string bytes = qtest::tiny_jpeg() + c.member;
         s.items = {{"cov", c.href, "image/jpeg", "cover-image"}};
@@ -294,7 +295,7 @@ TEST(EpubReader, HrefResolution) {
     std::string deep;
     for (int i = 0; i < 63; ++i)
         deep += "d/";
-    EpubSpec s;
+    EpubDesc s;
     s.rootfile = "content.opf";
     s.items = {{"cov", deep + "c.jpg/../../ignored/x.jpg", "image/jpeg", "cover-image"}};
     s.members = {zip_file(deep + "c.jpg", qtest::tiny_jpeg())};
@@ -315,7 +316,7 @@ TEST(EpubReader, CoverMediaTypeByContent) {
         {qtest::tiny_gif(), "application/octet-stream"},
     };
     for (const Case &c : cases) {
-        EpubSpec s;
+        EpubDesc s;
         s.cover = c.bytes;
         s.cover_media_type = "image/png";  // never consulted
         EpubBook p = parse(qtest::build_epub(s), 1);
@@ -329,7 +330,7 @@ TEST(EpubReader, CoverMediaTypeByContent) {
 
 TEST(EpubReader, WantCoverAndMissingCoverMember) {
     for (const char *omit : {"OEBPS/images/cover.jpg", ""}) {
-        EpubSpec s;
+        EpubDesc s;
         s.cover = qtest::tiny_jpeg();
         s.cover_by_properties = true;
         s.omit = {omit};
@@ -350,7 +351,7 @@ TEST(EpubReader, WantCoverAndMissingCoverMember) {
 
     // An empty cover member counts as missing; so does a directory entry.
     for (const char *href : {"images/cover.jpg", ""}) {
-        EpubSpec s;
+        EpubDesc s;
         s.items = {{"cov", href, "image/jpeg", "cover-image"}};
         s.members = {zip_file("OEBPS/images/cover.jpg", ""), qtest::zip_dir("OEBPS/")};
         EpubBook p = parse(qtest::build_epub(s), 1);
@@ -369,8 +370,9 @@ std::string info_of(const std::string &path) {
 }
 
 TEST(EpubReader, ThroughEbookInfo) {
-    const std::string dir = qtest::make_temp_dir("epub-info");
-    EpubSpec s;
+    const qtest::TempDir dir_tmp("epub-info");
+    const std::string &dir = dir_tmp.path;
+    EpubDesc s;
     s.title = "Un &amp; Deux";
     s.creator = "Jane \"J\" Doe";
     s.collection = "Cycle";
@@ -394,7 +396,6 @@ TEST(EpubReader, ThroughEbookInfo) {
               "\"series\":\"\",\"series_index\":\"\",\"has_cover\":false}");
     EXPECT_STREQ(ebook_last_error(),
                  "DRM protected EPUB (encryption.xml present); will not decrypt");
-    qtest::remove_tree(dir);
 }
 
 }  // namespace

@@ -26,7 +26,7 @@ std::string info(const std::string &path) {
 }
 
 std::string mobi_book(const std::string &title) {
-    qtest::MobiSpec s;
+    qtest::MobiDesc s;
     s.full_name = title;
     return qtest::build_mobi(s);
 }

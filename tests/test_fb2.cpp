@@ -6,6 +6,7 @@
 #include <string>
 
 #include "book_builders.h"
+#include "temp_dir.h"
 #include "error.h"
 #include "fb2_builder.h"
 #include "formats/detect.h"
@@ -51,26 +52,26 @@ TEST(Fb2, SectionRules) {
         "<author><first-name>Out</first-name></author>"
         "<coverpage><image l:href=\"#c\"/></coverpage>"
         "<sequence name=\"Elsewhere\" number=\"9\"/></publish-info>";
-    qtest::Fb2Spec full;
+    qtest::Fb2Desc full;
     full.series = "Saga";
     full.series_number = "3";
     full.cover_href = "#c";
-    qtest::Fb2Spec none = full;  // no section: only the series, from anywhere
+    qtest::Fb2Desc none = full;  // no section: only the series, from anywhere
     none.section = "";
     none.extra_description = outside;
-    qtest::Fb2Spec caps = none;  // capitalised: its author, the series from anywhere
+    qtest::Fb2Desc caps = none;  // capitalised: its author, the series from anywhere
     caps.section = "Title-info";
     caps.series = caps.series_number = "";
-    qtest::Fb2Spec caps_bare = caps;  // ... and it ends at its own end tag
+    qtest::Fb2Desc caps_bare = caps;  // ... and it ends at its own end tag
     caps_bare.authors.clear();
-    qtest::Fb2Spec bare = caps_bare;  // nothing is taken from outside a section
+    qtest::Fb2Desc bare = caps_bare;  // nothing is taken from outside a section
     bare.section = "title-info";
     bare.title = bare.lang = bare.cover_href = "";
-    qtest::Fb2Spec unclosed = full;  // runs to the end, but names no cover
+    qtest::Fb2Desc unclosed = full;  // runs to the end, but names no cover
     unclosed.close_section = false;
     const struct {
         const char *what;
-        const qtest::Fb2Spec &desc;
+        const qtest::Fb2Desc &desc;
         const char *want;
     } cases[] = {
         {"full", full, "Sample FB2 Book|Jane Doe|en|Saga|3|1"},
@@ -110,7 +111,7 @@ TEST(Fb2, AuthorAssembly) {
         {{{"", "", "Solo", ""}, {"Other", "", "", ""}}, "Solo"},
     };
     for (const Case &c : cases) {
-        qtest::Fb2Spec s;
+        qtest::Fb2Desc s;
         s.authors = c.authors;
         Fb2Book r;
         ASSERT_EQ(parse(qtest::build_fb2(s), r), 0);
@@ -130,7 +131,7 @@ TEST(Fb2, SeriesAttributesAsWritten) {
         {std::string(300, 's'), "1", nullptr, "1"},
     };
     for (const Case &c : cases) {
-        qtest::Fb2Spec s;
+        qtest::Fb2Desc s;
         s.series = c.name;
         s.series_number = c.number;
         Fb2Book r;
@@ -163,7 +164,7 @@ TEST(Fb2, CoverIdAndBinary) {
         {"l:href=\"\" xlink:href", "#c1", {{"c1", "", jpeg}}, 1, 0, "", ""},
     };
     for (const Case &c : cases) {
-        qtest::Fb2Spec s;
+        qtest::Fb2Desc s;
         s.cover_href_attr = c.attr;
         s.cover_href = c.href;
         s.binaries = c.binaries;
@@ -175,14 +176,14 @@ TEST(Fb2, CoverIdAndBinary) {
         EXPECT_EQ(std::string(r.m.cover_mime), c.mime ? c.mime : std::string(63, 't'));
     }
     {  // a coverpage outside the section names no cover
-        qtest::Fb2Spec s;
+        qtest::Fb2Desc s;
         s.extra_description = "<coverpage><image l:href=\"#c1\"/></coverpage>";
         Fb2Book r;
         ASSERT_EQ(parse(qtest::build_fb2(s), r, 1), 0);
         EXPECT_EQ(r.m.has_cover, 0);
     }
     {  // a broken binary start tag gives empty content, read safely
-        qtest::Fb2Spec s;
+        qtest::Fb2Desc s;
         s.cover_href = "#c1";
         s.body = "<binary id=\"c1\" </binary>";
         Fb2Book r;
@@ -194,7 +195,7 @@ TEST(Fb2, CoverIdAndBinary) {
 
 TEST(Fb2, DrmMarkers) {
     for (const char *marker : {"<encrypted>x</encrypted>", "FictionBookEncryption"}) {
-        qtest::Fb2Spec s;
+        qtest::Fb2Desc s;
         s.body = std::string("<p>") + marker + "</p>";
         Fb2Book r;
         eb_clear_error();
@@ -205,7 +206,7 @@ TEST(Fb2, DrmMarkers) {
         EXPECT_STREQ(ebook_last_error(), "DRM/encrypted FB2 detected; will not decrypt");
     }
     // The search stops at the first NUL byte.
-    qtest::Fb2Spec s;
+    qtest::Fb2Desc s;
     s.body = "\0<encrypted/>"s;
     Fb2Book r;
     EXPECT_EQ(parse(qtest::build_fb2(s), r), 0);
@@ -213,7 +214,7 @@ TEST(Fb2, DrmMarkers) {
 }
 
 TEST(Fb2, TextBytesCopiedUntranslated) {
-    qtest::Fb2Spec cp;  // windows-1251: "Война и мир", "Лев Толстой"
+    qtest::Fb2Desc cp;  // windows-1251: "Война и мир", "Лев Толстой"
     cp.encoding = "windows-1251";
     cp.title = "\xC2\xEE\xE9\xED\xE0 \xE8 \xEC\xE8\xF0";
     cp.authors = {{"\xCB\xE5\xE2", "", "\xD2\xEE\xEB\xF1\xF2\xEE\xE9", ""}};
@@ -223,7 +224,7 @@ TEST(Fb2, TextBytesCopiedUntranslated) {
     EXPECT_EQ(str(a.m.title), cp.title);
     EXPECT_EQ(str(a.m.author), "\xCB\xE5\xE2 \xD2\xEE\xEB\xF1\xF2\xEE\xE9");
 
-    qtest::Fb2Spec u;
+    qtest::Fb2Desc u;
     u.title = "Война и мир";
     u.authors = {{"Лев", "", "Толстой", ""}};
     u.series = "Épopée";
@@ -234,16 +235,16 @@ TEST(Fb2, TextBytesCopiedUntranslated) {
     EXPECT_EQ(str(b.m.series), "Épopée");
 
     // Through ebook_info the cp1251 bytes reach the JSON text unchanged.
-    std::string dir = qtest::make_temp_dir("fb2-cp1251");
+    const qtest::TempDir dir_tmp("fb2-cp1251");
+    const std::string &dir = dir_tmp.path;
     qtest::write_file(dir + "/war.fb2", qtest::build_fb2(cp));
     eb_unique<char> json(ebook_info((dir + "/war.fb2").c_str()));
     ASSERT_NE(json, nullptr) << ebook_last_error();
     EXPECT_NE(std::string(json.get()).find("\"title\":\"" + cp.title + "\""), std::string::npos);
-    qtest::remove_tree(dir);
 }
 
 TEST(Fb2, EbookInfoByExtensionAndContent) {
-    qtest::Fb2Spec desc;
+    qtest::Fb2Desc desc;
     desc.series = "Saga";
     desc.series_number = "2";
     desc.cover_href = "#c";
@@ -253,7 +254,8 @@ TEST(Fb2, EbookInfoByExtensionAndContent) {
         "{\"drm\":false,\"format\":\"fb2\",\"title\":\"Sample FB2 Book\",\"author\":\"Jane "
         "Doe\",\"language\":\"en\",\"series\":\"Saga\",\"series_index\":\"2\","
         "\"has_cover\":true}";
-    std::string dir = qtest::make_temp_dir("fb2-info");
+    const qtest::TempDir dir_tmp("fb2-info");
+    const std::string &dir = dir_tmp.path;
     for (const char *name : {"a.fb2", "b.FB2", "c.Fb2", "d.txt", "e"}) {
         std::string path = dir + "/" + name;
         qtest::write_file(path, doc);
@@ -263,7 +265,7 @@ TEST(Fb2, EbookInfoByExtensionAndContent) {
         EXPECT_STREQ(ebook_last_error(), "");
     }
 
-    qtest::Fb2Spec drm;
+    qtest::Fb2Desc drm;
     drm.extra_description = "<encrypted/>";
     qtest::write_file(dir + "/drm.fb2", qtest::build_fb2(drm));
     eb_unique<char> json(ebook_info((dir + "/drm.fb2").c_str()));
@@ -272,7 +274,6 @@ TEST(Fb2, EbookInfoByExtensionAndContent) {
               "{\"drm\":true,\"format\":\"fb2\",\"title\":\"\",\"author\":\"\",\"language\":"
               "\"\",\"series\":\"\",\"series_index\":\"\",\"has_cover\":false}");
     EXPECT_STREQ(ebook_last_error(), "DRM/encrypted FB2 detected; will not decrypt");
-    qtest::remove_tree(dir);
 }
 
 }  // namespace

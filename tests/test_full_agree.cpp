@@ -8,6 +8,7 @@
 
 #include "agreement.h"
 #include "book_builders.h"
+#include "temp_dir.h"
 #include "fb2_builder.h"
 #include "shelf.h"
 #include "zip_builder.h"
@@ -17,25 +18,25 @@ namespace {
 // Books that exercise the places where the two readers could part ways.
 std::vector<qfuzz::ShelfBook> rule_books() {
     std::vector<qfuzz::ShelfBook> books = qfuzz::shelf_books();
-    qtest::EpubSpec series3;
+    qtest::EpubDesc series3;
     series3.collection = "Coll";
     series3.group_position = "7";
     series3.calibre_series = "Cal";
     books.push_back({"collection.epub", qtest::build_epub(series3)});
-    qtest::EpubSpec entities;
+    qtest::EpubDesc entities;
     entities.title = "Fish &amp; Chips &#x263A;";
     entities.creator = "  Spaced   Name  ";
     books.push_back({"entities.epub", qtest::build_epub(entities)});
-    qtest::EpubSpec two;
+    qtest::EpubDesc two;
     two.extra_metadata = "<dc:creator>Second Person</dc:creator><dc:language>fr</dc:language>";
     books.push_back({"two-creators.epub", qtest::build_epub(two)});
 
-    qtest::EpubSpec translator_first;
+    qtest::EpubDesc translator_first;
     translator_first.creator = "";
     translator_first.extra_metadata =
         "<dc:creator opf:role=\"trl\">Tra Nslator</dc:creator><dc:creator>Au Thor</dc:creator>";
     books.push_back({"translator-first.epub", qtest::build_epub(translator_first)});
-    qtest::EpubSpec main_title;
+    qtest::EpubDesc main_title;
     main_title.title = "";
     main_title.extra_metadata =
         "<dc:title id=\"c\">The Collection</dc:title>"
@@ -44,23 +45,23 @@ std::vector<qfuzz::ShelfBook> rule_books() {
         "<meta refines=\"#m\" property=\"title-type\">main</meta>";
     books.push_back({"main-title.epub", qtest::build_epub(main_title)});
 
-    qtest::Fb2Spec cp1251;
+    qtest::Fb2Desc cp1251;
     cp1251.encoding = "windows-1251";
     cp1251.title = "\xC0\xED\xED\xE0";  // "Анна"
     cp1251.authors = {{"\xCB\xE5\xE2", "", "\xD2\xEE\xEB\xF1\xF2\xEE\xE9", ""}};
     cp1251.lang = "ru";
     books.push_back({"anna.fb2", qtest::build_fb2(cp1251)});
-    qtest::Fb2Spec many;
+    qtest::Fb2Desc many;
     many.authors = {{"", "", "", "Nick"}, {"Jane", "Q", "Public", ""}};
     many.series = "S";
     many.series_number = "2";
     books.push_back({"many.fb2", qtest::build_fb2(many)});
 
-    qtest::MobiSpec cp1252;
+    qtest::MobiDesc cp1252;
     cp1252.full_name = "Caf\xe9";
     cp1252.exth_records = {{100, "Ren\xe9"}, {524, "fr"}, {503, "Ignored"}};
     books.push_back({"cafe-exth.mobi", qtest::build_mobi(cp1252)});
-    qtest::MobiSpec kf8;
+    qtest::MobiDesc kf8;
     kf8.mobi_type = 248;
     kf8.file_version = 8;
     kf8.exth_records = {{100, "A"}, {100, "B"}, {524, "en"}, {101, "Pub"}};
@@ -84,7 +85,8 @@ bool explained(const std::string &book, const std::string &difference, int *used
 }
 
 TEST(FullAgreement, BuilderBooks) {
-    const std::string dir = qtest::make_temp_dir("full-agree");
+    const qtest::TempDir dir_tmp("full-agree");
+    const std::string &dir = dir_tmp.path;
     int compared = 0, used = 0;
     for (const qfuzz::ShelfBook &b : rule_books()) {
         SCOPED_TRACE(b.name);
@@ -103,7 +105,6 @@ TEST(FullAgreement, BuilderBooks) {
     }
     EXPECT_GE(compared, 10);
     EXPECT_EQ(used, static_cast<int>(std::size(kExplained)));  // no stale explanation
-    qtest::remove_tree(dir);
 }
 
 }  // namespace

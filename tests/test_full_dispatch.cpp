@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "book_builders.h"
+#include "temp_dir.h"
 #include "fb2_builder.h"
 #include "metadata_probe.h"
 #include "quenfold_ebook.h"
@@ -16,13 +17,13 @@ namespace {
 using qtest::MetaProbe;
 
 std::string fb2_book() {
-    qtest::Fb2Spec desc;
+    qtest::Fb2Desc desc;
     desc.title = "Zipped Tale";
     return qtest::build_fb2(desc);
 }
 
 std::string mobi_book() {
-    qtest::MobiSpec desc;
+    qtest::MobiDesc desc;
     desc.full_name = "Deep Water";
     return qtest::build_mobi(desc);
 }
@@ -31,7 +32,7 @@ TEST(FullDispatch, ReaderByNameThenContent) {
     const std::string fb2 = fb2_book();
     const std::string fb2_zip = qtest::build_zip({qtest::zip_file("tale.fb2", fb2)});
     const std::string bare_zip = qtest::build_zip({qtest::zip_file("inside", fb2)});
-    qtest::EpubSpec epub_spec;
+    qtest::EpubDesc epub_spec;
     const std::string epub = qtest::build_epub(epub_spec);
     const std::string mobi = mobi_book();
     // A PalmDOC header (uncompressed text) and one text record.
@@ -92,13 +93,13 @@ TEST(FullDispatch, NoBookFailsWithAReason) {
 }
 
 TEST(FullDispatch, ZippedFb2AboveTheMemberCapIsRefused) {
-    const std::string dir = qtest::make_temp_dir("full-cap");
+    const qtest::TempDir dir_tmp("full-cap");
+    const std::string &dir = dir_tmp.path;
     const std::string path = dir + "/big.fb2.zip";
     qtest::write_zero_zip(path, "big.fb2", 16u * 1024 * 1024 + 1);
     MetaProbe p = MetaProbe::from_file(path);
     EXPECT_FALSE(p.ok());
     EXPECT_EQ(p.error(), "zip member too large: big.fb2");
-    qtest::remove_tree(dir);
 }
 
 TEST(FullDispatch, ArgumentsAndFiles) {
@@ -107,7 +108,9 @@ TEST(FullDispatch, ArgumentsAndFiles) {
     EXPECT_EQ(ebook_metadata_from_memory(nullptr, 3, "x.epub"), nullptr);
     EXPECT_STREQ(ebook_last_error(), "NULL data");
 
-    const std::string dir = qtest::make_temp_dir("full-files");
+    const qtest::TempDir dir_tmp("full-files");
+
+    const std::string &dir = dir_tmp.path;
     MetaProbe missing = MetaProbe::from_file(dir + "/nope.epub");
     EXPECT_FALSE(missing.ok());
     EXPECT_EQ(missing.error().rfind("cannot open file: " + dir + "/nope.epub (", 0), 0u);
@@ -117,7 +120,6 @@ TEST(FullDispatch, ArgumentsAndFiles) {
     ASSERT_TRUE(ok.ok()) << ok.error();
     EXPECT_EQ(ok.at("/container"), "fb2.zip");
     EXPECT_EQ(ok.error(), "");  // a success leaves the error text empty
-    qtest::remove_tree(dir);
 }
 
 }  // namespace

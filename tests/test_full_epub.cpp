@@ -13,7 +13,7 @@ namespace {
 
 using qtest::MetaProbe;
 
-MetaProbe of_epub(const qtest::EpubSpec &desc) {
+MetaProbe of_epub(const qtest::EpubDesc &desc) {
     MetaProbe p = MetaProbe::from_memory(qtest::build_epub(desc), "book.epub");
     EXPECT_TRUE(p.ok()) << p.error();
     EXPECT_EQ(p.schema_error(), "") << p.json();
@@ -143,7 +143,7 @@ TEST(FullEpub, PackageDocumentRules) {
     };
     for (const OpfCase &c : cases) {
         SCOPED_TRACE(c.rule);
-        qtest::EpubSpec desc;
+        qtest::EpubDesc desc;
         desc.opf = c.opf;
         MetaProbe p = of_epub(desc);
         for (const Expect &e : c.want)
@@ -166,7 +166,7 @@ TEST(FullEpub, ManyElementsSharingOneIdAreAllKept) {
                 "<meta name=\"calibre:series\" content=\"s" +
                 n + "\"/>";
     }
-    qtest::EpubSpec desc;
+    qtest::EpubDesc desc;
     desc.opf = opf("3.0", meta);
     MetaProbe p = of_epub(desc);
     EXPECT_EQ(p.count("/identifiers"), 4000u);
@@ -175,7 +175,7 @@ TEST(FullEpub, ManyElementsSharingOneIdAreAllKept) {
 }
 
 TEST(FullEpub, BrokenDocumentWarns) {
-    qtest::EpubSpec desc;
+    qtest::EpubDesc desc;
     desc.opf = opf("2.0", "<dc:title>A & B</dc:title><dc:creator>Z</dc:creator>");
     MetaProbe p = of_epub(desc);
     EXPECT_GE(p.count("/warnings"), 1u) << p.json();
@@ -227,7 +227,7 @@ TEST(FullEpub, ProtectionFromWhatTheContainerShows) {
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
-        qtest::EpubSpec desc;
+        qtest::EpubDesc desc;
         desc.title = "Locked";
         desc.members = c.members;
         MetaProbe p = of_epub(desc);
@@ -242,18 +242,18 @@ TEST(FullEpub, CoverFromManifestAndCentralDirectory) {
     const std::string jpeg = qtest::tiny_jpeg();
     const std::string size = std::to_string(jpeg.size());
     const std::string png_size = std::to_string(qtest::tiny_png().size());
-    qtest::EpubSpec meta;
+    qtest::EpubDesc meta;
     meta.cover = jpeg;
-    qtest::EpubSpec prop = meta;
+    qtest::EpubDesc prop = meta;
     prop.cover_by_properties = true;
-    qtest::EpubSpec first;
+    qtest::EpubDesc first;
     first.items = {{"pic", "img/a%20b.png", "image/png", ""}};
     first.members = {qtest::zip_file("OEBPS/img/a b.png", qtest::tiny_png())};
-    qtest::EpubSpec missing = meta;
+    qtest::EpubDesc missing = meta;
     missing.omit = {"OEBPS/images/cover.jpg"};
     struct Case {
         const char *what;
-        qtest::EpubSpec desc;
+        qtest::EpubDesc desc;
         const char *mime, *size, *from;
     };
     const std::vector<Case> cases = {
@@ -275,12 +275,12 @@ TEST(FullEpub, CoverFromManifestAndCentralDirectory) {
 }
 
 TEST(FullEpub, ContainerFailuresKeepTheSingleBookMessages) {
-    qtest::EpubSpec no_container;
+    qtest::EpubDesc no_container;
     no_container.omit = {"META-INF/container.xml"};
-    qtest::EpubSpec no_package;
+    qtest::EpubDesc no_package;
     no_package.container =
         "<container><rootfiles><rootfile full-path=\"x.opf\"/></rootfiles></container>";
-    qtest::EpubSpec no_rootfile;
+    qtest::EpubDesc no_rootfile;
     no_rootfile.container = "<container/>";
     struct Case {
         std::string bytes;

@@ -18,7 +18,7 @@
 namespace {
 
 std::string epub_book(std::size_t padding) {
-    qtest::EpubSpec desc;
+    qtest::EpubDesc desc;
     desc.cover = qtest::tiny_jpeg();
     desc.members.push_back(qtest::zip_file("OEBPS/big.bin", qtest::incompressible(padding), false));
     return qtest::build_epub(desc);
@@ -26,7 +26,7 @@ std::string epub_book(std::size_t padding) {
 
 // The cover is the large record, so reading it whole would show.
 std::string mobi_book(std::size_t cover_size) {
-    qtest::MobiSpec desc;
+    qtest::MobiDesc desc;
     desc.exth_records = {{100, "An Author"}};
     desc.images = {"\xFF\xD8\xFF" + qtest::incompressible(cover_size)};
     desc.cover_image = 0;
@@ -34,7 +34,7 @@ std::string mobi_book(std::size_t cover_size) {
 }
 
 std::string fb2_book() {
-    qtest::Fb2Spec desc;
+    qtest::Fb2Desc desc;
     desc.title = "Read Whole";
     return qtest::build_fb2(desc);
 }

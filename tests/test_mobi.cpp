@@ -11,7 +11,7 @@
 #include "record.h"
 
 using qtest::build_mobi;
-using qtest::MobiSpec;
+using qtest::MobiDesc;
 
 namespace {
 
@@ -51,7 +51,7 @@ std::size_t r0_at(const std::string &book) {
 }  // namespace
 
 TEST(MobiReader, OrdinaryBookGivesItsMetadata) {
-    MobiSpec s;
+    MobiDesc s;
     s.full_name = "The Quiet Sea";
     s.exth_records = {{100, "Ann Lee"}, {524, "en"}, {113, "B0EXAMPLE0"}};
     s.images = {qtest::tiny_jpeg()};
@@ -86,7 +86,7 @@ TEST(MobiReader, FailureTable) {
     MobiBook truncated(two);
     EXPECT_EQ(truncated.error, "MOBI record list truncated");
 
-    std::string book = build_mobi(MobiSpec{});
+    std::string book = build_mobi(MobiDesc{});
     MobiBook bad_offset(with_u32(book, 78, static_cast<std::uint32_t>(book.size())));
     EXPECT_EQ(bad_offset.error, "MOBI record 0 offset invalid");
 
@@ -102,7 +102,7 @@ TEST(MobiReader, FailureTable) {
 }
 
 TEST(MobiReader, RecordZeroBoundaries) {
-    MobiSpec s;
+    MobiDesc s;
     s.full_name = "Bounded";
     std::string book = build_mobi(s);
     // Entry 1 before entry 0, or past the end: record 0 runs to the end of the file.
@@ -122,7 +122,7 @@ TEST(MobiReader, HeaderLengthFieldPastTheRecordIsRefused) {
     // "MOBI" at offset 16 in a record 0 of 20..23 bytes, as the last record:
     // the header length would lie past the end of the file.
     for (std::size_t size0 : {20u, 23u}) {
-        MobiSpec s;
+        MobiDesc s;
         s.record0_size = size0;
         std::string r0 = qtest::build_mobi_record0(s);
         MobiBook p(qtest::build_palmdb("Short", {r0}));
@@ -132,7 +132,7 @@ TEST(MobiReader, HeaderLengthFieldPastTheRecordIsRefused) {
 }
 
 TEST(MobiReader, DrmIsReportedBeforeTheHeaderIsRead) {
-    MobiSpec s;
+    MobiDesc s;
     s.encryption = 2;
     s.full_name = "Locked";
     s.mobi_type = 248;
@@ -143,7 +143,7 @@ TEST(MobiReader, DrmIsReportedBeforeTheHeaderIsRead) {
     EXPECT_EQ(p.format(), "mobi");  // the format test comes later
     EXPECT_EQ(p.meta.title, nullptr);
 
-    MobiSpec palmdoc;
+    MobiDesc palmdoc;
     palmdoc.encryption = 1;
     palmdoc.mobi_header = false;
     MobiBook q(build_mobi(palmdoc));
@@ -151,7 +151,7 @@ TEST(MobiReader, DrmIsReportedBeforeTheHeaderIsRead) {
 }
 
 TEST(MobiReader, PalmDocOnlyIsAWarning) {
-    MobiSpec s;
+    MobiDesc s;
     s.mobi_header = false;
     s.palm_name = "Plain_Text";
     MobiBook p(build_mobi(s));
@@ -159,7 +159,7 @@ TEST(MobiReader, PalmDocOnlyIsAWarning) {
     EXPECT_EQ(p.error, "no MOBI header (PalmDOC-only); limited support");
     EXPECT_EQ(p.title(), "Plain_Text");
 
-    MobiSpec s2;
+    MobiDesc s2;
     s2.record0_size = 18;  // too small to say "MOBI"
     MobiBook q(build_mobi(s2));
     EXPECT_EQ(q.rc, 0);
@@ -177,7 +177,7 @@ TEST(MobiReader, FormatTest) {
         {248, 8, 40, "azw3"},
     };
     for (const auto &c : cases) {
-        MobiSpec s;
+        MobiDesc s;
         s.mobi_type = c.type;
         s.file_version = c.version;
         s.record0_size = c.size0;
@@ -187,7 +187,7 @@ TEST(MobiReader, FormatTest) {
 }
 
 TEST(MobiReader, TitleFallsBackToThePalmName) {
-    MobiSpec s;
+    MobiDesc s;
     s.palm_name = "Palm_Name";
     std::string book = build_mobi(s);
     std::size_t r0 = r0_at(book);
@@ -203,19 +203,19 @@ TEST(MobiReader, TitleFallsBackToThePalmName) {
     MobiBook fits(with_u32(with_u32(book, r0 + 84, off), r0 + 88, 3));
     EXPECT_EQ(fits.rc, 0);
 
-    MobiSpec spaces;
+    MobiDesc spaces;
     spaces.palm_name = "Palm_Name";
     spaces.full_name = "    ";
     MobiBook blank(build_mobi(spaces));
     EXPECT_EQ(blank.title(), "Palm_Name");
 
-    MobiSpec trailing;
+    MobiDesc trailing;
     trailing.full_name = "  Lead kept  ";
     MobiBook trimmed(build_mobi(trailing));
     EXPECT_EQ(trimmed.title(), "  Lead kept");
 
     // Record 0 below 100 bytes has no full-name fields.
-    MobiSpec small;
+    MobiDesc small;
     small.palm_name = "Small";
     small.record0_size = 99;
     MobiBook p(build_mobi(small));
@@ -224,7 +224,7 @@ TEST(MobiReader, TitleFallsBackToThePalmName) {
 
 TEST(MobiReader, PalmNameTrimming) {
     auto title_of = [](const std::string &name32) {
-        std::string book = build_mobi(MobiSpec{});
+        std::string book = build_mobi(MobiDesc{});
         book.replace(0, 32, name32);
         std::size_t r0 = r0_at(book);
         MobiBook p(with_u32(book, r0 + 84, 0));
@@ -238,7 +238,7 @@ TEST(MobiReader, PalmNameTrimming) {
 }
 
 TEST(MobiReader, ExthRules) {
-    MobiSpec s;
+    MobiDesc s;
     // 503 (updated title) and 101 (publisher) never fill author or language.
     s.exth_records = {{503, "Updated Title"}, {101, "Publisher Inc"}, {100, ""},
                       {100, "First Author"},  {100, "Second"},        {524, "de"},
@@ -248,21 +248,21 @@ TEST(MobiReader, ExthRules) {
     EXPECT_EQ(p.str(p.meta.language), "de");
     EXPECT_EQ(p.str(p.meta.asin), "ASIN504");
 
-    MobiSpec only_others;
+    MobiDesc only_others;
     only_others.exth_records = {{503, "Updated"}, {101, "Pub"}};
     MobiBook q(build_mobi(only_others));
     EXPECT_EQ(q.meta.author, nullptr);
     EXPECT_EQ(q.meta.language, nullptr);
 
     // A text trimmed to nothing still counts as set.
-    MobiSpec blank;
+    MobiDesc blank;
     blank.exth_records = {{100, "  "}, {100, "Later"}};
     MobiBook r(build_mobi(blank));
     EXPECT_EQ(r.author(), "");
 }
 
 TEST(MobiReader, ExthBlockLimits) {
-    MobiSpec s;
+    MobiDesc s;
     s.exth_records = {{100, "Kept"}, {524, "fr"}};
     std::string book = build_mobi(s);
     std::size_t exth = r0_at(book) + 16 + 232;
@@ -281,12 +281,12 @@ TEST(MobiReader, ExthBlockLimits) {
     MobiBook bad(with_u32(book, exth + 12 + 4, 7));
     EXPECT_EQ(bad.meta.author, nullptr);
     // Without the EXTH flag the block is ignored.
-    MobiSpec noflag = s;
+    MobiDesc noflag = s;
     noflag.exth = false;
     MobiBook nf(build_mobi(noflag));
     EXPECT_EQ(nf.meta.author, nullptr);
     // Record 0 of 128..143 bytes: the flag is not read.
-    MobiSpec shortr0 = s;
+    MobiDesc shortr0 = s;
     shortr0.header_len = 116;
     shortr0.record0_size = 143;
     MobiBook sr(build_mobi(shortr0));
@@ -294,7 +294,7 @@ TEST(MobiReader, ExthBlockLimits) {
 }
 
 TEST(MobiReader, CoverRules) {
-    MobiSpec s;
+    MobiDesc s;
     s.images = {qtest::tiny_gif(), qtest::tiny_jpeg(), qtest::tiny_png()};
     s.cover_image = 1;
     MobiBook jpeg(build_mobi(s), 1);
@@ -315,14 +315,14 @@ TEST(MobiReader, CoverRules) {
     EXPECT_STREQ(gif.meta.cover_mime, "application/octet-stream");
 
     // Seven bytes starting 0x89 are no PNG.
-    MobiSpec seven;
+    MobiDesc seven;
     seven.images = {std::string("\x89PNG\r\n\x1A", 7)};
     seven.cover_image = 0;
     MobiBook p7(build_mobi(seven), 1);
     EXPECT_STREQ(p7.meta.cover_mime, "application/octet-stream");
 
     // A later 201 record replaces an earlier one.
-    MobiSpec twice;
+    MobiDesc twice;
     twice.images = {qtest::tiny_gif(), qtest::tiny_jpeg()};
     twice.exth_records = {{201, std::string("\0\0\0\0", 4)}};
     twice.cover_image = 1;
@@ -331,14 +331,14 @@ TEST(MobiReader, CoverRules) {
 }
 
 TEST(MobiReader, CoverAbsentOrOutOfRange) {
-    MobiSpec s;
+    MobiDesc s;
     s.images = {qtest::tiny_jpeg()};
     s.cover_image = 0;
     std::string book = build_mobi(s);
     std::size_t r0 = r0_at(book);
 
     // 201 of all ones means none.
-    MobiSpec none = s;
+    MobiDesc none = s;
     none.cover_image = -1;
     none.exth_records = {{201, std::string("\xFF\xFF\xFF\xFF", 4)}};
     MobiBook p(build_mobi(none), 1);
@@ -372,7 +372,7 @@ TEST(MobiReader, CoverIndexNeverWrapsAroundToTheHeader) {
         {0xFFFFFFFDu, false},  // ... and record 1
     };
     for (const Case &c : cases) {
-        MobiSpec s;
+        MobiDesc s;
         s.images = {qtest::tiny_jpeg()};
         std::string v(4, '\0');
         qtest::put_u32(v, 0, c.offset);

@@ -17,7 +17,7 @@ namespace {
 
 using qtest::build_fb2_full;
 using qtest::fb2_person;
-using qtest::Fb2FullSpec;
+using qtest::Fb2FullDesc;
 
 eb_record record(const std::string &doc) {
     eb_record r;
@@ -46,8 +46,8 @@ void expect_utf8(const eb_record &r) {
         EXPECT_TRUE(eb_utf8_valid(s)) << testing::PrintToString(s);
 }
 
-Fb2FullSpec full_book() {
-    Fb2FullSpec s;
+Fb2FullDesc full_book() {
+    Fb2FullDesc s;
     s.title_info = {
         "<genre>sf</genre>",
         "<genre>prose_classic</genre>",
@@ -118,7 +118,7 @@ TEST(RecordFb2, PublishedFallsBackToTheTitleDate) {
         {"", "", ""},
     };
     for (const auto &c : cases) {
-        Fb2FullSpec s;
+        Fb2FullDesc s;
         s.title_info = {"<book-title>T</book-title>"};
         if (!c.date.empty()) s.title_info.push_back(c.date);
         if (!c.year.empty()) s.publish_info = {c.year};
@@ -127,7 +127,7 @@ TEST(RecordFb2, PublishedFallsBackToTheTitleDate) {
 }
 
 TEST(RecordFb2, IsbnWithBadCheckDigitIsNotAnIsbn) {
-    Fb2FullSpec s;
+    Fb2FullDesc s;
     s.publish_info = {"<isbn>978-0-306-40615-8</isbn>"};
     const eb_record r = record(build_fb2_full(s));
     ASSERT_EQ(r.identifiers.size(), 1u);
@@ -136,7 +136,7 @@ TEST(RecordFb2, IsbnWithBadCheckDigitIsNotAnIsbn) {
 }
 
 TEST(RecordFb2, DeclaredEncodingsAreDecoded) {
-    Fb2FullSpec s;
+    Fb2FullDesc s;
     s.encoding = "windows-1251";
     s.title_info = {"<book-title>\xC0\xED\xED\xE0 \xCA\xE0\xF0\xE5\xED\xE8\xED\xE0</book-title>",
                     fb2_person("author", "\xCB\xE5\xE2", "", "\xD2\xEE\xEB\xF1\xF2\xEE\xE9")};
@@ -149,7 +149,7 @@ TEST(RecordFb2, DeclaredEncodingsAreDecoded) {
 }
 
 TEST(RecordFb2, AnyPrefixOfTheFictionBookNamespace) {
-    Fb2FullSpec s;
+    Fb2FullDesc s;
     s.prefix = "fb";
     s.title_info = {"<fb:book-title>Prefixed</fb:book-title>",
                     "<fb:author><fb:last-name>Doe</fb:last-name></fb:author>",
@@ -166,7 +166,7 @@ TEST(RecordFb2, AnyPrefixOfTheFictionBookNamespace) {
 }
 
 TEST(RecordFb2, BrokenDescriptionIsReadToItsEnd) {
-    Fb2FullSpec s;
+    Fb2FullDesc s;
     s.title_info = {"<book-title>Tom & Jerry&nbsp;Go</book-title>",
                     "<annotation><p>Bad <b>nesting</p></annotation>", "<lang>en</lang>"};
     s.publish_info = {"<publisher>After the break</publisher>"};
@@ -179,7 +179,7 @@ TEST(RecordFb2, BrokenDescriptionIsReadToItsEnd) {
 }
 
 TEST(RecordFb2, BodyAfterTheDescriptionIsNeverParsed) {
-    Fb2FullSpec s;
+    Fb2FullDesc s;
     s.title_info = {"<book-title>T</book-title>"};
     s.body = "<p>&bogus; \x01 << </wrong>";
     const eb_record r = record(build_fb2_full(s));
@@ -190,7 +190,7 @@ TEST(RecordFb2, BodyAfterTheDescriptionIsNeverParsed) {
 // Deep nesting inside the annotation leaves the other fields readable (the
 // time it takes is measured by the hostile-book benchmark, not here).
 TEST(RecordFb2, DeepNestingKeepsTheOtherFields) {
-    Fb2FullSpec s;
+    Fb2FullDesc s;
     std::string deep;
     for (int i = 0; i < 50000; ++i)
         deep += "<p>";
@@ -200,7 +200,7 @@ TEST(RecordFb2, DeepNestingKeepsTheOtherFields) {
 }
 
 TEST(RecordFb2, EncryptedDocumentsKeepTheirMetadata) {
-    Fb2FullSpec s;
+    Fb2FullDesc s;
     s.title_info = {"<book-title>Locked</book-title>", "<lang>en</lang>"};
     s.body = "<encrypted-data/>";
     const eb_record r = record(build_fb2_full(s));
@@ -232,7 +232,7 @@ TEST(RecordFb2, CoverIsSizedFromItsBinary) {
         {"empty href", "", {{"c.jpg", "image/jpeg", jpeg}}, "", 0},
     };
     for (const auto &c : cases) {
-        Fb2FullSpec s;
+        Fb2FullDesc s;
         s.title_info = {"<book-title>T</book-title>",
                         "<coverpage><image l:href=\"" + c.href + "\"/></coverpage>"};
         s.binaries = c.binaries;
@@ -249,7 +249,7 @@ TEST(RecordFb2, CoverIsSizedFromItsBinary) {
 }
 
 TEST(RecordFb2, InvalidBytesAreReplacedWithAWarning) {
-    Fb2FullSpec s;
+    Fb2FullDesc s;
     s.title_info = {
         "<book-title>Bad\xFF\xFE"
         "byte</book-title>"};
@@ -263,7 +263,7 @@ TEST(RecordFb2, InvalidBytesAreReplacedWithAWarning) {
 
 // Title, first author, language and primary series agree with the book info.
 TEST(RecordFb2, AgreesWithBookInfo) {
-    std::vector<qtest::Fb2Spec> specs(6);
+    std::vector<qtest::Fb2Desc> specs(6);
     specs[1].authors = {{"A", "B", "C", ""}, {"D", "", "E", ""}};
     specs[1].series = "Saga";
     specs[1].series_number = "3";

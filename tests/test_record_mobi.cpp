@@ -14,7 +14,7 @@
 namespace {
 
 using qtest::ExthRecord;
-using qtest::MobiSpec;
+using qtest::MobiDesc;
 
 std::string u32be(std::uint32_t v) {
     std::string s;
@@ -24,7 +24,7 @@ std::string u32be(std::uint32_t v) {
 
 // A book as build_mobi makes it, with record 0's text encoding set and any
 // records appended after the images.
-std::string mobi(const MobiSpec &desc, std::uint32_t codepage = 65001,
+std::string mobi(const MobiDesc &desc, std::uint32_t codepage = 65001,
                  const std::vector<std::string> &more = {}) {
     std::vector<std::string> records;
     std::string r0 = qtest::build_mobi_record0(desc);
@@ -43,7 +43,7 @@ eb_record read(const std::string &book) {
 }
 
 TEST(RecordMobi, ExthFieldsFillTheRecord) {
-    MobiSpec s;
+    MobiDesc s;
     s.exth_records = {
         {100, "First Author"},
         {101, "Publisher One"},
@@ -99,7 +99,7 @@ TEST(RecordMobi, TitleChoice) {
         {"   ", "", "Sample_Book"},
     };
     for (const auto &c : cases) {
-        MobiSpec s;
+        MobiDesc s;
         s.full_name = c.full_name;
         if (!c.updated.empty()) s.exth_records = {{503, c.updated}};
         EXPECT_EQ(read(mobi(s)).title, c.title) << c.full_name << "/" << c.updated;
@@ -107,7 +107,7 @@ TEST(RecordMobi, TitleChoice) {
 }
 
 TEST(RecordMobi, TextEncodings) {
-    MobiSpec s;
+    MobiDesc s;
     s.full_name = "Caf\xE9 \x93Noir\x94";
     s.exth_records = {{100, "Ren\xE9"}};
     eb_record r = read(mobi(s, 1252));
@@ -124,19 +124,19 @@ TEST(RecordMobi, TextEncodings) {
 }
 
 TEST(RecordMobi, FormatAndVersion) {
-    MobiSpec kf8;
+    MobiDesc kf8;
     kf8.mobi_type = 248;
     EXPECT_EQ(read(mobi(kf8)).format, "azw3");
-    MobiSpec v8;
+    MobiDesc v8;
     v8.file_version = 8;
     const eb_record r8 = read(mobi(v8));
     EXPECT_EQ(r8.format, "azw3");
     EXPECT_EQ(r8.version, "8");
 
     // A hybrid book: EXTH 121 names the KF8 part's record 0 (record 2 here).
-    MobiSpec part = v8;
+    MobiDesc part = v8;
     part.exth_records = {};
-    MobiSpec hybrid;
+    MobiDesc hybrid;
     hybrid.exth_records = {{121, u32be(2)}};
     const eb_record h = read(mobi(hybrid, 65001, {qtest::build_mobi_record0(part)}));
     EXPECT_EQ(h.format, "mobi");
@@ -166,7 +166,7 @@ TEST(RecordMobi, CoverFromExth201) {
         {"no images", {}, {{201, u32be(0)}}, "", 0},
     };
     for (const auto &c : cases) {
-        MobiSpec s;
+        MobiDesc s;
         s.images = c.images;
         s.exth_records = c.exth;
         const eb_record r = read(mobi(s));
@@ -182,7 +182,7 @@ TEST(RecordMobi, CoverFromExth201) {
 }
 
 TEST(RecordMobi, ProtectedBooksKeepTheirMetadata) {
-    MobiSpec s;
+    MobiDesc s;
     s.encryption = 2;
     s.exth_records = {{100, "Author"}, {524, "de"}};
     const eb_record r = read(mobi(s));
@@ -229,7 +229,7 @@ TEST(RecordMobi, UnreadableBytesFail) {
 
 // Title, first author and language agree with the book info.
 TEST(RecordMobi, AgreesWithBookInfo) {
-    std::vector<MobiSpec> specs(6);
+    std::vector<MobiDesc> specs(6);
     specs[1].exth_records = {
         {101, "Publisher"}, {503, "Updated"}, {100, "A1"}, {100, "A2"}, {524, "en"}};
     specs[2].full_name = "";

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "book_builders.h"
+#include "temp_dir.h"
 #include "fb2_builder.h"
 #include "ops/eb_rename.h"
 #include "quenfold_ebook.h"
@@ -157,7 +158,8 @@ TEST(RenamePlan, ExtensionsThatWouldMakeAPathAreRefused) {
 }
 
 TEST(RenamePlan, BooksThatCannotBeRead) {
-    std::string dir = qtest::make_temp_dir("rename-unread");
+    const qtest::TempDir dir_tmp("rename-unread");
+    const std::string &dir = dir_tmp.path;
     qtest::write_file(dir + "/junk.epub", "not a book");
     struct Case {
         std::string path;
@@ -179,7 +181,6 @@ TEST(RenamePlan, BooksThatCannotBeRead) {
     // The plan succeeded, and the last book's message stays.
     EXPECT_STREQ(ebook_last_error(),
                  "cannot open file: /none/d/missing.epub (No such file or directory)");
-    qtest::remove_tree(dir);
 }
 
 TEST(RenamePlan, ClashesAreNumberedByNameAndExtension) {
@@ -218,15 +219,16 @@ TEST(RenamePlan, LongFieldsAreCutOnCharacters) {
                                    title.substr(0, 178) + ext.substr(0, 29),
                                    title.substr(0, 178) + ext.substr(0, 29)}}));
 
-    std::string dir = qtest::make_temp_dir("rename-long-field");
-    qtest::Fb2Spec fb2;
+    const qtest::TempDir dir_tmp("rename-long-field");
+
+    const std::string &dir = dir_tmp.path;
+    qtest::Fb2Desc fb2;
     fb2.title = title;
     qtest::write_file(dir + "/long.fb2", qtest::build_fb2(fb2));
     auto got = plan("[\"" + dir + "/long.fb2\"]", "{title}");
     EXPECT_EQ(got,
               (std::vector<Entry>{{dir + "/long.fb2", dir + "/" + title.substr(0, 178) + ".fb2",
                                    title.substr(0, 178) + ".fb2"}}));
-    qtest::remove_tree(dir);
 }
 
 // A name near the limit is shortened to make room for its number, on a
@@ -302,13 +304,14 @@ TEST(RenamePlan, NumberingMatchesThePlainRule) {
 // book, a number, a bare title and a missing file; byte for byte, with the
 // folder's real path in place of "/books".
 TEST(RenamePlan, FolderOfRealBooks) {
-    std::string books = qtest::make_temp_dir("rename-books");
-    qtest::EpubSpec sea;
+    const qtest::TempDir books_tmp("rename-books");
+    const std::string &books = books_tmp.path;
+    qtest::EpubDesc sea;
     sea.title = "The Quiet Sea";
     sea.creator = "Ann Lee";
     qtest::write_file(books + "/sea.epub", qtest::build_epub(sea));
     qtest::write_file(books + "/sea-copy.epub", qtest::build_epub(sea));
-    qtest::Fb2Spec tales;
+    qtest::Fb2Desc tales;
     tales.title = "Tales of the Harbour";
     tales.authors = {{"Tom", "", "Bell", ""}};
     tales.series = "Harbour Tales";
@@ -340,7 +343,6 @@ TEST(RenamePlan, FolderOfRealBooks) {
         R"({"from":"/books/missing.epub","to":"/books/Unknown - untitled.epub",)"
         R"("to_name":"Unknown - untitled.epub","rename":false}])");
     EXPECT_EQ(plan_text(request), want);
-    qtest::remove_tree(books);
 }
 
 }  // namespace

@@ -17,14 +17,14 @@
 namespace {
 
 std::string epub_with_cover(const std::string &image) {
-    qtest::EpubSpec s;
+    qtest::EpubDesc s;
     s.title = "Epub Cover";
     s.cover = image;
     return qtest::build_epub(s);
 }
 
 std::string fb2_with_cover(const std::string &image) {
-    qtest::Fb2Spec s;
+    qtest::Fb2Desc s;
     s.cover_href = "#c.png";
     s.binaries = {{"c.png", "image/png", image}};
     return qtest::build_fb2(s);
@@ -66,7 +66,7 @@ std::map<std::string, Element> scan(const std::string &dir, std::string *raw = n
 
 TEST(DirectoryScan, ElementsForBooksAndErrors) {
     qtest::TempDir d("scan");
-    qtest::MobiSpec m;
+    qtest::MobiDesc m;
     m.full_name = "Mobi Title";
     m.exth_records = {{100, "Mo Author"}, {113, "B000ASIN00"}};
     d.put("one.mobi", qtest::build_mobi(m));
@@ -74,7 +74,7 @@ TEST(DirectoryScan, ElementsForBooksAndErrors) {
     d.put("three.Fb2", fb2_with_cover(qtest::tiny_png()));
     d.put("short.mobi", "tiny");
     d.put("notfb2.fb2", "just text");
-    qtest::MobiSpec locked;
+    qtest::MobiDesc locked;
     locked.encryption = 2;
     d.put("locked.azw", qtest::build_mobi(locked));
     // Not books: skipped without an element.
@@ -122,7 +122,7 @@ TEST(DirectoryScan, EmptyMissingAndTrailingSlash) {
     scan(d.path, &raw);
     EXPECT_EQ(raw, "[]");
 
-    d.put("a.mobi", qtest::build_mobi(qtest::MobiSpec{}));
+    d.put("a.mobi", qtest::build_mobi(qtest::MobiDesc{}));
     auto elems = scan(d.path + "/");
     ASSERT_EQ(elems.size(), 1u);
     EXPECT_EQ(elems.begin()->first, d.path + "//a.mobi");
@@ -153,7 +153,7 @@ TEST(DirectoryScan, LongPathsAreJoinedWhole) {
         ASSERT_EQ(::mkdir(dir.c_str(), 0755), 0);
     }
     std::string book = dir + "/deep.mobi";
-    qtest::MobiSpec s;
+    qtest::MobiDesc s;
     s.full_name = "Deep";
     qtest::write_file(book, qtest::build_mobi(s));
     auto elems = scan(dir);
@@ -163,7 +163,7 @@ TEST(DirectoryScan, LongPathsAreJoinedWhole) {
 
 TEST(DirectoryScan, TextsThatAreNotUtf8KeepTheirMetadata) {
     qtest::TempDir d("scan");
-    qtest::MobiSpec s;
+    qtest::MobiDesc s;
     s.full_name = "Caf\xE9 \x93Noir\x94";  // cp1252 bytes
     s.exth_records = {{100, "Fran\xE7ois"}};
     d.put("cp1252.mobi", qtest::build_mobi(s));

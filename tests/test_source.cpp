@@ -20,14 +20,14 @@
 namespace {
 
 std::string epub_book(std::size_t padding) {
-    qtest::EpubSpec desc;
+    qtest::EpubDesc desc;
     desc.cover = qtest::tiny_jpeg();
     desc.members.push_back(qtest::zip_file("OEBPS/big.bin", qtest::incompressible(padding), false));
     return qtest::build_epub(desc);
 }
 
 std::string mobi_book(std::size_t padding) {
-    qtest::MobiSpec desc;
+    qtest::MobiDesc desc;
     desc.exth_records = {{100, "An Author"}};
     desc.images = {qtest::tiny_jpeg(), qtest::incompressible(padding)};
     desc.cover_image = 0;
@@ -35,7 +35,7 @@ std::string mobi_book(std::size_t padding) {
 }
 
 std::string fb2_book() {
-    qtest::Fb2Spec desc;
+    qtest::Fb2Desc desc;
     return qtest::build_fb2(desc);
 }
 

@@ -82,7 +82,7 @@ std::string build_palmdb(const std::string &name, const std::vector<std::string>
     return out;
 }
 
-std::string build_mobi_record0(const MobiSpec &desc) {
+std::string build_mobi_record0(const MobiDesc &desc) {
     std::string r0(16, '\0');
     put_u16(r0, 0, 1);  // no compression
     put_u32(r0, 4, static_cast<std::uint32_t>(desc.text.size()));
@@ -138,7 +138,7 @@ std::string build_mobi_record0(const MobiSpec &desc) {
     return r0;
 }
 
-std::string build_mobi(const MobiSpec &desc) {
+std::string build_mobi(const MobiDesc &desc) {
     std::vector<std::string> records;
     records.push_back(build_mobi_record0(desc));
     records.push_back(desc.text);

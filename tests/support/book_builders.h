@@ -36,7 +36,7 @@ struct ExthRecord {
 };
 
 // What build_mobi puts into the book. Defaults give an ordinary MOBI 6 book.
-struct MobiSpec {
+struct MobiDesc {
     std::string palm_name = "Sample_Book";  // at most 31 bytes are kept
     std::uint16_t encryption = 0;           // record-0 offset 12
     bool mobi_header = true;                // "MOBI" at record-0 offset 16
@@ -56,8 +56,8 @@ struct MobiSpec {
 
 // Record 0 alone, as build_mobi lays it out (first image index = 2 when
 // there are images, else 0).
-std::string build_mobi_record0(const MobiSpec &desc);
-std::string build_mobi(const MobiSpec &desc);
+std::string build_mobi_record0(const MobiDesc &desc);
+std::string build_mobi(const MobiDesc &desc);
 
 // Small valid images.
 std::string tiny_jpeg();  // starts FF D8 FF, ends FF D9

@@ -36,7 +36,7 @@ void element(std::string &out, const char *name, const std::string &text) {
 }
 }  // namespace
 
-std::string build_fb2(const Fb2Spec &s) {
+std::string build_fb2(const Fb2Desc &s) {
     std::string out;
     if (!s.encoding.empty()) out += "<?xml version=\"1.0\" encoding=\"" + s.encoding + "\"?>\n";
     out += "<" + s.root +

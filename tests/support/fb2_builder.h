@@ -25,7 +25,7 @@ struct Fb2Binary {
 // What build_fb2 writes. Text values go into the document as given, so a
 // caller may put entity references or raw bytes of any encoding in them.
 // Defaults give an ordinary UTF-8 book without a cover.
-struct Fb2Spec {
+struct Fb2Desc {
     std::string encoding = "utf-8";         // XML declaration; empty writes none
     std::string root = "FictionBook";       // root element name
     std::string section = "title-info";     // e.g. "Title-info"; empty: no section
@@ -42,7 +42,7 @@ struct Fb2Spec {
     std::vector<Fb2Binary> binaries;  // after the body, in this order
 };
 
-std::string build_fb2(const Fb2Spec &desc);
+std::string build_fb2(const Fb2Desc &desc);
 
 // Standard Base64 with '=' padding; a line break after every line_width
 // output characters (0: one line).

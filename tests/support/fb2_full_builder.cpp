@@ -14,7 +14,7 @@ void section(std::string &out, const std::string &name, const std::vector<std::s
 }
 }  // namespace
 
-std::string build_fb2_full(const Fb2FullSpec &s) {
+std::string build_fb2_full(const Fb2FullDesc &s) {
     const std::string p = s.prefix.empty() ? "" : s.prefix + ":";
     const std::string ns = s.prefix.empty() ? "xmlns" : "xmlns:" + s.prefix;
     std::string out;

@@ -13,7 +13,7 @@ namespace qtest {
 // The children of each section are given as raw XML text, in order, so a
 // test may write them broken, prefixed or in any encoding. A section whose
 // list is empty is not written (title-info is always written).
-struct Fb2FullSpec {
+struct Fb2FullDesc {
     std::string encoding = "utf-8";  // XML declaration; empty writes none
     std::string prefix;              // e.g. "fb": every frame element as fb:name, with xmlns:fb
     std::vector<std::string> title_info;
@@ -23,7 +23,7 @@ struct Fb2FullSpec {
     std::vector<Fb2Binary> binaries;  // after the body
 };
 
-std::string build_fb2_full(const Fb2FullSpec &desc);
+std::string build_fb2_full(const Fb2FullDesc &desc);
 
 // <tag><first-name>..</first-name>...</tag> with the parts that are not
 // empty (tag is "author" or "translator").

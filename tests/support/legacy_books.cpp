@@ -22,7 +22,7 @@ std::string to_windows_1251(const std::string &utf8) {
     return out;
 }
 
-std::string build_fb2_windows_1251(Fb2Spec desc) {
+std::string build_fb2_windows_1251(Fb2Desc desc) {
     desc.encoding = "windows-1251";
     desc.title = to_windows_1251(desc.title);
     for (Fb2Author &a : desc.authors)
@@ -34,7 +34,7 @@ std::string build_fb2_windows_1251(Fb2Spec desc) {
     return build_fb2(desc);
 }
 
-std::string build_epub_obfuscated_font(EpubSpec desc) {
+std::string build_epub_obfuscated_font(EpubDesc desc) {
     const std::string font_href = "fonts/serif.otf";
     desc.items.push_back({"font", font_href, "application/vnd.ms-opentype", ""});
     // Obfuscation changes only the first 1040 bytes of a font; these bytes

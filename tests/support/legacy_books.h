@@ -16,12 +16,12 @@ std::string to_windows_1251(const std::string &utf8);
 
 // The FictionBook of desc, with every text written in windows-1251 and the
 // XML declaration saying so. desc's texts are given in UTF-8.
-std::string build_fb2_windows_1251(Fb2Spec desc);
+std::string build_fb2_windows_1251(Fb2Desc desc);
 
 // The EPUB of desc with one embedded font, obfuscated by the IDPF algorithm:
 // META-INF/encryption.xml lists that font alone, which is no protection of
 // the book.
-std::string build_epub_obfuscated_font(EpubSpec desc);
+std::string build_epub_obfuscated_font(EpubDesc desc);
 
 }  // namespace qtest
 

@@ -210,12 +210,12 @@ std::string patch_member_header(const std::string &zip, const std::string &name,
 
 // ---- EPUB ------------------------------------------------------------------
 
-std::string epub_package_dir(const EpubSpec &desc) {
+std::string epub_package_dir(const EpubDesc &desc) {
     std::size_t slash = desc.rootfile.rfind('/');
     return slash == std::string::npos ? std::string() : desc.rootfile.substr(0, slash + 1);
 }
 
-std::string build_container_xml(const EpubSpec &desc) {
+std::string build_container_xml(const EpubDesc &desc) {
     if (!desc.container.empty()) return desc.container;
     return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
            "<container version=\"1.0\" "
@@ -228,7 +228,7 @@ std::string build_container_xml(const EpubSpec &desc) {
            "</container>\n";
 }
 
-std::string build_opf(const EpubSpec &desc) {
+std::string build_opf(const EpubDesc &desc) {
     if (!desc.opf.empty()) return desc.opf;
     bool epub3 = !desc.collection.empty() || !desc.group_position.empty() ||
                  (!desc.cover.empty() && desc.cover_by_properties);
@@ -276,7 +276,7 @@ std::string build_opf(const EpubSpec &desc) {
     return s;
 }
 
-std::string build_epub(const EpubSpec &desc) {
+std::string build_epub(const EpubDesc &desc) {
     const std::string dir = epub_package_dir(desc);
     std::vector<ZipEntry> entries;
     auto add = [&](ZipEntry e) {

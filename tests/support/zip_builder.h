@@ -68,7 +68,7 @@ struct EpubItem {
 
 // What build_epub puts into the book. Defaults give an ordinary EPUB 2 book
 // (mimetype, META-INF/container.xml, OEBPS/content.opf, one chapter).
-struct EpubSpec {
+struct EpubDesc {
     // container.xml: one rootfile with this full-path, unless container is set.
     std::string rootfile = "OEBPS/content.opf";
     std::string container;  // whole container.xml text when not empty
@@ -102,10 +102,10 @@ struct EpubSpec {
 };
 
 // The package directory of desc.rootfile (up to and including its last '/').
-std::string epub_package_dir(const EpubSpec &desc);
-std::string build_container_xml(const EpubSpec &desc);
-std::string build_opf(const EpubSpec &desc);
-std::string build_epub(const EpubSpec &desc);
+std::string epub_package_dir(const EpubDesc &desc);
+std::string build_container_xml(const EpubDesc &desc);
+std::string build_opf(const EpubDesc &desc);
+std::string build_epub(const EpubDesc &desc);
 
 }  // namespace qtest
 

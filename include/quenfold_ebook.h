@@ -2,20 +2,22 @@
  * quenfold_ebook.h - public C interface of quenfold-ebook-meta.
  *
  * Reads the metadata of EPUB, FictionBook 2 and Mobipocket (MOBI, AZW, AZW3)
- * books without rendering or decrypting them. Eight functions, NUL-terminated
+ * books without rendering or decrypting them. Nine functions, NUL-terminated
  * byte strings in, compact JSON text out.
  *
  * Common rules
  * - The operations (ebook_info, ebook_extract_cover, ebook_scan_dir,
- *   ebook_rename_plan, ebook_metadata, ebook_metadata_from_memory) first
+ *   ebook_rename_plan, ebook_metadata, ebook_metadata_from_memory,
+ *   ebook_metadata_from_reader) first
  *   empty the calling thread's error text, then test their arguments. A
  *   NULL result (or -1) means failure and the error text says why; a
  *   non-NULL result (or 0) means success. After a success the
  *   error text may still hold a notice (a DRM-protected book, a partly
  *   understood one): judge success by the result, never by the text.
  * - Every string returned by ebook_info, ebook_scan_dir, ebook_rename_plan,
- *   ebook_metadata and ebook_metadata_from_memory is a heap block owned by
- *   the caller; release it with ebook_free_string and nothing else.
+ *   ebook_metadata, ebook_metadata_from_memory and ebook_metadata_from_reader
+ *   is a heap block owned by the caller; release it with ebook_free_string
+ *   and nothing else.
  * - Thread safety: any number of threads may call any function at once.
  *   Each thread has its own error text; the library keeps no other state,
  *   starts no threads and takes no locks.
@@ -148,6 +150,52 @@ QUENFOLD_EBOOK_API char *ebook_metadata(const char *path) QUENFOLD_EBOOK_NOEXCEP
  * fails with "NULL data". Result and release as for ebook_metadata.
  */
 QUENFOLD_EBOOK_API char *ebook_metadata_from_memory(const void *data, size_t len,
+                                                    const char *name) QUENFOLD_EBOOK_NOEXCEPT;
+
+/*
+ * A host's reader of one book (a file behind HTTP, an object in a store, a
+ * member of another archive): copies up to len bytes of the book, starting
+ * at offset, into buf, and returns how many it copied (0 only at the end of
+ * the book), or -1 on failure. It must write nothing beyond buf[len - 1] and
+ * must not throw or jump out of the call. ctx is the host's own pointer,
+ * handed back unchanged.
+ */
+typedef long long (*ebook_read_fn)(void *ctx, unsigned long long offset, void *buf, size_t len);
+
+/*
+ * The full record (as ebook_metadata) of a book of size bytes that the
+ * library reads through the host's callback read, with ctx passed back to
+ * it. name (may be NULL) chooses the reader by its extension as for files
+ * and names the book in messages; it is never opened. read NULL fails with
+ * "NULL read". Result and release as for ebook_metadata.
+ * Calls: the library asks for as few, as large ranges as it can, in order,
+ * on the calling thread, all before it returns, never past size. A read
+ * smaller than 16 KiB asks for the 16 KiB around it. With a name (or
+ * without, where noted) a book takes:
+ *   MOBI, AZW, AZW3: 2 (the first 16 KiB, then the cover's first bytes);
+ *     1 when the cover starts in the first 16 KiB; one more for a book with
+ *     a KF8 part (its header) and one more when record 0 and the record
+ *     list reach past 16 KiB.
+ *   FB2: 1 (the whole text: the cover's size is at its end); 2 without a
+ *     name. An FB2 inside a ZIP reads like an EPUB and its one document.
+ *   EPUB: 2 when the central directory lies in the last 66 KiB and the
+ *     container and package documents within 16 KiB of the first of them;
+ *     one more for each further member read there (encryption.xml) and for
+ *     each 16 KiB of a compressed document beyond that; 3 without a name.
+ *   Any book of at most 16 KiB: 1.
+ * Failures: a callback result of -1 (any negative result, or one above
+ * len) gives "read failed: %s" (the name, or "<reader>") and no record; 0
+ * before size bytes gives "short read: %s". Either way the callback is not
+ * called again in that call. Fewer bytes than asked are asked for again.
+ * Whatever the callback returns, and whatever it gives in successive calls
+ * (bytes that change between calls), the library reads and writes only
+ * inside its own buffers and returns a record or a failure.
+ * Threads: the library calls read only from the thread that called this
+ * function; calls for different books may run at once on many threads when
+ * the callback itself is safe to run so.
+ */
+QUENFOLD_EBOOK_API char *ebook_metadata_from_reader(ebook_read_fn read, void *ctx,
+                                                    unsigned long long size,
                                                     const char *name) QUENFOLD_EBOOK_NOEXCEPT;
 
 /*

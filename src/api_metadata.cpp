@@ -1,4 +1,5 @@
-// api_metadata.cpp - the exports ebook_metadata and ebook_metadata_from_memory, reader choice.
+// api_metadata.cpp - the exports of the full record (from a file, memory or a read callback),
+// reader choice.
 #include <cstring>
 #include <optional>
 #include <string>
@@ -174,8 +175,7 @@ int read_zip(const eb_source &src, reader which, const char *label, eb_record &r
     return za.source_failed() ? -1 : rc;
 }
 
-int read_book(const char *name, const eb_source &src, eb_record &r) {
-    const char *label = name ? name : "(memory)";
+int read_book(const char *name, const char *label, const eb_source &src, eb_record &r) {
     bool refused = false;
     reader which = by_name(name, &refused);
     std::optional<whole_text> whole;
@@ -246,9 +246,10 @@ void ensure_utf8(eb_record &r) {
 
 // A book that changed while it was read gives no record, protected or not:
 // what was read of it cannot be trusted.
-char *describe(const char *name, const eb_source &src) {
+// label: what "unsupported ebook format: %s" names when name is null.
+char *describe(const char *name, const eb_source &src, const char *label = "(memory)") {
     eb_record r;
-    const int rc = read_book(name, src, r);
+    const int rc = read_book(name, name ? name : label, src, r);
     if (src.failed()) {
         src.report_short_read();
         return nullptr;
@@ -299,5 +300,19 @@ extern "C" QUENFOLD_EBOOK_API char *ebook_metadata_from_memory(const void *data,
     return guarded([&]() -> char * {
         const eb_source src(data, static_cast<std::uint64_t>(len));
         return describe(name, src);
+    });
+}
+
+extern "C" QUENFOLD_EBOOK_API char *ebook_metadata_from_reader(ebook_read_fn read, void *ctx,
+                                                               unsigned long long size,
+                                                               const char *name) noexcept {
+    eb_clear_error();
+    if (!read) {
+        eb_set_error("NULL read");
+        return nullptr;
+    }
+    return guarded([&]() -> char * {
+        const eb_source src(read, ctx, size, name);
+        return describe(name, src, src.path());
     });
 }

@@ -8,6 +8,21 @@
 
 static int failures = 0;
 
+/* A book behind the read callback: ctx is the text, offset and len as asked. */
+static long long read_text(void *ctx, unsigned long long offset, void *buf, size_t len) {
+    const char *text = (const char *)ctx;
+    size_t size = strlen(text);
+    if (offset >= size) return 0;
+    if (len > size - offset) len = size - (size_t)offset;
+    memcpy(buf, text + offset, len);
+    return (long long)len;
+}
+
+static long long read_fails(void *ctx, unsigned long long offset, void *buf, size_t len) {
+    (void)ctx, (void)offset, (void)buf, (void)len;
+    return -1;
+}
+
 #define CHECK(cond)                                                                  \
     do {                                                                             \
         if (!(cond)) {                                                               \
@@ -57,6 +72,17 @@ int main(int argc, char **argv) {
             CHECK(strstr(s, "\"title\":\"C Host\"") != NULL);
             ebook_free_string(s);
         }
+        /* The same book through the host's read callback. */
+        s = ebook_metadata_from_reader(read_text, (void *)fb2, sizeof fb2 - 1, "c.fb2");
+        CHECK(s != NULL);
+        if (s) {
+            CHECK(strstr(s, "\"title\":\"C Host\"") != NULL);
+            ebook_free_string(s);
+        }
+        CHECK(ebook_metadata_from_reader(read_fails, NULL, sizeof fb2 - 1, "c.fb2") == NULL);
+        CHECK(strcmp(ebook_last_error(), "read failed: c.fb2") == 0);
+        CHECK(ebook_metadata_from_reader(NULL, NULL, 0, NULL) == NULL);
+        CHECK(strcmp(ebook_last_error(), "NULL read") == 0);
     }
 
     /* An unsupported file: a NULL result and the dispatcher's message. */

@@ -1,4 +1,4 @@
-# Fails unless the shared library's defined dynamic symbols are exactly the eight exports.
+# Fails unless the shared library's defined dynamic symbols are exactly the nine exports.
 execute_process(COMMAND nm -D --defined-only ${LIB} OUTPUT_VARIABLE out RESULT_VARIABLE rc)
 if(NOT rc EQUAL 0)
   message(FATAL_ERROR "nm failed on ${LIB}")
@@ -11,7 +11,7 @@ foreach(line ${lines})
 endforeach()
 list(SORT names)
 set(want ebook_extract_cover ebook_free_string ebook_info ebook_last_error ebook_metadata
-  ebook_metadata_from_memory ebook_rename_plan ebook_scan_dir)
+  ebook_metadata_from_memory ebook_metadata_from_reader ebook_rename_plan ebook_scan_dir)
 if(NOT names STREQUAL want)
   message(FATAL_ERROR "exported symbols: ${names}\nexpected: ${want}")
 endif()

@@ -7,6 +7,9 @@ A ctypes binding of the library's C interface, standard library only::
     book = qem.metadata("/books/sea.epub")        # the full record, a BookMetadata
     print(book.title, [a.name for a in book.authors], book.isbn)
 
+    with fsspec.open("https://example.org/sea.epub", cache_type="none") as f:
+        book = qem.metadata(f)                    # reads only the ranges it needs
+
     for path, result in qem.scan("/books", recursive=True):
         print(path, result.title if isinstance(result, qem.BookMetadata) else result)
 
@@ -29,10 +32,11 @@ import json
 import os
 import threading
 import warnings
-from typing import Any, Dict, Iterable, Iterator, List, Mapping, Optional, Tuple, Union
+from typing import Any, BinaryIO, Dict, Iterable, Iterator, List, Mapping, Optional, Tuple, Union
 
 from ._errors import DrmWarning, EbookError, EbookWarning
 from ._native import ENV_VAR, LibraryLoadError, NativeLibrary
+from ._reader import FileReader, is_file_object
 from ._record import BookMetadata, Cover, Identifier, Person, RecordError, Series
 from ._scan import BOOK_SUFFIXES, ScanResult, scan_books
 from ._version import VERSION
@@ -40,6 +44,7 @@ from ._version import VERSION
 __all__ = [
     "BOOK_SUFFIXES",
     "BookMetadata",
+    "BookSource",
     "Cover",
     "DrmWarning",
     "EbookError",
@@ -69,6 +74,9 @@ __version__ = VERSION
 StrPath = Union[str, bytes, "os.PathLike[str]", "os.PathLike[bytes]"]
 #: One element of a rename request: a book's path, or a mapping describing it.
 RenameItem = Union[StrPath, Mapping[str, Any]]
+#: A book as :func:`metadata` accepts it: a path, or a binary file object
+#: with ``seek`` and ``read``.
+BookSource = Union[StrPath, BinaryIO]
 #: The bytes of a book as :func:`metadata_from_bytes` accepts them.
 BytesLike = Union[bytes, bytearray, memoryview]
 
@@ -155,19 +163,53 @@ class Library:
             warnings.warn("DRM-protected book" + _DRM_SUFFIX, DrmWarning, stacklevel=stacklevel)
         return book
 
-    def metadata(self, path: StrPath) -> BookMetadata:
-        """The full record of the book at ``path``: everything it states, decoded.
+    def metadata(self, source: BookSource, name: Optional[StrPath] = None) -> BookMetadata:
+        """The full record of one book: everything it states, decoded.
+
+        ``source`` is a path, or any binary file object with ``seek`` and
+        ``read`` (an ``io.BytesIO``, a member opened from a ``zipfile``, an
+        ``fsspec`` file on ``http://``, ``s3://``, ``memory://``...). A file
+        object is read through the library's read callback, only the ranges
+        the book's metadata needs (open remote files without a read-ahead
+        cache, ``cache_type="none"``, to keep it so); the GIL is released
+        between reads. Its size is its ``size`` attribute, else where
+        ``seek(0, 2)`` lands. ``name`` (file objects only; default: the
+        object's ``name`` or ``path``) chooses the reader by its extension;
+        without one the content decides.
 
         A DRM-protected book is described (its metadata is not encrypted):
         ``drm`` is True and ``drm_scheme`` names the protection; no warning is
         issued, the record says it all, notices included (``warnings``).
 
-        Raises :class:`EbookError` with the library's message when the file
-        cannot be read as a book, and :class:`LibraryLoadError` when the loaded
-        library is older than the full record.
+        Raises :class:`EbookError` with the library's message when the source
+        cannot be read as a book ("read failed: NAME" when the file object
+        raised, with that exception as its cause), and
+        :class:`LibraryLoadError` when the loaded library is older than the
+        function it needs.
         """
+        if is_file_object(source):
+            return self._metadata_from_file(source, name)
+        if name is not None:
+            raise TypeError("name applies to file objects, not to paths")
+        if not isinstance(source, (str, bytes, os.PathLike)):
+            raise TypeError(
+                f"source must be a path or a binary file object, not {type(source).__name__}"
+            )
         fn = self._native.later_export("ebook_metadata")
-        return self._record(fn, _c_path(path))
+        return self._record(fn, _c_path(source))
+
+    def _metadata_from_file(self, source: Any, name: Optional[StrPath]) -> BookMetadata:
+        fn = self._native.later_export("ebook_metadata_from_reader")
+        reader = FileReader(source, None if name is None else os.fsdecode(os.fspath(name)))
+        c_name = None if reader.name is None else _c_path(reader.name, "name")
+        text, notice = self._native.call_string(fn, reader.callback, None, reader.size, c_name)
+        reader.reraise()
+        if text is None:
+            error = EbookError(_text(notice))
+            if reader.error is not None:
+                raise error from reader.error
+            raise error
+        return self._parse_record(json.loads(_text(text)))
 
     def metadata_from_bytes(self, data: BytesLike, name: Optional[StrPath] = None) -> BookMetadata:
         """The full record of a book held in memory (an upload, a member of another archive).
@@ -185,6 +227,9 @@ class Library:
 
     def _record(self, fn: Any, *args: Any) -> BookMetadata:
         data, _ = self._json_call(fn, *args)
+        return self._parse_record(data)
+
+    def _parse_record(self, data: Dict[str, Any]) -> BookMetadata:
         try:
             return BookMetadata.from_dict(data)
         except RecordError as exc:
@@ -334,9 +379,9 @@ def info(path: StrPath) -> Dict[str, Any]:
     return _library()._info(path, 3)
 
 
-def metadata(path: StrPath) -> BookMetadata:
-    """The full record of one book; see :meth:`Library.metadata`."""
-    return _library().metadata(path)
+def metadata(source: BookSource, name: Optional[StrPath] = None) -> BookMetadata:
+    """The full record of one book, from a path or a file object; see :meth:`Library.metadata`."""
+    return _library().metadata(source, name)
 
 
 def metadata_from_bytes(data: BytesLike, name: Optional[StrPath] = None) -> BookMetadata:

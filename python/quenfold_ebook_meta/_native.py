@@ -10,6 +10,7 @@ from pathlib import Path
 from typing import Any, Dict, List, Optional, Tuple, Union
 
 from ._errors import EbookError
+from ._reader import READ_FN
 
 __all__ = ["ENV_VAR", "SONAME", "LibraryLoadError", "NativeLibrary", "candidate_paths"]
 
@@ -68,6 +69,10 @@ _LATER_EXPORTS: Dict[str, Tuple[List[Any], Any]] = {
     "ebook_metadata": ([ctypes.c_char_p], ctypes.c_void_p),
     "ebook_metadata_from_memory": (
         [ctypes.c_void_p, ctypes.c_size_t, ctypes.c_char_p],
+        ctypes.c_void_p,
+    ),
+    "ebook_metadata_from_reader": (
+        [READ_FN, ctypes.c_void_p, ctypes.c_ulonglong, ctypes.c_char_p],
         ctypes.c_void_p,
     ),
 }

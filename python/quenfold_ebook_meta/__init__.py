@@ -199,8 +199,13 @@ class Library:
         return self._record(fn, _c_path(source))
 
     def _metadata_from_file(self, source: Any, name: Optional[StrPath]) -> BookMetadata:
+        return self._read_through(
+            FileReader(source, None if name is None else os.fsdecode(os.fspath(name)))
+        )
+
+    def _read_through(self, reader: FileReader) -> BookMetadata:
+        """The record of the book behind ``reader``, which counts what it was asked for."""
         fn = self._native.later_export("ebook_metadata_from_reader")
-        reader = FileReader(source, None if name is None else os.fsdecode(os.fspath(name)))
         c_name = None if reader.name is None else _c_path(reader.name, "name")
         text, notice = self._native.call_string(fn, reader.callback, None, reader.size, c_name)
         reader.reraise()

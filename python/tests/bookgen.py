@@ -7,6 +7,7 @@ import ctypes
 import io
 import json
 import os
+import random
 import shutil
 import struct
 import tempfile
@@ -52,6 +53,7 @@ class Mobi:
     file_version: int = 6
     images: List[bytes] = field(default_factory=list)
     cover_image: Optional[int] = None  # index into images, written as EXTH 201
+    text: Optional[bytes] = None  # the one text record; a short page when None
 
 
 def mobi(desc: Mobi) -> bytes:
@@ -76,7 +78,7 @@ def mobi(desc: Mobi) -> bytes:
     r0 += exth
     struct.pack_into(">II", r0, 84, len(r0), len(desc.full_name))
     r0 += desc.full_name + b"\0\0"
-    text = b"<html><body><p>Hello.</p></body></html>"
+    text = desc.text if desc.text is not None else b"<html><body><p>Hello.</p></body></html>"
     return palmdb(desc.palm_name, [bytes(r0), text, *desc.images])
 
 
@@ -290,3 +292,51 @@ class BookTestCase(unittest.TestCase):
         with open(path, "wb") as f:
             f.write(data)
         return path
+
+
+# ---- a library of books on disk ---------------------------------------------
+
+
+def library(top: str, count: int) -> List[str]:
+    """Writes ``count`` books of every family under ``top`` (a third in sub/), and beside them
+    a damaged book, a hidden one and a file that is no book; the relative paths of the books.
+
+    Every seventh book is large, so that reading only its metadata shows: an EPUB
+    with a 1 MB picture after its package, a MOBI with 300 KB of text before its
+    cover.
+    """
+    rng = random.Random(count)
+    os.makedirs(os.path.join(top, "sub"), exist_ok=True)
+    written = []
+    for i in range(count):
+        kind = i % 6
+        big = i % 7 == 0
+        title = f"Book {i}"
+        if kind == 0:
+            pad = rng.randbytes(1_000_000) if big else None
+            name, data = f"b{i:04d}.epub", epub(title=title, cover=pad or TINY_JPEG)
+        elif kind == 1:
+            name, data = f"b{i:04d}.fb2", fb2(title=title, cover=TINY_JPEG, number=str(i))
+        elif kind == 2:
+            cover = TINY_JPEG + (rng.randbytes(300_000) if big else b"")
+            name, data = f"b{i:04d}.mobi", mobi(Mobi(full_name=title.encode(),
+                                                     exth=[(100, b"Ann Lee")],
+                                                     images=[cover], cover_image=0,
+                                                     text=rng.randbytes(300_000) if big else None))
+        elif kind == 3:
+            name, data = f"b{i:04d}.fb2.zip", fb2_zip(fb2(title=title))
+        elif kind == 4:
+            name, data = f"b{i:04d}.azw3", mobi(Mobi(full_name=title.encode(), mobi_type=248,
+                                                     file_version=8))
+        else:
+            name, data = f"b{i:04d}.epub", epub(title=title, series="Cycle", series_index=str(i),
+                                                encrypted=big)
+        rel = os.path.join("sub", name) if i % 3 == 0 else name
+        with open(os.path.join(top, rel), "wb") as f:
+            f.write(data)
+        written.append(rel)
+    for rel, data in (("damaged.epub", b"PK\x03\x04 not a zip"), (".hidden.epub", epub()),
+                      ("notes.txt", b"no book")):
+        with open(os.path.join(top, rel), "wb") as f:
+            f.write(data)
+    return sorted(written + ["damaged.epub"])

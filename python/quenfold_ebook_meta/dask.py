@@ -1,0 +1,259 @@
+"""Books anywhere fsspec reaches, on a dask.distributed cluster.
+
+::
+
+    from quenfold_ebook_meta.dask import read_metadata
+    books = read_metadata("s3://library/books/", storage_options={"anon": True})
+    books.filter(lambda b: "error" not in b).pluck("title").take(5)
+
+or from a shell, writing JSON lines, one part per partition::
+
+    python3 -m quenfold_ebook_meta.dask local http://host/books/ -o out/
+    python3 -m quenfold_ebook_meta.dask tcp://scheduler:8786 s3://library/ -o s3://library-meta/
+
+Each book is read where it lies through the library's read callback, only
+the ranges its metadata needs (no download of the whole file). Needs dask,
+distributed and fsspec (and aiohttp for HTTP, s3fs for S3...); the rest of
+the package does not.
+"""
+
+from __future__ import annotations
+
+import argparse
+import json
+import math
+import os
+import posixpath
+import sys
+import time
+import uuid
+from typing import Any, Dict, Iterable, List, Optional, Sequence, Tuple
+
+import dask.bag
+import fsspec
+
+from . import EbookError, _library
+from ._reader import FileReader
+from ._scan import _PALM_BOOK_KINDS, _PALM_SUFFIXES, is_book_name
+
+__all__ = ["list_books", "read_metadata", "main"]
+
+#: A book to read: its path in the file system and its size when the listing gave one.
+Book = Tuple[str, Optional[int]]
+
+
+def _visible(path: str, root: str) -> bool:
+    # Hidden names below the root are skipped, as the directory scan does.
+    below = path[len(root) :] if path.startswith(root) else posixpath.basename(path)
+    parts = [p for p in below.split("/") if p]
+    return bool(parts) and not any(p.startswith(".") for p in parts) and is_book_name(parts[-1])
+
+
+def list_books(
+    urlpath: Any, storage_options: Optional[Dict[str, Any]] = None, recursive: bool = True
+) -> Tuple[fsspec.AbstractFileSystem, List[Book]]:
+    """The file system of ``urlpath`` and the book files it names, sorted by path.
+
+    ``urlpath``: a directory (walked, to any depth when ``recursive``), a
+    glob, a single file, or a list of these, on any file system fsspec knows.
+    """
+    fs, _, roots = fsspec.get_fs_token_paths(urlpath, storage_options=storage_options)
+    found: Dict[str, Optional[int]] = {}
+    for root in roots:
+        if fs.isdir(root):
+            base = root.rstrip("/") + "/"
+            listing = fs.find(root, maxdepth=None if recursive else 1, detail=True)
+            for path, info in listing.items():
+                if info.get("type", "file") != "directory" and _visible(path, base):
+                    size = info.get("size")
+                    found[path] = size if isinstance(size, int) else None
+        else:
+            found.setdefault(root, None)
+    return fs, sorted(found.items())
+
+
+def _is_palm_non_book(f: Any, path: str) -> bool:
+    # As the local scan: a .prc/.pdb whose header names no book is no book.
+    if not path.lower().endswith(_PALM_SUFFIXES):
+        return False
+    f.seek(60)
+    return bytes(f.read(8)) not in _PALM_BOOK_KINDS
+
+
+def read_book(fs: fsspec.AbstractFileSystem, book: Book) -> Optional[Dict[str, Any]]:
+    """One book's record with its ``path`` first, or ``path`` and ``error``.
+
+    None for a Palm database that is no book. The record also carries the
+    cost of reading it under the key ``_cost`` (requests, bytes, size), which
+    :func:`read_metadata` drops.
+    """
+    path, size = book
+    requests = 0 if size is not None else 1  # the size asked of the store
+    kwargs: Dict[str, Any] = {"cache_type": "none"}
+    if size is not None and "http" in fs.protocol:
+        kwargs["size"] = size  # known from the listing: no request for it
+    try:
+        with fs.open(path, "rb", **kwargs) as f:
+            if _is_palm_non_book(f, path):
+                return None
+            result = _describe(f, path)
+    except Exception as exc:  # the store refused the file before any read
+        result = {"path": path, "error": f"cannot open file: {path} ({exc})"}, 0, 0, size or 0
+        requests += 1
+    out, calls, read, total = result
+    out["_cost"] = {"requests": requests + calls, "bytes": read, "size": total}
+    return out
+
+
+def _describe(f: Any, path: str) -> Tuple[Dict[str, Any], int, int, int]:
+    reader = FileReader(f, path)
+    record: Dict[str, Any] = {"path": path}
+    try:
+        record.update(_library()._read_through(reader).to_dict())
+    except EbookError as err:
+        record["error"] = str(err)
+    return record, reader.calls, reader.bytes, reader.size
+
+
+def _read_part(books: Sequence[Book], fs: fsspec.AbstractFileSystem) -> List[Dict[str, Any]]:
+    return [r for r in (read_book(fs, b) for b in books) if r is not None]
+
+
+def _strip_cost(records: Iterable[Dict[str, Any]]) -> List[Dict[str, Any]]:
+    return [{k: v for k, v in r.items() if k != "_cost"} for r in records]
+
+
+def _partition_size(n: int) -> int:
+    # Enough partitions to spread the work and show progress, few enough that
+    # the scheduler's cost per task stays far below the books' own.
+    return min(1000, max(16, math.ceil(n / 64)))
+
+
+def read_metadata(
+    urlpath: Any,
+    storage_options: Optional[Dict[str, Any]] = None,
+    recursive: bool = True,
+    partition_size: Optional[int] = None,
+) -> dask.bag.Bag:
+    """A bag of every book's record under ``urlpath`` (see :func:`list_books`).
+
+    Each element is a dict: ``path`` followed by the keys of the full record
+    (:class:`quenfold_ebook_meta.BookMetadata` as a dict), or ``path`` and
+    ``error`` for a book that could not be read. A book that fails is an
+    element with its error, never a missing one. The listing happens now;
+    the books are read when the bag is computed, on whatever scheduler is
+    active (a ``distributed.Client`` when one is).
+    """
+    fs, books = list_books(urlpath, storage_options, recursive)
+    size = partition_size or _partition_size(len(books))
+    bag = dask.bag.from_sequence(books, partition_size=size) if books else dask.bag.from_sequence([])
+    return bag.map_partitions(_read_part, fs).map_partitions(_strip_cost)
+
+
+def _write_part(
+    books: Sequence[Book], fs: fsspec.AbstractFileSystem, out: str, index: int
+) -> Dict[str, int]:
+    """Reads one partition and writes it as one whole part; what it cost.
+
+    Idempotent: a part is written under a name of its own and renamed into
+    place (one PUT on an object store), so a task run again after its worker
+    died replaces the part with the same lines, never adds to it.
+    """
+    records = _read_part(books, fs)
+    text = "".join(
+        json.dumps({k: v for k, v in r.items() if k != "_cost"}, ensure_ascii=False) + "\n"
+        for r in records
+    ).encode("utf-8", "surrogateescape")
+    out_fs, out_root = fsspec.core.url_to_fs(out)
+    final = posixpath.join(out_root, f"part-{index:05d}.jsonl")
+    if "file" in out_fs.protocol or out_fs.protocol == "local":
+        tmp = os.path.join(out_root, f".part-{index:05d}.{uuid.uuid4().hex}.tmp")
+        with open(tmp, "wb") as f:
+            f.write(text)
+        os.replace(tmp, final)
+    else:
+        out_fs.pipe_file(final, text)
+    cost = {"books": len(records), "failures": 0, "requests": 0, "bytes": 0, "size": 0}
+    for r in records:
+        cost["failures"] += "error" in r
+        for key in ("requests", "bytes", "size"):
+            cost[key] += r["_cost"][key]
+    return cost
+
+
+def _client(scheduler: str, workers: Optional[int], threads: int) -> Any:
+    from distributed import Client, LocalCluster
+
+    if scheduler != "local":
+        return Client(scheduler)
+    cluster = LocalCluster(
+        n_workers=workers or os.cpu_count() or 1,
+        threads_per_worker=threads,
+        processes=True,
+        dashboard_address=None,
+    )
+    return Client(cluster)
+
+
+def _summary(cost: Dict[str, int], parts: int, seconds: float) -> str:
+    books = max(cost["books"], 1)
+    share = 100.0 * cost["bytes"] / cost["size"] if cost["size"] else 0.0
+    return (
+        f"books {cost['books']}, failures {cost['failures']}, parts {parts}, "
+        f"{seconds:.1f} s ({cost['books'] / max(seconds, 1e-9):.0f} books/s)\n"
+        f"per book: {cost['requests'] / books:.2f} requests, "
+        f"{cost['bytes'] / books / 1024:.1f} KiB read of {cost['size'] / books / 1024:.1f} KiB "
+        f"({share:.2f} % of the files)"
+    )
+
+
+def main(argv: Optional[Sequence[str]] = None) -> int:
+    """The command: read every book under URLPATH on a cluster, write JSON lines to OUT_DIR."""
+    p = argparse.ArgumentParser(
+        prog="python3 -m quenfold_ebook_meta.dask",
+        description="Read the metadata of every book under URLPATH on a dask.distributed "
+        "cluster and write it as JSON lines, one part per partition.",
+    )
+    p.add_argument("scheduler", help="a scheduler address (tcp://host:8786), or 'local'")
+    p.add_argument("urlpath", help="a directory, glob or file on any fsspec file system")
+    p.add_argument("-o", "--out", required=True, help="directory for part-NNNNN.jsonl")
+    p.add_argument("--storage-options", default="{}", help="fsspec options as JSON")
+    p.add_argument("--no-recursive", dest="recursive", action="store_false")
+    p.add_argument("--partition-size", type=int, help="books per part")
+    p.add_argument("--workers", type=int, help="local: worker processes (default: processors)")
+    p.add_argument("--threads", type=int, default=4, help="local: threads per worker")
+    args = p.parse_args(argv)
+
+    out_fs, out_root = fsspec.core.url_to_fs(args.out)
+    out_fs.makedirs(out_root, exist_ok=True)
+    if out_fs.glob(posixpath.join(out_root, "part-*.jsonl")):
+        print(f"{args.out} already holds parts; choose an empty directory", file=sys.stderr)
+        return 2
+    start = time.monotonic()
+    fs, books = list_books(args.urlpath, json.loads(args.storage_options), args.recursive)
+    size = args.partition_size or _partition_size(len(books))
+    parts = [books[i : i + size] for i in range(0, len(books), size)]
+
+    from distributed import progress
+
+    with _client(args.scheduler, args.workers, args.threads) as client:
+        futures = [
+            client.submit(_write_part, part, fs, args.out, i, pure=False)
+            for i, part in enumerate(parts)
+        ]
+        progress(futures)
+        print()
+        costs = client.gather(futures)
+    # What attempts on workers that died left half written.
+    for tmp in out_fs.glob(posixpath.join(out_root, ".part-*.tmp")):
+        out_fs.rm(tmp)
+    total = {"books": 0, "failures": 0, "requests": 0, "bytes": 0, "size": 0}
+    for cost in costs:
+        for key in total:
+            total[key] += cost[key]
+    print(_summary(total, len(parts), time.monotonic() - start))
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -4,6 +4,7 @@ from __future__ import annotations
 
 import collections
 import os
+import re
 import shutil
 import socket
 import subprocess
@@ -13,7 +14,8 @@ from typing import Dict, List, Optional, Tuple
 
 NGINX = shutil.which("nginx") or ("/usr/sbin/nginx" if os.path.exists("/usr/sbin/nginx") else None)
 
-# One line per request: method, path, status, Range header, body bytes sent.
+# One line per request: method, status, Range header, body bytes sent, and the
+# path last (it may hold spaces).
 _CONFIG = """
 daemon off;
 master_process off;
@@ -22,7 +24,7 @@ pid {tmp}/nginx.pid;
 error_log {tmp}/error.log warn;
 events {{ worker_connections 256; }}
 http {{
-    log_format qem '$request_method $uri $status "$http_range" $body_bytes_sent';
+    log_format qem '$request_method $status "$http_range" $body_bytes_sent $uri';
     access_log {tmp}/access.log qem;
     client_body_temp_path {tmp}/body;
     proxy_temp_path {tmp}/proxy;
@@ -37,6 +39,12 @@ http {{
     }}
 }}
 """
+
+
+def _unescape(logged: str) -> str:
+    # nginx writes each byte of a path above 0x7E (and a few others) as \xHH.
+    raw = re.sub(r"\\x([0-9A-Fa-f]{2})", lambda m: chr(int(m.group(1), 16)), logged)
+    return raw.encode("latin-1").decode("utf-8", "surrogateescape")
 
 
 def _free_port() -> int:
@@ -104,9 +112,8 @@ class Nginx:
         try:
             with open(os.path.join(self.tmp, "access.log")) as f:
                 for line in f:
-                    method, path, status, rest = line.split(" ", 3)
-                    rng, sent = rest.rsplit(" ", 1)
-                    out.append((method, path, int(status), rng.strip('"'), int(sent)))
+                    method, status, rng, sent, path = line.rstrip("\n").split(" ", 4)
+                    out.append((method, _unescape(path), int(status), rng.strip('"'), int(sent)))
         except FileNotFoundError:
             pass
         return out

@@ -205,6 +205,10 @@ class Library:
 
     def _read_through(self, reader: FileReader) -> BookMetadata:
         """The record of the book behind ``reader``, which counts what it was asked for."""
+        return self._parse_record(self._read_raw(reader))
+
+    def _read_raw(self, reader: FileReader) -> Dict[str, Any]:
+        """The record as the library's JSON gives it (what a bag of records holds)."""
         fn = self._native.later_export("ebook_metadata_from_reader")
         c_name = None if reader.name is None else _c_path(reader.name, "name")
         text, notice = self._native.call_string(fn, reader.callback, None, reader.size, c_name)
@@ -214,7 +218,8 @@ class Library:
             if reader.error is not None:
                 raise error from reader.error
             raise error
-        return self._parse_record(json.loads(_text(text)))
+        record: Dict[str, Any] = json.loads(_text(text))
+        return record
 
     def metadata_from_bytes(self, data: BytesLike, name: Optional[StrPath] = None) -> BookMetadata:
         """The full record of a book held in memory (an upload, a member of another archive).

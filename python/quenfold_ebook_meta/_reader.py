@@ -53,6 +53,8 @@ class FileReader:
         self.calls = 0
         self.bytes = 0
         self.error: Optional[BaseException] = None
+        readinto = getattr(source, "readinto", None)
+        self._readinto = readinto if callable(readinto) else None
         # Kept alive with the reader: the library holds only its address.
         self.callback = READ_FN(self._read)
 
@@ -60,13 +62,23 @@ class FileReader:
         self.calls += 1
         try:
             self._file.seek(offset)
-            data = self._file.read(length)
-            if not isinstance(data, (bytes, bytearray, memoryview)):
-                raise TypeError(f"read() gave {type(data).__name__}, not bytes")
-            got = len(data)
-            if got > length:
-                raise ValueError(f"read({length}) gave {got} bytes")
-            ctypes.memmove(buf, bytes(data), got)
+            if self._readinto is not None:
+                # Straight into the library's buffer: a view of exactly length
+                # bytes, which no answer can write past.
+                view = memoryview((ctypes.c_char * length).from_address(buf)).cast("B")
+                count = self._readinto(view)
+                if not isinstance(count, int):
+                    raise TypeError(f"readinto() gave {type(count).__name__}, not a count")
+                got = count
+            else:
+                data = self._file.read(length)
+                if not isinstance(data, (bytes, bytearray, memoryview)):
+                    raise TypeError(f"read() gave {type(data).__name__}, not bytes")
+                got = len(data)
+                if 0 <= got <= length:
+                    ctypes.memmove(buf, bytes(data), got)
+            if not 0 <= got <= length:
+                raise ValueError(f"asked for {length} bytes, given {got}")
             self.bytes += got
             return got
         except BaseException as exc:  # noqa: B902 - nothing may cross the C frames

@@ -20,6 +20,7 @@ the package does not.
 from __future__ import annotations
 
 import argparse
+import contextlib
 import json
 import math
 import os
@@ -72,35 +73,67 @@ def list_books(
     return fs, sorted(found.items())
 
 
-def _is_palm_non_book(f: Any, path: str) -> bool:
+def _is_palm_non_book(f: Any) -> bool:
     # As the local scan: a .prc/.pdb whose header names no book is no book.
-    if not path.lower().endswith(_PALM_SUFFIXES):
-        return False
     f.seek(60)
     return bytes(f.read(8)) not in _PALM_BOOK_KINDS
+
+
+class _Ranges:
+    """A remote book as a file object whose every read is one ranged request (cat_file).
+
+    No handle is opened, so nothing is asked of the store beyond the reads
+    themselves once the size is known (object stores list sizes).
+    """
+
+    def __init__(self, fs: fsspec.AbstractFileSystem, path: str, size: int) -> None:
+        self.fs, self.path, self.size, self.pos = fs, path, size, 0
+
+    def seek(self, offset: int, whence: int = 0) -> int:
+        self.pos = offset if whence == 0 else self.size + offset if whence == 2 else self.pos + offset
+        return self.pos
+
+    def read(self, n: int = -1) -> bytes:
+        end = self.size if n < 0 else min(self.size, self.pos + n)
+        if end <= self.pos:
+            return b""
+        data = bytes(self.fs.cat_file(self.path, start=self.pos, end=end))
+        self.pos += len(data)
+        return data
+
+
+def _is_local(fs: fsspec.AbstractFileSystem) -> bool:
+    protocols = fs.protocol if isinstance(fs.protocol, (tuple, list)) else (fs.protocol,)
+    return "file" in protocols or "local" in protocols
 
 
 def read_book(fs: fsspec.AbstractFileSystem, book: Book) -> Optional[Dict[str, Any]]:
     """One book's record with its ``path`` first, or ``path`` and ``error``.
 
     None for a Palm database that is no book. The record also carries the
-    cost of reading it under the key ``_cost`` (requests, bytes, size), which
+    cost of reading it under the key ``_cost`` (requests: the size when the
+    listing gave none, and every read; bytes read; the file's size), which
     :func:`read_metadata` drops.
     """
     path, size = book
-    requests = 0 if size is not None else 1  # the size asked of the store
-    kwargs: Dict[str, Any] = {"cache_type": "none"}
-    if size is not None and "http" in fs.protocol:
-        kwargs["size"] = size  # known from the listing: no request for it
+    requests = 0
     try:
-        with fs.open(path, "rb", **kwargs) as f:
-            if _is_palm_non_book(f, path):
-                return None
-            result = _describe(f, path)
+        with contextlib.ExitStack() as stack:
+            if _is_local(fs):
+                f: Any = stack.enter_context(fs.open(path, "rb"))
+            else:
+                if size is None:
+                    requests += 1
+                    size = int(fs.size(path))
+                f = _Ranges(fs, path, size)
+            if path.lower().endswith(_PALM_SUFFIXES):
+                requests += 1
+                if _is_palm_non_book(f):
+                    return None
+            out, calls, read, total = _describe(f, path)
     except Exception as exc:  # the store refused the file before any read
-        result = {"path": path, "error": f"cannot open file: {path} ({exc})"}, 0, 0, size or 0
-        requests += 1
-    out, calls, read, total = result
+        out = {"path": path, "error": f"cannot open file: {path} ({exc})"}
+        calls, read, total = 0, 0, 0
     out["_cost"] = {"requests": requests + calls, "bytes": read, "size": total}
     return out
 
@@ -109,7 +142,7 @@ def _describe(f: Any, path: str) -> Tuple[Dict[str, Any], int, int, int]:
     reader = FileReader(f, path)
     record: Dict[str, Any] = {"path": path}
     try:
-        record.update(_library()._read_through(reader).to_dict())
+        record.update(_library()._read_raw(reader))
     except EbookError as err:
         record["error"] = str(err)
     return record, reader.calls, reader.bytes, reader.size

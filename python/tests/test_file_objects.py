@@ -14,28 +14,43 @@ from bookgen import BookTestCase, epub, needs_full_record
 from test_metadata import BOOKS
 
 
-class Flaky(io.BytesIO):
+class Plain:
+    """A file object with seek and read alone (no readinto), over bytes."""
+
+    def __init__(self, data: bytes) -> None:
+        self.f = io.BytesIO(data)
+
+    def seek(self, offset: int, whence: int = 0) -> int:
+        return self.f.seek(offset, whence)
+
+    def read(self, size: int = -1) -> Any:
+        return self.f.read(size)
+
+
+class Flaky(Plain):
     """A book whose read raises on the nth call (and after), with what it is given."""
 
     def __init__(self, data: bytes, fail_on: int, error: BaseException) -> None:
         super().__init__(data)
         self.fail_on, self.error, self.reads = fail_on, error, 0
 
-    def read(self, size: Any = -1) -> bytes:
+    def read(self, size: int = -1) -> Any:
         self.reads += 1
         if self.reads >= self.fail_on:
             raise self.error
         return super().read(size)
 
 
-class Odd(io.BytesIO):
-    """A file object whose read answers what no file should."""
+class Odd(Plain):
+    """A file object whose read or readinto answers what no file should."""
 
-    def __init__(self, data: bytes, answer: Any) -> None:
+    def __init__(self, data: bytes, answer: Any, readinto: bool) -> None:
         super().__init__(data)
         self.answer = answer
+        if readinto:
+            self.readinto = lambda view: self.answer(self.f.readinto(view))
 
-    def read(self, size: Any = -1) -> Any:
+    def read(self, size: int = -1) -> Any:
         return self.answer(super().read(size))
 
 
@@ -53,6 +68,7 @@ class FileObjectTest(BookTestCase):
                 self.assertEqual(qem.metadata(io.BytesIO(data), name), want)
                 # Without a name the content decides; an open file names itself.
                 self.assertEqual(qem.metadata(io.BytesIO(data)), want)
+                self.assertEqual(qem.metadata(Plain(data), name), want)
                 with open(self.write("x" + name, data), "rb") as f:
                     self.assertEqual(qem.metadata(f), want)
                 packed = io.BytesIO()
@@ -74,10 +90,12 @@ class FileObjectTest(BookTestCase):
                 self.assertEqual(book.reads, fail_on, "asked again after the failure")
         with self.assertRaises(KeyboardInterrupt):
             qem.metadata(Flaky(data, 1, KeyboardInterrupt()), "c.epub")
-        answers = [lambda b: "text", lambda b: b + b"x" * 70000, lambda b: None]
-        for answer in answers:
+        answers = [(lambda b: "text", False), (lambda b: b + b"x" * 70000, False),
+                   (lambda b: None, False), (lambda n: n + 1, True), (lambda n: -5, True),
+                   (lambda n: None, True)]
+        for answer, readinto in answers:
             with self.assertRaisesRegex(qem.EbookError, r"^read failed: <reader>$"):
-                qem.metadata(Odd(data, answer))
+                qem.metadata(Odd(data, answer, readinto))
 
     def test_threads_each_with_their_file_object(self) -> None:
         want = [qem.metadata(io.BytesIO(data), name) for name, data, _ in BOOKS]

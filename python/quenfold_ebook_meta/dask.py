@@ -193,10 +193,12 @@ def _write_part(
     died replaces the part with the same lines, never adds to it.
     """
     records = _read_part(books, fs)
-    text = "".join(
-        json.dumps({k: v for k, v in r.items() if k != "_cost"}, ensure_ascii=False) + "\n"
+    lines = (
+        json.dumps({k: v for k, v in r.items() if k != "_cost"}, ensure_ascii=False,
+                   separators=(",", ":"))
         for r in records
-    ).encode("utf-8", "surrogateescape")
+    )
+    text = "".join(line + "\n" for line in lines).encode("utf-8", "surrogateescape")
     out_fs, out_root = fsspec.core.url_to_fs(out)
     final = posixpath.join(out_root, f"part-{index:05d}.jsonl")
     if "file" in out_fs.protocol or out_fs.protocol == "local":

@@ -201,7 +201,7 @@ def _write_part(
     text = "".join(line + "\n" for line in lines).encode("utf-8", "surrogateescape")
     out_fs, out_root = fsspec.core.url_to_fs(out)
     final = posixpath.join(out_root, f"part-{index:05d}.jsonl")
-    if "file" in out_fs.protocol or out_fs.protocol == "local":
+    if _is_local(out_fs):
         tmp = os.path.join(out_root, f".part-{index:05d}.{uuid.uuid4().hex}.tmp")
         with open(tmp, "wb") as f:
             f.write(text)

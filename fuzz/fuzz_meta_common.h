@@ -40,11 +40,48 @@ inline bool utf8_ok(const unsigned char *s, std::size_t n) {
     return true;
 }
 
+// The book behind the read callback, answered in pieces of at most step
+// bytes (a host reading a socket); with flip set, every other answer has its
+// bytes changed (a file rewritten while read).
+struct pieces {
+    const char *bytes;
+    std::size_t size, step;
+    bool flip;
+    unsigned calls = 0;
+};
+
+inline long long read_pieces(void *ctx, unsigned long long off, void *buf, std::size_t len) {
+    pieces &p = *static_cast<pieces *>(ctx);
+    check(len > 0 && off < p.size && len <= p.size - off);  // never asked outside the book
+    std::size_t n = len < p.step ? len : p.step;
+    std::memcpy(buf, p.bytes + off, n);
+    if (p.flip && ++p.calls % 2 == 0)
+        for (std::size_t i = 0; i < n; ++i)
+            static_cast<unsigned char *>(buf)[i] ^= 0x5A;
+    return static_cast<long long>(n);
+}
+
 // One full record from the bytes (in a block of exactly their size) under
-// name, checked as above.
+// name, checked as above; read through the callback in pieces it is the
+// same record, and with changing bytes a checked record or a failure.
 inline void run_metadata(const std::uint8_t *data, std::size_t size, const char *name) {
     static qtest::SchemaChecker schema(qtest::metadata_schema_path());
     char *bytes = copy_exact(data, size);
+    const std::size_t step = 1 + (size ? data[size / 2] : 0) * 64;
+    for (bool flip : {false, true}) {
+        pieces p{bytes, size, step, flip};
+        char *got = ebook_metadata_from_reader(read_pieces, &p, size, name);
+        if (got) {
+            check(utf8_ok(reinterpret_cast<const unsigned char *>(got), std::strlen(got)));
+            check(schema.check(got).empty());
+        }
+        if (!flip) {
+            char *want = ebook_metadata_from_memory(bytes, size, name);
+            check(!got == !want && (!got || std::strcmp(got, want) == 0));
+            ebook_free_string(want);
+        }
+        ebook_free_string(got);
+    }
     char *json = ebook_metadata_from_memory(bytes, size, name);
     if (json) {
         const std::size_t n = std::strlen(json);

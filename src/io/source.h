@@ -24,7 +24,7 @@ struct eb_file_id {
 // block around it, which the next small reads nearby are served from. What a
 // callback answers is never trusted: a result above what was asked or below
 // zero is a failure, fewer bytes than asked are asked for again, and no
-// answer decides how many bytes are copied or where.
+// answer moves a copy outside the range the reader asked for.
 // One source belongs to one call on one thread.
 class eb_source {
   public:

@@ -1,10 +1,10 @@
 // test_reader_source.cpp - the full record through a host's read callback: the same record as
-// from memory, how many calls each format takes, and callbacks that fail, lie or change.
+// from memory, how many calls each format takes, and callbacks that fail, lie or change
+// (threads: test_stress).
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "book_builders.h"
@@ -202,29 +202,6 @@ TEST(ReaderSource, CallbacksThatFailOrLie) {
     empty.book = &nothing;
     EXPECT_EQ(through(empty, nullptr, 0), "ERR:unsupported ebook format: <reader>");
     EXPECT_EQ(empty.calls, 0);
-}
-
-// Threads reading books each through its own callback get the records a
-// single thread gets.
-TEST(ReaderSource, ThreadsEachWithTheirCallback) {
-    const std::vector<Case> all = cases();
-    std::vector<std::string> want;
-    for (const Case &c : all)
-        want.push_back(text_or_error(ebook_metadata_from_memory(c.book.data(), c.book.size(), c.name)));
-    std::vector<int> wrong(4, 0);
-    std::vector<std::thread> threads;
-    for (int t = 0; t < 4; ++t)
-        threads.emplace_back([&, t] {
-            for (int round = 0; round < 5; ++round)
-                for (std::size_t i = 0; i < all.size(); ++i) {
-                    Host h;
-                    h.book = &all[i].book;
-                    if (through(h, all[i].name, all[i].book.size()) != want[i]) ++wrong[t];
-                }
-        });
-    for (std::thread &t : threads)
-        t.join();
-    EXPECT_EQ(wrong, std::vector<int>(4, 0));
 }
 
 }  // namespace

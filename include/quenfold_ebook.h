@@ -168,8 +168,8 @@ typedef long long (*ebook_read_fn)(void *ctx, unsigned long long offset, void *b
  * it. name (may be NULL) chooses the reader by its extension as for files
  * and names the book in messages; it is never opened. read NULL fails with
  * "NULL read". Result and release as for ebook_metadata.
- * Calls: the library asks for as few, as large ranges as it can, in order,
- * on the calling thread, all before it returns, never past size. A read
+ * Calls: the library asks for as few, as large ranges as it can, one at a
+ * time on the calling thread, all before it returns, never past size. A read
  * smaller than 16 KiB asks for the 16 KiB around it. With a name (or
  * without, where noted) a book takes:
  *   MOBI, AZW, AZW3: 2 (the first 16 KiB, then the cover's first bytes);
@@ -179,9 +179,9 @@ typedef long long (*ebook_read_fn)(void *ctx, unsigned long long offset, void *b
  *   FB2: 1 (the whole text: the cover's size is at its end); 2 without a
  *     name. An FB2 inside a ZIP reads like an EPUB and its one document.
  *   EPUB: 2 when the central directory lies in the last 66 KiB and the
- *     container and package documents within 16 KiB of the first of them;
- *     one more for each further member read there (encryption.xml) and for
- *     each 16 KiB of a compressed document beyond that; 3 without a name.
+ *     container and package documents in the 16 KiB from the first of them
+ *     (packagers put them first); one more for each further 16 KiB of the
+ *     members it needs beyond those; 3 without a name.
  *   Any book of at most 16 KiB: 1.
  * Failures: a callback result of -1 (any negative result, or one above
  * len) gives "read failed: %s" (the name, or "<reader>") and no record; 0

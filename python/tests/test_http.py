@@ -25,7 +25,7 @@ except ImportError as exc:  # the ctest python_dask runs these with Debian's pyt
 if NGINX is None:
     raise unittest.SkipTest("nginx is not installed (scripts/install-deps installs it)")
 
-BOOKS = 120
+BOOKS = 500  # the books of test_dask
 KiB = 1024
 
 

@@ -43,7 +43,7 @@ TEST(SanitizeTo, ReplacesTrimsAndCaps) {
         {"a/_b", 192, "a__b"},
         {"a\tb", 192, "a_b"},
         {"a\"*:<>?\\|b", 192, "a_b"},
-        {"x\x7f\xff", 192, "x\x7f\xff"},
+        {"x\x7f\xff", 192, "x_\xff"},
         {std::string(200, 'a'), 192, std::string(180, 'a')},
         {std::string(200, 'a'), 256, std::string(180, 'a')},
         {std::string(200, 'a'), 64, std::string(63, 'a')},
@@ -58,6 +58,41 @@ TEST(SanitizeTo, ReplacesTrimsAndCaps) {
     };
     for (const auto &c : cases)
         EXPECT_EQ(sanitized(c.in, c.cap), c.want) << c.in << " cap " << c.cap;
+}
+
+// Titles that would write a name a user cannot see or that lies about
+// itself: controls become '_', characters that reorder or hide text go, and
+// what shows nothing counts as no name.
+TEST(SanitizeTo, HostileTitlesGiveNamesThatShowWhatTheyAre) {
+    struct Case {
+        std::string in, want;
+    } cases[] = {
+        {"Evil\u009b31mRed", "Evil_31mRed"},
+        {"a\u0085\u009f\x7f\x1b b", "a_ b"},
+        {"Harmless\u202etxt.exe", "Harmlesstxt.exe"},
+        {"L\u2066R\u2067x\u2068y\u2069M\u200e\u200f\u061c\u202a\u202dE", "LRxyME"},
+        {"Line\u2028Para\u2029Sep", "LineParaSep"},
+        {"Z\u200bW\u200c\u200d\u2060\ufeff", "ZW"},
+        {"a/\u200b/b", "a_b"},      // a removed character neither ends a run of '_'
+        {"\u202e_x_.\u202e", "x"},  // nor hides what is trimmed
+        {"\u200b\u200c\u200d\u2060\ufeff", "untitled"},
+        {"\u00a0\u3000\u2003", "untitled"},
+        {"\u3164\u115f", "untitled"},
+        // What shows stays: an accent, a space inside.
+        {"Cafe\u0301", "Cafe\u0301"},
+        {"\u00a0x", "\u00a0x"},
+        // Removed characters take no room under the limit.
+        {std::string(179, 'a') + "\u202e\u200bb", std::string(179, 'a') + "b"},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(sanitized(c.in, 192), c.want) << c.in;
+    for (const char *ext : {".ep\u202eub", ".e\u200bpub", ".e\u009bpub", ".e\x7fpub"})
+        EXPECT_FALSE(plan_ext_ok(ext)) << ext;
+    EXPECT_TRUE(plan_ext_ok(".\u00e9pub"));
+    // A field that shows nothing is no field.
+    const char *hidden = "\u200b\u202e\ufeff";
+    EXPECT_EQ(named(def_pattern, hidden, hidden, hidden, "T"), "Unknown - T");
+    EXPECT_EQ(named(def_pattern, "\u3000", "\u00a0", "", hidden), "Unknown - untitled");
 }
 
 TEST(BasenameExt, SplitsAtLastDotOfFilePart) {

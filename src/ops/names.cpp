@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "ops/eb_rename.h"
+#include "text/hidden_chars.h"
 #include "text/utf8.h"
 
 const char def_pattern[] = "{author} - {series} #{idx} - {title}";
@@ -13,9 +14,29 @@ const char def_pattern[] = "{author} - {series} #{idx} - {title}";
 namespace {
 
 // Bytes that no common file system takes in a name, or that would make the
-// name a path.
+// name a path; DEL with them, since a terminal acts on it.
 inline bool is_unsafe(unsigned char b) {
-    return b < 0x20 || (b != 0 && std::strchr("\"*/:<>?\\|", b) != nullptr);
+    return b < 0x20 || b == 0x7F || (b != 0 && std::strchr("\"*/:<>?\\|", b) != nullptr);
+}
+
+// What one character of a text becomes in a file name.
+enum class in_name { keep, unsafe, drop };
+
+// The character (or lone byte) at the start of s, which is not empty: its
+// length in *n and its fate. C1 controls are replaced like the C0 ones; bidi
+// controls, Unicode line breaks and zero-width characters are removed, so
+// that no name shows other than it is. Bytes that are not UTF-8 are kept.
+in_name classify(std::string_view s, std::size_t *n) {
+    auto b = static_cast<unsigned char>(s[0]);
+    *n = 1;
+    if (b < 0x80) return is_unsafe(b) ? in_name::unsafe : in_name::keep;
+    char32_t cp = 0;
+    std::size_t len = eb_utf8_char(s, &cp);
+    if (len == 0) return in_name::keep;
+    *n = len;
+    if (cp <= 0x9F) return in_name::unsafe;
+    if (eb_bidi_control(cp) || eb_unicode_line_break(cp) || eb_zero_width(cp)) return in_name::drop;
+    return in_name::keep;
 }
 
 }  // namespace
@@ -23,31 +44,44 @@ inline bool is_unsafe(unsigned char b) {
 void sanitize_to(char *dst, std::size_t cap, const char *src) {
     if (cap == 0) return;
     const std::size_t lim = std::min(cap - 1, kNameMax);
+    std::string_view rest(src);
     std::size_t n = 0;
-    bool in_run = false;
-    const char *p = src;
-    for (; *p && n < lim; ++p) {
-        unsigned char b = static_cast<unsigned char>(*p);
-        if (is_unsafe(b)) {
-            if (!in_run) dst[n++] = '_';
-            in_run = true;
-        } else {
-            dst[n++] = *p;
-            in_run = false;
+    bool in_run = false, lim_hit = false;
+    while (!rest.empty() && n < lim && !lim_hit) {
+        std::size_t len = 0;
+        switch (classify(rest, &len)) {
+            case in_name::unsafe:
+                if (!in_run) dst[n++] = '_';
+                in_run = true;
+                break;
+            case in_name::drop:  // as if it were not there: a run goes on
+                break;
+            case in_name::keep:
+                if (len > lim - n) {  // no room for the whole character
+                    lim_hit = true;
+                    continue;
+                }
+                std::memcpy(dst + n, rest.data(), len);
+                n += len;
+                in_run = false;
+                break;
         }
+        rest.remove_prefix(len);
     }
-    // Settle the character boundary before trimming, so that dropping a split
-    // character can neither empty the name nor expose a trailing dot.
-    if (*p) n = utf8_drop_partial(dst, n);
+    // Whole characters only were copied, but a cut after a lone lead byte of a
+    // text that is not UTF-8 drops it too, before trimming, so that it can
+    // neither empty the name nor hide a trailing dot.
+    if (!rest.empty()) n = utf8_drop_partial(dst, n);
     while (n > 0 && (dst[n - 1] == ' ' || dst[n - 1] == '.' || dst[n - 1] == '_'))
         --n;
-    if (n == 0) {
-        copy_field(dst, cap, "untitled");
-        return;
-    }
     std::size_t lead = 0;
     while (lead < n && (dst[lead] == ' ' || dst[lead] == '_'))
         ++lead;
+    // A name of spaces or fillers alone would look like no name at all.
+    if (lead == n || !eb_text_visible(std::string_view(dst + lead, n - lead))) {
+        copy_field(dst, cap, "untitled");
+        return;
+    }
     std::memmove(dst, dst + lead, n - lead);
     dst[n - lead] = '\0';
 }
@@ -69,8 +103,12 @@ void basename_ext(const char *path, char *base, char *ext) {
 
 bool plan_ext_ok(const char *ext) {
     if (ext[0] != '.') return false;
-    for (const char *p = ext + 1; *p; ++p)
-        if (is_unsafe(static_cast<unsigned char>(*p))) return false;
+    std::string_view rest(ext + 1);
+    while (!rest.empty()) {
+        std::size_t len = 0;
+        if (classify(rest, &len) != in_name::keep) return false;
+        rest.remove_prefix(len);
+    }
     return true;
 }
 
@@ -143,11 +181,14 @@ std::size_t tidy_segment(std::string_view seg, char *out, std::size_t out_size) 
 void build_name(const char *pattern, const char *author, const char *series, const char *idx,
                 const char *title, char *out) {
     if (!pattern || !*pattern) pattern = def_pattern;
+    // A field that shows nothing (zero-width or bidi characters, fillers)
+    // counts as absent, as an empty one does.
+    auto given = [](const char *s) { return *s && eb_text_visible(s); };
     char author_t[192], title_t[192], series_t[192] = "", idx_t[64] = "";
-    sanitize_to(author_t, sizeof author_t, *author ? author : "Unknown");
-    sanitize_to(title_t, sizeof title_t, *title ? title : "untitled");
-    if (*series) sanitize_to(series_t, sizeof series_t, series);
-    if (*idx) sanitize_to(idx_t, sizeof idx_t, idx);
+    sanitize_to(author_t, sizeof author_t, given(author) ? author : "Unknown");
+    sanitize_to(title_t, sizeof title_t, given(title) ? title : "untitled");
+    if (given(series)) sanitize_to(series_t, sizeof series_t, series);
+    if (given(idx)) sanitize_to(idx_t, sizeof idx_t, idx);
 
     // Expansion: placeholders replaced, an unclosed '{' dropped.
     char x_buf[768];

@@ -248,6 +248,13 @@ TEST(RenamePlan, NumberedNamesNearTheLimit) {
     EXPECT_EQ(got[13][2], a.substr(0, 175) + " (12).epub");
 }
 
+// The one decomposed letter the titles below hold, composed.
+std::string composed(std::string s) {
+    for (std::size_t at; (at = s.find("e\xCC\x81")) != std::string::npos;)
+        s.replace(at, 3, "\xC3\xA9");
+    return s;
+}
+
 // The numbering rule in its plain form: compare with every earlier name from
 // the first on, and start over after each renumbering.
 void reference_numbering(std::vector<std::pair<std::string, std::string>> &books) {
@@ -255,7 +262,9 @@ void reference_numbering(std::vector<std::pair<std::string, std::string>> &books
         std::string s = books[k].first;
         int c = 2;
         for (std::size_t j = 0; j < k; ++j) {
-            if (books[j] != books[k]) continue;
+            if (composed(books[j].first) != composed(books[k].first) ||
+                books[j].second != books[k].second)
+                continue;
             std::string suffix = " (" + std::to_string(c++) + ")";
             std::size_t keep = std::min(s.size(), 180 - suffix.size());
             while (keep < s.size() && keep > 0 && (s[keep] & 0xC0) == 0x80)
@@ -276,7 +285,10 @@ TEST(RenamePlan, NumberingMatchesThePlainRule) {
                                   std::string(176, 'a') + " (2)",
                                   std::string(175, 'a') + " (10)",
                                   std::string(174, 'b') + kEuro + "ccc",
-                                  std::string(174, 'b') + " (2)"};
+                                  std::string(174, 'b') + " (2)",
+                                  "Caf\xC3\xA9",
+                                  "Cafe\xCC\x81",
+                                  "Cafe\xCC\x81 (2)"};
     const std::string exts[] = {".epub", ".EPUB", ".fb2"};
     std::mt19937 rng(20240611);
     for (int round = 0; round < 150; ++round) {

@@ -2,13 +2,15 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
-#include <functional>
 #include <new>
+#include <string>
 #include <string_view>
 #include <unordered_map>
 #include <vector>
 
+#include <utf8proc.h>
 #include <yyjson.h>
 
 #include "error.h"
@@ -128,42 +130,64 @@ void numbered_name(char *out, const char *s, std::size_t c) {
     std::memcpy(out + keep, suffix, static_cast<std::size_t>(sl) + 1);
 }
 
-struct name_key {
-    std::string_view name, ext;
-    bool operator==(const name_key &o) const { return name == o.name && ext == o.ext; }
-};
-struct name_key_hash {
-    std::size_t operator()(const name_key &k) const noexcept {
-        std::hash<std::string_view> h;
-        return h(k.name) * 31 + h(k.ext);
-    }
-};
+// A planned name as it is compared: NFC, so that a name with a precomposed
+// letter and one with a letter and a combining accent, which look the same
+// and which some file systems take for one name, clash. Names are written as
+// planned; only the comparison normalises. ASCII is its own NFC, and a text
+// that is not UTF-8 is compared as it is.
+std::string compared_form(std::string_view name) {
+    if (std::all_of(name.begin(), name.end(),
+                    [](char c) { return static_cast<unsigned char>(c) < 0x80; }))
+        return std::string(name);
+    utf8proc_uint8_t *nfc = nullptr;
+    utf8proc_ssize_t n =
+        utf8proc_map(reinterpret_cast<const utf8proc_uint8_t *>(name.data()),
+                     static_cast<utf8proc_ssize_t>(name.size()), &nfc,
+                     static_cast<utf8proc_option_t>(UTF8PROC_STABLE | UTF8PROC_COMPOSE));
+    if (n == UTF8PROC_ERROR_NOMEM) throw std::bad_alloc();
+    if (n < 0) return std::string(name);
+    std::string out(reinterpret_cast<const char *>(nfc), static_cast<std::size_t>(n));
+    std::free(nfc);
+    return out;
+}
+
+// Name and extension, each in compared form, in one key: the extension
+// starts with its full stop and the name holds no NUL, so a NUL between
+// them keeps two different pairs apart.
+std::string name_key(std::string_view name, std::string_view ext) {
+    std::string key = compared_form(name);
+    key += '\0';
+    key += compared_form(ext);
+    return key;
+}
 
 // Numbers every name that an earlier record already holds with the same
-// extension: the first free of "S (2)", "S (3)", ... Planned names only
-// accumulate, so the first free counter for a given S never goes down; each
-// taken name remembers the last counter handed out for it, and the search
-// resumes there instead of starting over. False when memory runs out.
+// extension (compared in NFC): the first free of "S (2)", "S (3)", ..., S
+// being the record's own name. Planned names only accumulate, so the first
+// free counter for a given name never goes down; each taken name remembers
+// the last counter handed out for it, and the search resumes there instead
+// of starting over. False when memory runs out.
 bool resolve_clashes(rename_item *items, std::size_t n) {
     try {
-        // Keys point into the records, which stay put until the plan is written.
-        std::unordered_map<name_key, std::size_t, name_key_hash> taken;
+        std::unordered_map<std::string, std::size_t> taken;
         taken.reserve(n);
         std::vector<std::size_t> last_counter(n, 1);
         for (std::size_t k = 0; k < n; ++k) {
             rename_item &it = items[k];
-            auto found = taken.find(name_key{it.name, it.ext});
+            std::string key = name_key(it.name, it.ext);
+            auto found = taken.find(key);
             if (found != taken.end()) {
                 std::size_t holder = found->second;
                 std::size_t c = last_counter[holder];
                 char cand[256];
-                do
-                    numbered_name(cand, items[holder].name, ++c);
-                while (taken.count(name_key{cand, it.ext}) != 0);
+                do {
+                    numbered_name(cand, it.name, ++c);
+                    key = name_key(cand, it.ext);
+                } while (taken.count(key) != 0);
                 last_counter[holder] = c;
                 std::strcpy(it.name, cand);
             }
-            taken.emplace(name_key{it.name, it.ext}, k);
+            taken.emplace(std::move(key), k);
         }
         return true;
     } catch (const std::bad_alloc &) {

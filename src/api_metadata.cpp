@@ -189,7 +189,9 @@ int read_book(const char *name, const char *label, const eb_source &src, eb_reco
         case reader::fb2:
             return read_fb2(src, whole, r);
         case reader::mobi:
-            return eb_record_mobi(src, r);
+            if (eb_palm_book(src)) return eb_record_mobi(src, r);
+            if (src.failed()) return -1;  // describe says so
+            break;
         case reader::fb2_zip:
         case reader::zip_by_content:
             return read_zip(src, which, label, r);

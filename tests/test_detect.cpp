@@ -133,8 +133,9 @@ TEST(Detect, TurkishLocaleChangesNoLetterCase) {
     EXPECT_STREQ(eb_ext_lower("BOOK.MOBI", ext, sizeof ext), "mobi");
     EXPECT_STREQ(eb_ext_lower("X.EPUB", ext, sizeof ext), "epub");
 
-    // Named BOOK.MOBI but not a PalmDB: only the extension can choose the reader.
-    std::string fake = d.put("BOOK.MOBI", std::string(100, 'x'));
+    // Named BOOK.MOBI with a broken record list: only the extension can
+    // choose the reader.
+    std::string fake = d.put("BOOK.MOBI", std::string(100, 'x').replace(60, 8, "BOOKMOBI"));
     EXPECT_EQ(info(fake), "ERR:MOBI record list truncated");
     std::string book = d.put("BOOK.MOBI", mobi_book("Istanbul"));
     EXPECT_EQ(info(book).rfind(R"({"drm":false,"format":"mobi","title":"Istanbul")", 0), 0u)

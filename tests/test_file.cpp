@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <string_view>
 
 #include "io/file.h"
 #include "quenfold_ebook.h"
@@ -38,13 +39,15 @@ TEST(LoadFile, LoadErrors) {
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
     EXPECT_EQ(info(fifo), "ERR:not a regular file: " + fifo);
 
-    // A message longer than the error text is cut to 511 bytes.
+    // A message longer than the error text loses the middle of its path,
+    // never the reason.
     std::string long_path = d.path + "/" + std::string(600, 'x') + ".mobi";
     char *s = ebook_info(long_path.c_str());
     EXPECT_EQ(s, nullptr);
     std::string err = ebook_last_error();
-    EXPECT_EQ(err.size(), 511u);
-    EXPECT_EQ(err, ("cannot open file: " + long_path).substr(0, 511));
+    EXPECT_LE(err.size(), 511u);
+    EXPECT_EQ(err.rfind("cannot open file: " + d.path, 0), 0u) << err;
+    EXPECT_TRUE(err.ends_with("xxx.mobi (File name too long)")) << err;
 }
 
 TEST(LoadFile, LoaderKeepsExactBytesAndEmptyFiles) {
@@ -83,12 +86,11 @@ TEST(LoadFile, SizeCeilingOnlyForBooksReadWhole) {
         {"over.mobi", "ERR:MOBI has no records"},
         {"over.epub", "ERR:bad zip / not a valid EPUB archive"},
     };
+    std::string palm_head(68, '\0');  // a Mobipocket database with no records
+    palm_head.replace(60, 8, "BOOKMOBI");
     for (const auto &c : cases) {
-        std::string over = d.path + "/" + c.name;
-        {
-            std::FILE *f = std::fopen(over.c_str(), "wb");
-            std::fclose(f);
-        }
+        std::string over =
+            d.put(c.name, std::string_view(c.name).ends_with(".mobi") ? palm_head : "");
         ASSERT_EQ(::truncate(over.c_str(), 536870913), 0);
         EXPECT_EQ(info(over), c.want ? std::string(c.want) : "ERR:file too large: " + over)
             << c.name;

@@ -6,10 +6,10 @@
 #include <vector>
 
 #include "book_builders.h"
-#include "temp_dir.h"
 #include "fb2_builder.h"
 #include "metadata_probe.h"
 #include "quenfold_ebook.h"
+#include "temp_dir.h"
 #include "zip_builder.h"
 
 namespace {
@@ -90,6 +90,27 @@ TEST(FullDispatch, NoBookFailsWithAReason) {
         EXPECT_FALSE(p.ok()) << p.json();
         EXPECT_EQ(p.error(), c.error);
     }
+}
+
+// Address books, calendars and other Palm databases are no books, whatever
+// their name says: neither layer describes one, and no cover is taken.
+TEST(FullDispatch, PalmDatabasesOfOtherKindsAreNoBooks) {
+    const std::string book = mobi_book();
+    const std::string contacts = std::string(book).replace(60, 8, "DATAaddr");
+    const qtest::TempDir dir("palm-kinds");
+    for (const char *name : {"Contacts.pdb", "c.PRC", "c.mobi", "c.azw", "c.azw3", "c.bin"}) {
+        const std::string path = dir.put(name, contacts),
+                          want = "unsupported ebook format: " + path;
+        EXPECT_EQ(MetaProbe::from_file(path).error(), want);
+        EXPECT_EQ(ebook_info(path.c_str()), nullptr);
+        EXPECT_EQ(ebook_last_error(), want);
+        EXPECT_EQ(ebook_extract_cover(path.c_str(), (dir.path + "/cover").c_str()), -1);
+    }
+    // The same bytes as a book, and a file too short for a database header,
+    // go to the reader.
+    EXPECT_TRUE(MetaProbe::from_file(dir.put("book.pdb", book)).ok());
+    EXPECT_EQ(MetaProbe::from_file(dir.put("t.mobi", contacts.substr(0, 77))).error(),
+              "MOBI too short for PalmDB header");
 }
 
 TEST(FullDispatch, ZippedFb2AboveTheMemberCapIsRefused) {

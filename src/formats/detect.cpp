@@ -52,6 +52,15 @@ bool has_fb2_root(const char *text) {
 }
 }  // namespace
 
+bool eb_palm_book(const eb_source &src) {
+    // Read from the start, as the reader reads next: a host's callback is
+    // then asked once for the block that serves both.
+    char head[68];
+    if (src.size() < 78) return true;
+    if (!src.read(0, head, sizeof head)) return false;
+    return std::memcmp(head + 60, "BOOKMOBI", 8) == 0 || std::memcmp(head + 60, "TEXtREAd", 8) == 0;
+}
+
 int parse_by_ext(const char *path, const char *data, std::uint64_t len, eb_meta *meta,
                  int want_cover) {
     eb_source src(data, len);
@@ -78,8 +87,15 @@ int parse_source(const char *path, const eb_source &src, eb_meta *meta, int want
     if (std::strcmp(ext, "epub") == 0) return eb_parse_epub_source(src, meta, want_cover);
     if (std::strcmp(ext, "fb2") == 0) return parse_fb2_whole(src, meta, want_cover);
     if (std::strcmp(ext, "mobi") == 0 || std::strcmp(ext, "azw") == 0 ||
-        std::strcmp(ext, "azw3") == 0)
-        return eb_parse_mobi_source(src, meta, want_cover);
+        std::strcmp(ext, "azw3") == 0) {
+        if (eb_palm_book(src)) return eb_parse_mobi_source(src, meta, want_cover);
+        if (src.failed()) {
+            src.report_short_read();
+            return -1;
+        }
+        eb_set_error("unsupported ebook format: %s", path);
+        return -1;
+    }
 
     const std::uint64_t len = src.size();
     char head[69] = {};

@@ -14,6 +14,13 @@
 const char *eb_ext_lower(const char *path, char *out, std::size_t out_size);
 // 1 for "epub", "fb2", "mobi", "azw", "azw3"; else 0.
 int eb_is_ebook_ext(const char *ext);
+// False for a Palm database of a kind that holds no book. Address books,
+// calendars and memos share the extensions .pdb and .prc with books, and any
+// file may be renamed: only "BOOKMOBI" (Mobipocket) and "TEXtREAd" (PalmDOC)
+// as type and creator, at bytes 60 to 67, make a book. A file shorter than
+// the 78-byte database header is left to the reader, which says so. False
+// too when the bytes cannot be read (the source then says it failed).
+bool eb_palm_book(const eb_source &src);
 // Chooses a reader by extension, else by content, and runs it.
 int parse_by_ext(const char *path, const char *data, std::uint64_t len, eb_meta *meta,
                  int want_cover);

@@ -4,7 +4,11 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <string_view>
+
+#include "text/utf8.h"
 
 namespace {
 // Zero-filled at each thread's first use; needs no constructor, so reading it
@@ -21,13 +25,39 @@ const char *errno_text(int errnum, char *buf, std::size_t size) {
     return buf;
 #endif
 }
+
+// The error text from s, which is longer: its start and its end, cut on
+// UTF-8 characters, with "..." between them.
+void cut_middle(std::string_view s) {
+    constexpr std::size_t kHalf = (EB_ERR_SIZE - 1 - 3) / 2;
+    const std::size_t head = utf8_prefix(s.data(), s.size(), kHalf);
+    std::size_t tail = s.size() - kHalf;
+    while (tail < s.size() && (static_cast<unsigned char>(s[tail]) & 0xC0) == 0x80)
+        ++tail;
+    std::memcpy(g_err, s.data(), head);
+    std::memcpy(g_err + head, "...", 3);
+    std::memcpy(g_err + head + 3, s.data() + tail, s.size() - tail);
+    g_err[head + 3 + s.size() - tail] = '\0';
+}
 }  // namespace
 
 void eb_set_error(const char *fmt, ...) {
-    va_list ap;
+    va_list ap, again;
     va_start(ap, fmt);
-    std::vsnprintf(g_err, sizeof g_err, fmt, ap);
+    va_copy(again, ap);
+    const int n = std::vsnprintf(g_err, sizeof g_err, fmt, ap);
     va_end(ap);
+    // Too long: the outside text (a path, a member name) lies between what
+    // failed, at the start, and the reason, at the end; both stay whole when
+    // the middle goes. Without memory for the whole text, the cut end stays.
+    if (n >= static_cast<int>(sizeof g_err)) {
+        if (char *whole = static_cast<char *>(std::malloc(static_cast<std::size_t>(n) + 1))) {
+            std::vsnprintf(whole, static_cast<std::size_t>(n) + 1, fmt, again);
+            cut_middle(std::string_view(whole, static_cast<std::size_t>(n)));
+            std::free(whole);
+        }
+    }
+    va_end(again);
 }
 
 void eb_clear_error() {

@@ -13,8 +13,10 @@
 // 512 bytes per thread, the last message formatted on that thread.
 constexpr std::size_t EB_ERR_SIZE = 512;
 
-// Formats into the calling thread's error text with snprintf rules (cut after
-// 511 bytes). fmt is always a fixed string; outside data enters through %s/%u.
+// Formats into the calling thread's error text with snprintf rules. A message
+// longer than 511 bytes keeps its first and last 254 bytes with "..." between,
+// so a long path loses its middle, never what failed or why. fmt is always a
+// fixed string; outside data enters through %s/%u.
 void eb_set_error(const char *fmt, ...) EB_PRINTF(1, 2);
 // Empties the calling thread's error text (drops a tolerated step's message).
 void eb_clear_error();

@@ -13,6 +13,7 @@
 #include "error.h"
 #include "quenfold_ebook.h"
 #include "temp_dir.h"
+#include "text/encoding.h"
 
 namespace {
 
@@ -88,12 +89,27 @@ TEST(ErrorText, SystemMessagesNameTheSubjectThenTheCause) {
         EXPECT_STREQ(eb_error_text(), c.want) << c.subject;
         EXPECT_EQ(eb_error_text(), ebook_last_error());
     }
-    // An unknown number still gives a text, and a long subject is cut to 511 bytes.
+    // An unknown number still gives a text.
     eb_set_errno_error("cannot open file", "x", 123456);
     EXPECT_EQ(std::string(eb_error_text()).rfind("cannot open file: x (", 0), 0u);
-    const std::string long_subject(600, 'y');
-    eb_set_errno_error("cannot open file", long_subject.c_str(), ENOENT);
-    EXPECT_EQ(std::string(eb_error_text()), ("cannot open file: " + long_subject).substr(0, 511));
     eb_clear_error();
     EXPECT_STREQ(eb_error_text(), "");
+}
+
+// A message longer than the error text loses its middle, on whole
+// characters: what failed and why stay, with the ends of the path.
+TEST(ErrorText, LongMessagesAreCutInTheMiddle) {
+    std::string dir(209, 'd'), wide;
+    for (int i = 0; i < 120; ++i)
+        wide += "\xC3\xA9";
+    for (const std::string &path : {"/none/" + dir + "/" + dir + "/" + dir + "/x.epub",
+                                    "/n/" + wide + "/" + wide + "/x.epub"}) {
+        const std::string err = info(path).substr(4);
+        EXPECT_GE(err.size(), 508u);
+        EXPECT_LE(err.size(), 511u);
+        EXPECT_EQ(err.rfind("cannot open file: /n", 0), 0u) << err;
+        EXPECT_NE(err.find("..."), std::string::npos) << err;
+        EXPECT_TRUE(err.ends_with("/x.epub (No such file or directory)")) << err;
+        EXPECT_TRUE(eb_utf8_valid(err)) << err;
+    }
 }

@@ -162,9 +162,11 @@ void add_path_members(yyjson_mut_doc *doc, yyjson_mut_val *obj, std::string_view
 // ---- output ----------------------------------------------------------------
 
 // The output guard: the text as it may reach a terminal. Control characters
-// (C0, DEL, C1) and bytes that are not UTF-8 become visible escapes such as
-// \x1b or \u009b, so that no name or book text can move the cursor, change
-// colours or retitle the window. `width` (may be null) gets the display width.
+// (C0, DEL, C1), bidi controls, U+2028/2029 and bytes that are not UTF-8
+// become visible escapes such as \x1b, \u009b or \u202e, so that no name or
+// book text can move the cursor, change colours, retitle the window or show
+// itself in another order. `width` (may be null) gets the display width,
+// escapes counted as the characters they are written with.
 std::string shown(std::string_view s, std::size_t *width = nullptr);
 
 // Prints rows as columns separated by two blanks, aligned by display width;
@@ -176,6 +178,16 @@ void print_columns(std::FILE *out, const std::vector<std::vector<std::string>> &
 // other than CR and LF become a space, and a field starting with = + - or @
 // gets a leading ' so that a spreadsheet takes it as text, not a formula.
 std::string csv_field(std::string_view s, bool raw);
+
+// JSON text as it may reach a terminal: DEL, C1 controls, bidi controls and
+// U+2028/2029 written as \u escapes (the same JSON value), and each byte that
+// is not UTF-8 (only under --basic) as U+FFFD, which is what a UTF-8
+// terminal shows for it. JSON escapes C0 controls itself.
+std::string terminal_json(std::string_view json);
+
+// Writes JSON text to standard output: as terminal_json gives it when that
+// is a terminal, unchanged to a file or a pipe. False when writing failed.
+bool write_json(std::string_view text);
 
 // Writes `text` and checks the stream; false when writing failed.
 bool write_out(std::FILE *out, std::string_view text);

@@ -5,7 +5,9 @@
 #include <algorithm>
 #include <cstdlib>
 #include <exception>
+#include <iostream>
 #include <new>
+#include <sstream>
 #include <thread>
 
 #include "cli.h"
@@ -153,7 +155,15 @@ int run(int argc, char **argv) {
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError &e) {
-        return app.exit(e) == 0 ? kExitOk : kExitUsage;
+        // The parser's own messages quote the command line ("The following
+        // argument was not expected: ..."), which may hold anything: they
+        // pass the output guard like every other message.
+        std::ostringstream err;
+        const int rc = app.exit(e, std::cout, err);
+        std::istringstream lines(err.str());
+        for (std::string line; std::getline(lines, line);)
+            write_out(stderr, shown(line) + "\n");
+        return rc == 0 ? kExitOk : kExitUsage;
     }
     return dispatch(r);
 }

@@ -1,5 +1,6 @@
 // output.cpp - text for people and spreadsheets: the output guard, messages, columns, CSV fields.
 #include <locale.h>
+#include <unistd.h>
 #include <wchar.h>
 
 #include <algorithm>
@@ -8,6 +9,7 @@
 #include <cstring>
 
 #include "cli.h"
+#include "text/hidden_chars.h"
 
 namespace qcli {
 
@@ -62,7 +64,9 @@ std::string shown(std::string_view s, std::size_t *width_out) {
         if (n == 1) {
             out += static_cast<char>(cp);
             ++width;
-        } else if (cp <= 0x9F) {  // C1 controls, written as UTF-8
+        } else if (cp <= 0x9F || eb_bidi_control(cp) || eb_unicode_line_break(cp)) {
+            // C1 controls written as UTF-8, and what would reorder the line
+            // or break it (wcwidth calls a bidi control 0 wide, not -1).
             append_escape(out, "\\u%04lx", cp, width);
         } else if (!ctype.active()) {
             out.append(s.substr(i, n));
@@ -166,6 +170,35 @@ std::string csv_field(std::string_view s, bool raw) {
     }
     q += '"';
     return q;
+}
+
+std::string terminal_json(std::string_view json) {
+    std::string out;
+    out.reserve(json.size());
+    char esc[8];
+    for (std::size_t i = 0; i < json.size();) {
+        char32_t cp = 0;
+        std::size_t n = utf8_char(json.substr(i), cp);
+        if (n == 0) {
+            out += "\xEF\xBF\xBD";  // what a UTF-8 terminal shows for the byte
+            ++i;
+            continue;
+        }
+        if (cp == 0x7F || (cp >= 0x80 && cp <= 0x9F) || eb_bidi_control(cp) ||
+            eb_unicode_line_break(cp)) {
+            std::snprintf(esc, sizeof esc, "\\u%04x", static_cast<unsigned>(cp));
+            out += esc;
+        } else {
+            out.append(json, i, n);
+        }
+        i += n;
+    }
+    return out;
+}
+
+bool write_json(std::string_view text) {
+    static const bool terminal = isatty(STDOUT_FILENO) == 1;
+    return terminal ? write_out(stdout, terminal_json(text)) : write_out(stdout, text);
 }
 
 bool write_out(std::FILE *out, std::string_view text) {

@@ -14,6 +14,7 @@
 #include "cli.h"
 #include "json_doc.h"
 #include "quenfold_ebook.h"
+#include "text/hidden_chars.h"
 
 namespace qcli {
 
@@ -177,9 +178,10 @@ std::vector<Request> books_to_plan(const std::vector<Book> &books, bool &ok) {
             ok = false;
             continue;
         }
-        if (b.title.empty()) {
-            // Nothing to name it by: "untitled" would replace a name that
-            // may be all the user knows about the file.
+        if (!eb_text_visible(b.title)) {
+            // Nothing to name it by (or only characters that show nothing):
+            // "untitled" would replace a name that may be all the user knows
+            // about the file.
             complain("%s: the book has no title; it keeps its name", b.path.c_str());
             continue;
         }
@@ -307,7 +309,7 @@ void print_plan(const std::vector<Entry> &plan, bool table) {
     std::unique_ptr<char, decltype(&std::free)> text(yyjson_mut_write(doc.get(), 0, nullptr),
                                                      &std::free);
     if (!text) throw std::bad_alloc();
-    write_out(stdout, text.get());
+    write_json(text.get());
     write_out(stdout, "\n");
 }
 

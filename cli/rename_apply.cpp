@@ -54,7 +54,8 @@ bool report_renamed(const Entry &e, bool table) {
         std::free(text);
     }
     errno = 0;
-    return write_out(stdout, line) && std::fflush(stdout) == 0 && !std::ferror(stdout);
+    return (table ? write_out(stdout, line) : write_json(line)) && std::fflush(stdout) == 0 &&
+           !std::ferror(stdout);
 }
 
 }  // namespace

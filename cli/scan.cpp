@@ -80,7 +80,7 @@ int run_info(const std::vector<std::string> &paths, unsigned jobs, Detail detail
             complain("%s: %s", paths[0].c_str(), ebook_last_error());
             return kExitFailed;
         }
-        write_out(stdout, text);
+        write_json(text);
         write_out(stdout, "\n");
         ebook_free_string(text);
         return stdout_ok() ? kExitOk : kExitFailed;
@@ -90,7 +90,7 @@ int run_info(const std::vector<std::string> &paths, unsigned jobs, Detail detail
     std::vector<const Book *> all;
     for (const Book &b : books)
         all.push_back(&b);
-    write_out(stdout, json_array(all));
+    write_json(json_array(all));
     return stdout_ok() && ok ? kExitOk : kExitFailed;
 }
 
@@ -104,7 +104,7 @@ int run_scan(const ScanOptions &opt) {
         stream = [](const Book &b) {
             if (!b.ok) complain("%s: %s", b.path.c_str(), b.error.c_str());
             if (b.element.empty()) return;
-            write_out(stdout, b.element + "\n");
+            write_json(b.element + "\n");
             std::fflush(stdout);
         };
     }
@@ -117,7 +117,7 @@ int run_scan(const ScanOptions &opt) {
     std::sort(sorted.begin(), sorted.end(),
               [](const Book *a, const Book *b) { return a->path < b->path; });
     if (opt.format == "json")
-        write_out(stdout, json_array(sorted));
+        write_json(json_array(sorted));
     else if (opt.format == "table")
         print_table(sorted, opt.fields.empty() ? default_table_fields() : opt.fields);
     else if (opt.format == "csv")

@@ -120,6 +120,32 @@ TEST_F(CliRenameSafety, HiddenNamesAreMadeVisible) {
     EXPECT_EQ(d.names(), want);
 }
 
+// Names a user cannot see, that lie about themselves or that look like
+// another book's are never written; what cannot be named keeps its name.
+TEST_F(CliRenameSafety, NamesShowWhatTheyAre) {
+    TempDir d;
+    d.put("c1.mobi", mobi("Evil\u009b31mRed", "Ann Lee"));
+    d.put("rlo.mobi", mobi("Harmless\u202etxt.exe", "Ann Lee"));
+    d.put("nfc.mobi", mobi("Caf\u00e9", "Ann Lee"));
+    d.put("nfd.mobi", mobi("Cafe\u0301", "Ann Lee"));
+    d.put("zw.mobi", mobi("\u200b\u200c\u200d\u2060\ufeff", "Ann Lee"));
+    d.put("filler.mobi", mobi("\u3164\u3000", "Ann Lee"));
+    std::string contacts = mobi("AddressDB", "");
+    contacts.replace(60, 8, "DATAaddr");
+    const std::string address_book = d.put("Contacts.pdb", contacts);
+
+    Outcome r = run({"rename", "--apply", d.path, address_book});
+    EXPECT_EQ(r.rc, 1) << r.err;  // the address book is no book
+    EXPECT_EQ(d.names(),
+              (std::set<std::string>{"Ann Lee - Evil_31mRed.mobi", "Ann Lee - Harmlesstxt.exe.mobi",
+                                     "Ann Lee - Caf\u00e9.mobi", "Ann Lee - Cafe\u0301 (2).mobi",
+                                     "zw.mobi", "filler.mobi", "Contacts.pdb"}));
+    EXPECT_NE(r.err.find("zw.mobi: the book has no title; it keeps its name"), std::string::npos);
+    EXPECT_NE(r.err.find("Contacts.pdb: unsupported ebook format: " + address_book),
+              std::string::npos)
+        << r.err;
+}
+
 TEST_F(CliRenameSafety, SymbolicLinksLeadNowhere) {
     TempDir tree, outside;
     outside.put("o.mobi", mobi("Outside", "Ann Lee"));

@@ -56,6 +56,8 @@ extern "C" {
  *    "series":"...","series_index":"...","has_cover":true[,"asin":"..."]}
  * path: the book file (NULL fails with "NULL path"). The reader is chosen by
  * extension (epub, fb2, mobi, azw, azw3, any letter case), else by content.
+ * A Palm database is a book only of the kind "BOOKMOBI" or "TEXtREAd" (type
+ * and creator): others fail with "unsupported ebook format" under any name.
  * Result: a heap string to release with ebook_free_string, or NULL on failure.
  * A DRM-protected book is still described ("drm" true) and the error text
  * keeps the notice ending in "; will not decrypt".
@@ -100,8 +102,11 @@ QUENFOLD_EBOOK_API char *ebook_scan_dir(const char *dir) QUENFOLD_EBOOK_NOEXCEPT
  * name pattern with the placeholders {author} {title} {series} {idx}
  * {series_index}; NULL or "" means "{author} - {series} #{idx} - {title}".
  * Result: a JSON array of {"from","to","to_name","rename":false}, clashing
- * names numbered "X (2)", "X (3)"; release it with ebook_free_string. Nothing
- * is renamed. An extension (from "ext" or from the path) is kept only when it
+ * names (equal byte for byte, or once normalised to NFC) numbered "X (2)",
+ * "X (3)"; release it with ebook_free_string. Nothing is renamed. In names,
+ * control characters (C0, DEL, C1) and '"' '*' '/' ':' '<' '>' '?' '\' '|'
+ * become '_'; bidi controls, U+2028/2029 and zero-width characters are
+ * removed; a field that shows nothing counts as absent. An extension (from "ext" or from the path) is kept only when it
  * is a full stop followed by bytes a name may hold: one with '/', '\', a
  * control byte or another character the names avoid leaves the book without
  * extension, so "to_name" never holds a path separator. NULL on failure
@@ -200,7 +205,8 @@ QUENFOLD_EBOOK_API char *ebook_metadata_from_reader(ebook_read_fn read, void *ct
 
 /*
  * The calling thread's error text: the last message of this thread's last
- * call, or "". Never NULL. Valid until the thread ends; its content changes
+ * call, or "". Never NULL. At most 511 bytes: a longer message loses the
+ * middle of its longest path or name ("..."), never its reason. Valid until the thread ends; its content changes
  * with the thread's next call to one of the operations.
  */
 QUENFOLD_EBOOK_API const char *ebook_last_error(void) QUENFOLD_EBOOK_NOEXCEPT;

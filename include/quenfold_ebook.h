@@ -135,7 +135,8 @@ QUENFOLD_EBOOK_API char *ebook_rename_plan(const char *files_json,
  * path: the book file (NULL fails with "NULL path"). The reader is chosen by
  * extension (epub; fb2; fb2.zip and fbz, a ZIP holding one FB2 document;
  * mobi, azw, azw3, prc, pdb; any letter case), else by content. A file named
- * .zip (not .fb2.zip) is no book and fails with "unsupported ebook format".
+ * .zip (not .fb2.zip) is no book and fails with "unsupported ebook format",
+ * as does a Palm database of another kind than "BOOKMOBI" or "TEXtREAd".
  * A DRM-protected book succeeds: its metadata is not encrypted and is read,
  * nothing is decrypted, and "drm" and "drm_scheme" say what protects it.
  * Font obfuscation alone is no protection ("obfuscated_fonts" true).

@@ -133,11 +133,13 @@ void numbered_name(char *out, const char *s, std::size_t c) {
 // A planned name as it is compared: NFC, so that a name with a precomposed
 // letter and one with a letter and a combining accent, which look the same
 // and which some file systems take for one name, clash. Names are written as
-// planned; only the comparison normalises. ASCII is its own NFC, and a text
-// that is not UTF-8 is compared as it is.
+// planned; only the comparison normalises. Text below U+0300 (ASCII and the
+// Latin letters of Western Europe, whose UTF-8 lead bytes stay below 0xCC)
+// is its own NFC: nothing there decomposes or combines with what precedes
+// it. A text that is not UTF-8 is compared as it is.
 std::string compared_form(std::string_view name) {
     if (std::all_of(name.begin(), name.end(),
-                    [](char c) { return static_cast<unsigned char>(c) < 0x80; }))
+                    [](char c) { return static_cast<unsigned char>(c) < 0xCC; }))
         return std::string(name);
     utf8proc_uint8_t *nfc = nullptr;
     utf8proc_ssize_t n =

@@ -43,6 +43,12 @@ inline std::size_t eb_utf8_char(std::string_view s, char32_t *cp) {
 // as the Hangul fillers). Bytes that are not UTF-8 count as shown.
 inline bool eb_text_visible(std::string_view s) {
     for (std::size_t i = 0; i < s.size();) {
+        const auto b = static_cast<unsigned char>(s[i]);
+        if (b < 0x80) {  // ASCII: all but blanks and controls show
+            if (b > 0x20 && b != 0x7F) return true;
+            ++i;
+            continue;
+        }
         char32_t cp = 0;
         std::size_t n = eb_utf8_char(s.substr(i), &cp);
         if (n == 0) return true;

@@ -346,7 +346,7 @@ void rename_seeds(Corpus &c) {
     seed("long", "{author}{author}{author}{author}",
          R"([{"author":")" + std::string(300, 'a') + R"(","path":")" + std::string(600, 'p') +
              R"(.epub"}])");
-    c.add("no-pattern", R"([{"title":"caf\u00e9 / \"x\" <y>"}])");
+    c.add("no-pattern", R"([{"title":"caf\u00e9 / \"x\" <y>"},{"title":"e\u0301\u202e\u009b"}])");
     seed("bad-json", "{title}", "[1,]");
     seed("object", "", "{\"path\":\"x\"}");
     seed("hostile-ext", "{title}",

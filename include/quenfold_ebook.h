@@ -206,8 +206,9 @@ QUENFOLD_EBOOK_API char *ebook_metadata_from_reader(ebook_read_fn read, void *ct
 
 /*
  * The calling thread's error text: the last message of this thread's last
- * call, or "". Never NULL. At most 511 bytes: a longer message loses the
- * middle of its longest path or name ("..."), never its reason. Valid until the thread ends; its content changes
+ * call, or "". Never NULL. At most 511 bytes: a longer message keeps its
+ * first and last 254 bytes with "..." between, so a long path loses its
+ * middle, never what failed or why. Valid until the thread ends; its content changes
  * with the thread's next call to one of the operations.
  */
 QUENFOLD_EBOOK_API const char *ebook_last_error(void) QUENFOLD_EBOOK_NOEXCEPT;

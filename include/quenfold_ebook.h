@@ -106,10 +106,11 @@ QUENFOLD_EBOOK_API char *ebook_scan_dir(const char *dir) QUENFOLD_EBOOK_NOEXCEPT
  * "X (3)"; release it with ebook_free_string. Nothing is renamed. In names,
  * control characters (C0, DEL, C1) and '"' '*' '/' ':' '<' '>' '?' '\' '|'
  * become '_'; bidi controls, U+2028/2029 and zero-width characters are
- * removed; a field that shows nothing counts as absent. An extension (from "ext" or from the path) is kept only when it
- * is a full stop followed by bytes a name may hold: one with '/', '\', a
- * control byte or another character the names avoid leaves the book without
- * extension, so "to_name" never holds a path separator. NULL on failure
+ * removed; a field that shows nothing counts as absent. An extension (from
+ * "ext" or from the path) is kept only when it is a full stop followed by
+ * bytes a name may hold: one with '/', '\', a control byte or another
+ * character the names avoid leaves the book without extension, so "to_name"
+ * never holds a path separator. NULL on failure
  * ("NULL files_json", "invalid files_json", ...).
  */
 QUENFOLD_EBOOK_API char *ebook_rename_plan(const char *files_json,
@@ -208,8 +209,8 @@ QUENFOLD_EBOOK_API char *ebook_metadata_from_reader(ebook_read_fn read, void *ct
  * The calling thread's error text: the last message of this thread's last
  * call, or "". Never NULL. At most 511 bytes: a longer message keeps its
  * first and last 254 bytes with "..." between, so a long path loses its
- * middle, never what failed or why. Valid until the thread ends; its content changes
- * with the thread's next call to one of the operations.
+ * middle, never what failed or why. Valid until the thread ends; its
+ * content changes with the thread's next call to one of the operations.
  */
 QUENFOLD_EBOOK_API const char *ebook_last_error(void) QUENFOLD_EBOOK_NOEXCEPT;
 

@@ -51,13 +51,9 @@ extern "C" QUENFOLD_EBOOK_API int ebook_extract_cover(const char *path,
     }
     eb_meta meta;
     eb_meta_init(&meta);
-    eb_file_id book;
     // A DRM-protected book fails here like any reader failure: there is
     // nothing to write for it.
-    int rc = guarded(-1, [&] {
-        if (load_and_parse(path, &meta, 1, &book) != 0) return -1;
-        return write_cover(meta, out_path, book);
-    });
+    int rc = guarded(-1, [&] { return extract_cover(path, out_path, &meta); });
     eb_meta_free(&meta);
     return rc;
 }

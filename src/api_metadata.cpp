@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "error.h"
+#include "formats/comic.h"
 #include "formats/detect.h"
 #include "formats/full_readers.h"
 #include "formats/zip_books.h"
@@ -18,7 +19,7 @@
 
 namespace {
 
-enum class reader { none, epub, fb2, fb2_zip, mobi, zip_by_content };
+enum class reader { none, epub, fb2, fb2_zip, mobi, zip_by_content, comic, comic_by_content };
 
 // The reader a name chooses by its extension; none when it names none.
 // ".zip" alone names no book: an archive of several books is common, and
@@ -35,6 +36,7 @@ reader by_name(const char *name, bool *refused) {
     if (e == "fbz") return reader::fb2_zip;
     // Older Mobipocket books often carry the PalmDB extensions.
     if (e == "mobi" || e == "azw" || e == "azw3" || e == "prc" || e == "pdb") return reader::mobi;
+    if (eb_comic_name(name)) return reader::comic;
     if (e == "zip") *refused = true;
     return reader::none;
 }
@@ -113,6 +115,7 @@ reader by_content(const eb_source &src, std::optional<whole_text> &whole) {
     if (!src.read(0, head, n)) return reader::none;
     const std::string_view h(head, n);
     if (h[0] == 'P' && h[1] == 'K') return reader::zip_by_content;
+    if (eb_comic_signature(src)) return reader::comic_by_content;
     if (len == 4) return reader::none;
     if (may_be_fb2(h)) {
         whole.emplace(src);
@@ -167,6 +170,8 @@ int read_zip(const eb_source &src, reader which, const char *label, eb_record &r
     int rc = 0;
     if (which == reader::fb2_zip)
         rc = read_fb2_zip(za, label, r);
+    else if (eb_comic_zip_by_content(za))
+        rc = eb_record_comic_zip(za, label, r);
     else if (za.ok() && za.find("META-INF/container.xml") < 0 && eb_zip_fb2_member(za) >= 0)
         rc = read_fb2_zip(za, label, r);
     else
@@ -195,6 +200,11 @@ int read_book(const char *name, const char *label, const eb_source &src, eb_reco
         case reader::fb2_zip:
         case reader::zip_by_content:
             return read_zip(src, which, label, r);
+        case reader::comic:
+            return eb_record_comic(src, name, label, r);
+        case reader::comic_by_content:
+            if (int rc = eb_record_comic_by_content(src, label, r); rc != 1) return rc;
+            break;
         case reader::none:
             break;
     }

@@ -37,6 +37,8 @@ void add_entry(zip_t *za, const ZipEntry &e) {
         zip_set_file_compression(za, i, e.deflate ? ZIP_CM_DEFLATE : ZIP_CM_STORE, 0) != 0)
         fail("compression of " + e.name, zip_get_error(za));
     zip_file_set_mtime(za, i, kStamp, 0);
+    if (e.encrypted && zip_file_set_encryption(za, i, ZIP_EM_AES_256, "secret") != 0)
+        fail("encryption of " + e.name, zip_get_error(za));
 }
 
 std::uint16_t get16(const std::string &s, std::size_t at) {
@@ -98,6 +100,10 @@ zip_int64_t zero_source(void *ud, void *data, zip_uint64_t len, zip_source_cmd_t
 }  // namespace
 
 std::string build_zip(const std::vector<ZipEntry> &entries) {
+    return build_zip(entries, "");
+}
+
+std::string build_zip(const std::vector<ZipEntry> &entries, const std::string &comment) {
     zip_error_t err;
     zip_error_init(&err);
     zip_source_t *out = zip_source_buffer_create(nullptr, 0, 0, &err);
@@ -111,6 +117,9 @@ std::string build_zip(const std::vector<ZipEntry> &entries) {
     try {
         for (const ZipEntry &e : entries)
             add_entry(za, e);
+        if (!comment.empty() &&
+            zip_set_archive_comment(za, comment.data(), static_cast<zip_uint16_t>(comment.size())))
+            fail("archive comment", zip_get_error(za));
     } catch (...) {
         zip_discard(za);
         zip_source_free(out);

@@ -19,6 +19,7 @@ struct ZipEntry {
     std::string data;
     bool deflate = true;  // false: stored
     bool directory = false;
+    bool encrypted = false;  // AES-256 with a password no reader is given
 };
 
 inline ZipEntry zip_file(std::string name, std::string data, bool deflate = true) {
@@ -32,6 +33,8 @@ inline ZipEntry zip_dir(std::string name) {
 // they differ in case only; exact repeats are refused by libzip). Throws
 // std::runtime_error when libzip refuses something.
 std::string build_zip(const std::vector<ZipEntry> &entries);
+// The same with an archive comment in the end record.
+std::string build_zip(const std::vector<ZipEntry> &entries, const std::string &comment);
 
 // Writes to path an archive whose last member, name, holds size zero bytes,
 // deflated, after the members in before. The zeros are streamed to libzip,

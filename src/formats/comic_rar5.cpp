@@ -1,0 +1,153 @@
+// comic_rar5.cpp - RAR 5's headers walked for file names, sizes and encryption; data left to
+// libarchive.
+#include <zlib.h>
+
+#include "formats/comic_archive.h"
+
+namespace {
+
+// A header is at most 2 MiB by the format's own rule.
+constexpr std::uint64_t kMaxHeader = 2u * 1024u * 1024u;
+constexpr std::uint64_t kSignature = 8;
+constexpr std::uint64_t kMain = 1, kFile = 2, kEncryption = 4, kEnd = 5;
+constexpr std::uint64_t kHasExtra = 0x0001, kHasData = 0x0002;
+constexpr std::uint64_t kDirectory = 0x0001, kHasTime = 0x0002, kHasCrc = 0x0004,
+                        kSizeUnknown = 0x0008;
+constexpr std::uint64_t kRecordEncryption = 0x01;
+
+// A bounds-checked cursor over one header, with a sticky ok flag.
+struct fields {
+    std::string_view s;
+    std::size_t at = 0;
+    bool ok = true;
+
+    std::uint64_t vint() {
+        std::uint64_t v = 0;
+        for (unsigned shift = 0; shift < 64; shift += 7) {
+            if (at >= s.size()) break;
+            auto b = static_cast<unsigned char>(s[at++]);
+            v |= static_cast<std::uint64_t>(b & 0x7F) << shift;
+            if (!(b & 0x80)) return v;
+        }
+        ok = false;
+        return 0;
+    }
+    std::string_view bytes(std::uint64_t n) {
+        if (!ok || n > s.size() - at) {
+            ok = false;
+            return {};
+        }
+        std::string_view v = s.substr(at, n);
+        at += n;
+        return v;
+    }
+};
+
+// Whether a file header's extra area holds an encryption record.
+bool encrypted_extra(std::string_view area) {
+    fields f{area};
+    while (f.ok && f.at < area.size()) {
+        const std::uint64_t size = f.vint();
+        std::string_view record = f.bytes(size);
+        if (!f.ok) break;
+        fields r{record};
+        if (r.vint() == kRecordEncryption && r.ok) return true;
+    }
+    return false;
+}
+
+std::uint32_t le32(const unsigned char *p) {
+    return p[0] | p[1] << 8 | p[2] << 16 | static_cast<std::uint32_t>(p[3]) << 24;
+}
+
+}  // namespace
+
+// Walks the headers from the signature on: each is read once (its CRC
+// checked) and the data areas are stepped over by their declared sizes, so
+// the cost is one read per member whatever the members weigh. Entries are
+// numbered as libarchive numbers them: one per file header, directories
+// included, service headers not.
+eb_comic_listing eb_rar5_list(const eb_source &src, bool *solid) {
+    eb_comic_listing l;
+    const std::uint64_t size = src.size();
+    std::uint64_t pos = kSignature, ordinal = 0;
+    std::string header;
+    auto stop = [&](const char *why) {
+        l.warnings.push_back("archive listing stopped after " + std::to_string(ordinal) +
+                             " entries: " + why);
+    };
+    for (;;) {
+        unsigned char head[7];
+        if (pos >= size || size - pos < 6) {
+            // An archive cut before its end header keeps what was listed.
+            if (pos == size) l.complete = true;
+            else stop("truncated header");
+            break;
+        }
+        const std::size_t n = size - pos < sizeof head ? static_cast<std::size_t>(size - pos)
+                                                       : sizeof head;
+        if (!src.read(pos, head, n)) break;
+        fields sf{std::string_view(reinterpret_cast<const char *>(head) + 4, n - 4)};
+        const std::uint64_t body = sf.vint();
+        if (!sf.ok || body == 0 || body > kMaxHeader || body > size - pos - 4 - sf.at) {
+            stop("damaged header");
+            break;
+        }
+        header.resize(sf.at + body);
+        if (!src.read(pos + 4, header.data(), header.size())) break;
+        if (crc32_z(0, reinterpret_cast<const Bytef *>(header.data()), header.size()) !=
+            le32(head)) {
+            stop("header CRC mismatch");
+            break;
+        }
+        fields f{std::string_view(header).substr(sf.at)};
+        const std::uint64_t type = f.vint(), flags = f.vint();
+        const std::uint64_t extra = (flags & kHasExtra) ? f.vint() : 0;
+        const std::uint64_t data = (flags & kHasData) ? f.vint() : 0;
+        if (!f.ok || extra > f.s.size()) {
+            stop("damaged header");
+            break;
+        }
+        if (type == kEncryption) {
+            l.header_encrypted = true;
+            break;
+        }
+        if (type == kEnd) {
+            l.complete = true;
+            break;
+        }
+        if (type == kMain) {
+            *solid = f.vint() & 0x0004;
+        } else if (type == kFile) {
+            if (ordinal >= EB_COMIC_MAX_MEMBERS) {
+                stop("too many members");
+                break;
+            }
+            const std::uint64_t file_flags = f.vint(), unpacked = f.vint();
+            f.vint();                                    // attributes
+            if (file_flags & kHasTime) f.bytes(4);       // modification time
+            if (file_flags & kHasCrc) f.bytes(4);        // data CRC
+            f.vint();                                    // compression information
+            f.vint();                                    // host system
+            const std::string_view name = f.bytes(f.vint());
+            if (!f.ok) {
+                stop("damaged file header");
+                break;
+            }
+            if (!(file_flags & kDirectory)) {
+                const bool enc = encrypted_extra(f.s.substr(f.s.size() - extra));
+                l.files.push_back({l.names.size(), name.size(),
+                                   (file_flags & kSizeUnknown) ? 0 : unpacked, ordinal, enc});
+                l.names.append(name);
+            }
+            ++ordinal;
+        }
+        const std::uint64_t next = pos + 4 + header.size();
+        if (data > size - next) {
+            stop("truncated data");
+            break;
+        }
+        pos = next + data;
+    }
+    return l;
+}

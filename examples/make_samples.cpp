@@ -5,6 +5,7 @@
 #include <string>
 
 #include "book_builders.h"
+#include "comic_builder.h"
 #include "fb2_builder.h"
 #include "legacy_books.h"
 #include "zip_builder.h"
@@ -92,6 +93,30 @@ int main(int argc, char **argv) {
         "<dc:subject>Sea stories</dc:subject>"
         "<dc:description>&lt;p&gt;A keeper, a storm &amp;amp; a ship.&lt;/p&gt;</dc:description>";
     put("the-lighthouse-keeper.epub", qtest::build_epub_obfuscated_font(fonts));
+
+    // A comic: pages in an archive, credits and the cover page in its
+    // ComicInfo.xml (the cover is the second page in reading order).
+    qtest::ComicDesc comic;
+    comic.members = {
+        {"ComicInfo.xml",
+         qtest::comic_info({{"Title", "The Long Night"},
+                            {"Series", "Harbour Watch"},
+                            {"Number", "1"},
+                            {"Year", "2021"},
+                            {"Month", "10"},
+                            {"Writer", "Mara Quinn"},
+                            {"Penciller", "Tom Bell"},
+                            {"Colorist", "Kay Rowe"},
+                            {"CoverArtist", "Tom Bell"},
+                            {"Publisher", "Harbour Press"},
+                            {"Genre", "Mystery, Sea stories"},
+                            {"LanguageISO", "en"}},
+                           "  <Pages>\n    <Page Image=\"0\" Type=\"InnerCover\"/>\n"
+                           "    <Page Image=\"1\" Type=\"FrontCover\"/>\n  </Pages>\n")},
+        {"pages/page10.jpg", qtest::tiny_jpeg()},
+        {"pages/page1.jpg", qtest::tiny_jpeg()},
+        {"pages/page2.png", qtest::tiny_png()}};
+    put("harbour-watch-1.cbz", qtest::build_comic(qtest::ComicKind::Zip, comic));
 
     std::printf("sample books written to %s\n", dir.c_str());
     return 0;

@@ -2,8 +2,9 @@
  * quenfold_ebook.h - public C interface of quenfold-ebook-meta.
  *
  * Reads the metadata of EPUB, FictionBook 2 and Mobipocket (MOBI, AZW, AZW3)
- * books without rendering or decrypting them. Nine functions, NUL-terminated
- * byte strings in, compact JSON text out.
+ * books, and in the full record comic archives (CBZ, CBR, CB7, CBT), without
+ * rendering or decrypting them. Nine functions, NUL-terminated byte strings
+ * in, compact JSON text out.
  *
  * Common rules
  * - The operations (ebook_info, ebook_extract_cover, ebook_scan_dir,
@@ -81,6 +82,10 @@ QUENFOLD_EBOOK_API char *ebook_info(const char *path) QUENFOLD_EBOOK_NOEXCEPT;
  * Memory: that of ebook_info, plus the cover: for EPUB its member, at most
  * 512 MiB inflated; for FB2 its decoded image, at most 3/4 of its Base64
  * text; for MOBI a copy of its image record, at most the file's size.
+ * Comic archives (by extension .cbz .cbr .cb7 .cbt, or by content under
+ * another name, as for ebook_metadata) give the page their full record names
+ * as the cover, at most 512 MiB, read within the bounds stated there; an
+ * encrypted page fails with "cover image is encrypted: ...; will not decrypt".
  */
 QUENFOLD_EBOOK_API int ebook_extract_cover(const char *path,
                                            const char *out_path) QUENFOLD_EBOOK_NOEXCEPT;
@@ -121,23 +126,26 @@ QUENFOLD_EBOOK_API char *ebook_rename_plan(const char *files_json,
  * is always valid UTF-8 (texts decoded from the book's declared encoding;
  * bytes that do not decode become U+FFFD and add a warning). Every key is
  * always present, in this order:
- *   format ("epub" "fb2" "mobi" "azw3" "palmdoc"), container ("fb2.zip"|null),
+ *   format ("epub" "fb2" "mobi" "azw3" "palmdoc" "cbz" "cbr" "cb7" "cbt"),
+ *   container ("fb2.zip"|null),
  *   version (string|null), title, title_sort, subtitle,
  *   authors and contributors ([{"name","sort","role"}], MARC relator roles),
  *   language, languages ([]), series ([{"name","index"}], primary first),
  *   identifiers ([{"scheme","value"}]), isbn (13 digits|null), asin (|null),
  *   publisher, published, modified, rights, description (plain text),
- *   subjects ([]), cover ({"mime","size","from"}|null), drm (bool),
- *   drm_scheme ("adobe-adept" "readium-lcp" "apple-fairplay" "mobipocket"
- *   "fb2-encrypted" "unknown"|null), obfuscated_fonts (bool),
+ *   subjects ([]), pages (integer|null), cover ({"mime","size","from"}|null),
+ *   drm (bool), drm_scheme ("adobe-adept" "readium-lcp" "apple-fairplay"
+ *   "mobipocket" "fb2-encrypted" "archive-password" "unknown"|null),
+ *   obfuscated_fonts (bool),
  *   encoding (the declared text encoding when not UTF-8|null), warnings ([]).
  * Absent texts are "", absent lists []. docs/metadata.schema.json is the
  * JSON Schema of the object.
  * path: the book file (NULL fails with "NULL path"). The reader is chosen by
  * extension (epub; fb2; fb2.zip and fbz, a ZIP holding one FB2 document;
- * mobi, azw, azw3, prc, pdb; any letter case), else by content. A file named
- * .zip (not .fb2.zip) is no book and fails with "unsupported ebook format",
- * as does a Palm database of another kind than "BOOKMOBI" or "TEXtREAd".
+ * mobi, azw, azw3, prc, pdb; cbz, cbr, cb7, cbt; any letter case), else by
+ * content. A file named .zip (not .fb2.zip) is no book and fails with
+ * "unsupported ebook format", as does a Palm database of another kind than
+ * "BOOKMOBI" or "TEXtREAd".
  * A DRM-protected book succeeds: its metadata is not encrypted and is read,
  * nothing is decrypted, and "drm" and "drm_scheme" say what protects it.
  * Font obfuscation alone is no protection ("obfuscated_fonts" true).
@@ -145,6 +153,32 @@ QUENFOLD_EBOOK_API char *ebook_rename_plan(const char *files_json,
  * file cannot be read as a book at all (the error text says why). After a
  * success the error text is empty; soft notices are in "warnings".
  * Thread-safe like every export; each call reads the book on its own.
+ *
+ * Comic archives: .cbz, .cbr, .cb7 and .cbt by extension, the content
+ * deciding the archive kind that "format" names (with a warning when the
+ * extension says another); under any other name (not .zip) a RAR, 7z or tar
+ * archive, or a ZIP without an EPUB container, that holds a ComicInfo.xml.
+ * ComicInfo.xml (the root one, else the first one folder down), then
+ * ComicBookInfo (the ZIP comment), then comet.xml each fill only what those
+ * before left empty. "pages" is ComicInfo's PageCount when above 0, else the
+ * number of image members; "cover" the FrontCover page, else CoMet's
+ * coverImage, else the first image in natural order ("from" says which:
+ * "front-cover", "comet-cover-image", "first-image"). Encrypted members or
+ * headers give "drm" true, "drm_scheme" "archive-password" and what can be
+ * read without the password, which is never guessed.
+ * Bounds, whatever an archive claims: ComicInfo.xml and comet.xml at most
+ * 4 MiB each (a larger one fails the call with "zip member too large: ...");
+ * at most 1,000,000 members listed; images are never read for the record.
+ *   ZIP (cbz): the central directory, then only the documents, inflated.
+ *   RAR 5: one read per member header, data stepped over; a solid archive
+ *     decompresses every member before a document it reads: at most 64 MiB
+ *     per call, beyond which the document is left unread with a warning.
+ *   RAR 4: headers listed by libarchive, data skipped; a solid RAR 4 lists
+ *     only its first member (libarchive 3.6): "pages" (unless PageCount
+ *     states it) and "cover" are then null, with a warning.
+ *   7z: the directory at the archive's end; a member's data lies behind all
+ *     before it, so reading one counts them against the same 64 MiB.
+ *   tar: headers listed, data skipped.
  */
 QUENFOLD_EBOOK_API char *ebook_metadata(const char *path) QUENFOLD_EBOOK_NOEXCEPT;
 

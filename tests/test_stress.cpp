@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "book_builders.h"
+#include "comic_builder.h"
 #include "fb2_builder.h"
 #include "quenfold_ebook.h"
 #include "zip_builder.h"
@@ -75,6 +76,17 @@ Shelf make_shelf() {
     palmdoc.mobi_header = false;
     put("palmdoc.mobi", qtest::build_mobi(palmdoc));
     put("short.mobi", std::string(40, 'x'));
+    // Comics: libarchive and its per-thread locale under every thread at once.
+    qtest::ComicDesc comic;
+    comic.members = {{"ComicInfo.xml", qtest::comic_info({{"Title", "Night"}, {"Writer", "A, B"}})},
+                     {"p10.png", qtest::tiny_png()},
+                     {"p2.jpg", qtest::tiny_jpeg()}};
+    put("issue.cbz", qtest::build_comic(qtest::ComicKind::Zip, comic));
+    put("issue.cbr", qtest::build_comic(qtest::ComicKind::Rar4, comic));
+    put("issue.cbt", qtest::build_comic(qtest::ComicKind::Tar, comic));
+    if (qtest::have_7z()) put("issue.cb7", qtest::build_comic(qtest::ComicKind::SevenZip, comic));
+    comic.members[2].encrypted = true;
+    put("locked.cbr", qtest::build_comic(qtest::ComicKind::Rar5, comic));
     s.books.push_back(s.dir + "/missing.epub");  // never written
     return s;
 }

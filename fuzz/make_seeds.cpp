@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "book_builders.h"
+#include "comic_seeds.h"
 #include "fb2_builder.h"
 #include "hostile_books.h"
 #include "meta_seeds.h"
@@ -365,7 +366,7 @@ int main(int argc, char **argv) {
     Corpus mobi(root, "fuzz_mobi"), fb2(root, "fuzz_fb2"), epub(root, "fuzz_epub"),
         zip(root, "fuzz_zip"), text(root, "fuzz_text"), rename(root, "fuzz_rename"),
         meta_epub(root, "fuzz_meta_epub"), meta_fb2(root, "fuzz_meta_fb2"),
-        meta_mobi(root, "fuzz_meta_mobi");
+        meta_mobi(root, "fuzz_meta_mobi"), meta_comic(root, "fuzz_meta_comic");
     mobi_seeds(mobi);
     fb2_seeds(fb2);
     epub_seeds(epub);
@@ -385,6 +386,7 @@ int main(int argc, char **argv) {
     qfuzz::meta_fb2_seeds([&](const std::string &n, const std::string &b) { meta_fb2.add(n, b); });
     qfuzz::meta_mobi_seeds(
         [&](const std::string &n, const std::string &b) { meta_mobi.add(n, b); });
+    qfuzz::comic_seeds([&](const std::string &n, const std::string &b) { meta_comic.add(n, b); });
     // Every book of the planner's shelf is a seed of its reader as well.
     for (const qfuzz::ShelfBook &b : qfuzz::shelf_books()) {
         const std::string ext = fs::path(b.name).extension().string();
@@ -393,7 +395,7 @@ int main(int argc, char **argv) {
         if (ext == ".mobi" || ext == ".azw3" || ext == ".azw") mobi.add("shelf-" + b.name, b.bytes);
     }
     for (const Corpus *c :
-         {&mobi, &fb2, &epub, &zip, &text, &rename, &meta_epub, &meta_fb2, &meta_mobi})
+         {&mobi, &fb2, &epub, &zip, &text, &rename, &meta_epub, &meta_fb2, &meta_mobi, &meta_comic})
         std::printf("%s: %d seeds\n", c->dir.string().c_str(), c->count);
     return 0;
 }

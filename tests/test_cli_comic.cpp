@@ -13,8 +13,10 @@ using CliComic = Cli;
 qtest::ComicDesc issue(const std::string &title, const std::string &number) {
     qtest::ComicDesc d;
     d.members = {{"ComicInfo.xml",
-                  qtest::comic_info({{"Title", title}, {"Series", "Harbour Watch"},
-                                     {"Number", number}, {"Writer", "Ann Lee"}},
+                  qtest::comic_info({{"Title", title},
+                                     {"Series", "Harbour Watch"},
+                                     {"Number", number},
+                                     {"Writer", "Ann Lee"}},
                                     "<Pages><Page Image=\"1\" Type=\"FrontCover\"/></Pages>")},
                  {"p1.jpg", qtest::tiny_jpeg()},
                  {"p2.png", qtest::tiny_png()}};
@@ -29,7 +31,8 @@ TEST_F(CliComic, ScanRenameAndCover) {
     d.put("four.cbr", qtest::build_comic(qtest::ComicKind::Zip, issue("Dawn", "4")));
     d.put("plain.zip", qtest::build_comic(qtest::ComicKind::Zip, issue("Not me", "5")));
 
-    Outcome scan = run({"scan", "--format", "csv", "--fields", "path,format,series,series_index,pages", d.path});
+    Outcome scan = run(
+        {"scan", "--format", "csv", "--fields", "path,format,series,series_index,pages", d.path});
     EXPECT_EQ(scan.rc, 0) << scan.err;
     for (const char *row : {"/four.cbr,cbz,Harbour Watch,4,2", "/one.cbz,cbz,Harbour Watch,1,2",
                             "/three.cbt,cbt,Harbour Watch,3,2", "/two.CBR,cbr,Harbour Watch,2,2"})
@@ -41,10 +44,10 @@ TEST_F(CliComic, ScanRenameAndCover) {
 
     Outcome ren = run({"rename", "--apply", "--pattern", "{series} #{idx} - {title}", d.path});
     EXPECT_EQ(ren.rc, 0) << ren.err;
-    EXPECT_EQ(d.names(), (std::set<std::string>{"Harbour Watch #1 - Night.cbz",
-                                                "Harbour Watch #2 - Day.CBR",
-                                                "Harbour Watch #3 - Dusk.cbt",
-                                                "Harbour Watch #4 - Dawn.cbr", "plain.zip"}));
+    EXPECT_EQ(d.names(),
+              (std::set<std::string>{"Harbour Watch #1 - Night.cbz", "Harbour Watch #2 - Day.CBR",
+                                     "Harbour Watch #3 - Dusk.cbt", "Harbour Watch #4 - Dawn.cbr",
+                                     "plain.zip"}));
 
     const std::string out = d.path + "/cover.png";
     Outcome cover = run({"cover", d.path + "/Harbour Watch #2 - Day.CBR", out});

@@ -4,9 +4,9 @@
 #include <gtest/gtest.h>
 #include <yyjson.h>
 
-#include <filesystem>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <map>
 #include <string>
 
@@ -39,8 +39,8 @@ std::map<std::string, std::string> stated(yyjson_val *want) {
     if (!field("Series").empty()) s["/series/0/index"] = number.empty() ? volume : number;
     const std::string writer = field("Writer");
     s["/authors/0/name"] = writer.empty() ? "<missing>" : writer.substr(0, writer.find(','));
-    s["/subjects/0"] = field("Genre").empty() ? "<missing>"
-                                              : field("Genre").substr(0, field("Genre").find(','));
+    s["/subjects/0"] =
+        field("Genre").empty() ? "<missing>" : field("Genre").substr(0, field("Genre").find(','));
     s["/published"] = field("Year");  // the corpus states years alone
     // Pages: PageCount above 0, else the images; unknown when nothing could be listed.
     bool listed = true, encrypted = false;
@@ -53,8 +53,8 @@ std::map<std::string, std::string> stated(yyjson_val *want) {
     }
     const std::string count = field("PageCount");
     s["/pages"] = !count.empty() && count != "0" ? count
-                  : listed ? str(yyjson_obj_get(want, "image_count"))
-                           : "<null>";
+                  : listed                       ? str(yyjson_obj_get(want, "image_count"))
+                                                 : "<null>";
     s["/drm"] = encrypted ? "true" : "false";
     const std::string cover = str(yyjson_obj_get(want, "cover"));
     s["/cover/from"] = cover.empty() ? "<missing>" : "first-image";
@@ -89,8 +89,8 @@ TEST(ComicCorpus, RecordsAgreeWithIndependentReadings) {
         if (rc != 0) continue;
         const std::string got = qtest::read_file(out);
         EXPECT_EQ(std::to_string(got.size()), p.at("/cover/size")) << book;
-        const std::string cmd = "7z e -y -o'" + dir.path + "/x' '" + path + "' '" + cover +
-                                "' >/dev/null 2>&1";
+        const std::string cmd =
+            "7z e -y -o'" + dir.path + "/x' '" + path + "' '" + cover + "' >/dev/null 2>&1";
         if (qtest::have_7z() && std::system(cmd.c_str()) == 0)
             EXPECT_EQ(got, qtest::read_file(dir.path + "/x/" + cover)) << book;
         else  // Debian's 7z has no codec for packed RAR data

@@ -21,6 +21,7 @@ namespace {
 
 using qtest::ComicDesc;
 using qtest::ComicKind;
+using qtest::ComicMember;
 using qtest::MetaProbe;
 
 std::string info(const char *title) {
@@ -49,40 +50,77 @@ TEST(ComicInput, BadArchivesAndDocuments) {
         const char *warning;
     };
     const std::vector<Case> cases = {
-        {"ComicInfo.xml above 4 MiB", qtest::build_zip({qtest::zip_file("ComicInfo.xml", big_info)}),
-         "a.cbz", "zip member too large: ComicInfo.xml", {}, ""},
-        {"the same in a RAR", rar(5, false, {{"ComicInfo.xml", big_info}}), "a.cbr",
-         "zip member too large: ComicInfo.xml", {}, ""},
-        {"no archive at all", "just some text, long enough to be looked at", "a.cbz",
-         "not a comic archive: a.cbz", {}, ""},
-        {"a .cbr that is a ZIP", qtest::build_zip({qtest::zip_file("ComicInfo.xml", info("Z"))}),
-         "a.cbr", "", {{"/format", "cbz"}, {"/title", "Z"}},
+        {"ComicInfo.xml above 4 MiB",
+         qtest::build_zip({qtest::zip_file("ComicInfo.xml", big_info)}),
+         "a.cbz",
+         "zip member too large: ComicInfo.xml",
+         {},
+         ""},
+        {"the same in a RAR",
+         rar(5, false, {{"ComicInfo.xml", big_info}}),
+         "a.cbr",
+         "zip member too large: ComicInfo.xml",
+         {},
+         ""},
+        {"no archive at all",
+         "just some text, long enough to be looked at",
+         "a.cbz",
+         "not a comic archive: a.cbz",
+         {},
+         ""},
+        {"a .cbr that is a ZIP",
+         qtest::build_zip({qtest::zip_file("ComicInfo.xml", info("Z"))}),
+         "a.cbr",
+         "",
+         {{"/format", "cbz"}, {"/title", "Z"}},
          "extension .cbr but the content is a ZIP archive, read as cbz"},
         {"ComicInfo.xml not well-formed",
-         qtest::build_zip({qtest::zip_file("ComicInfo.xml", "<ComicInfo><Title>Bro<ken</Title>"
-                                                            "<Series>S</Series>")}),
-         "a.cbz", "", {{"/series/0/name", "S"}}, "ComicInfo.xml: "},
+         qtest::build_zip({qtest::zip_file("ComicInfo.xml",
+                                           "<ComicInfo><Title>Bro<ken</Title>"
+                                           "<Series>S</Series>")}),
+         "a.cbz",
+         "",
+         {{"/series/0/name", "S"}},
+         "ComicInfo.xml: "},
         {"solid RAR 4: only the first member is listed",
-         rar(4, true, {{"ComicInfo.xml", qtest::comic_info({{"Title", "T"}, {"PageCount", "3"}})},
-                       {"p1.jpg", "1"}, {"p2.jpg", "2"}}),
-         "a.cbr", "", {{"/title", "T"}, {"/pages", "3"}, {"/cover", "<null>"}},
+         rar(4, true,
+             {{"ComicInfo.xml", qtest::comic_info({{"Title", "T"}, {"PageCount", "3"}})},
+              {"p1.jpg", "1"},
+              {"p2.jpg", "2"}}),
+         "a.cbr",
+         "",
+         {{"/title", "T"}, {"/pages", "3"}, {"/cover", "<null>"}},
          "image count and cover unknown: not every member could be listed"},
         {"solid RAR 4 without PageCount",
-         rar(4, true, {{"ComicInfo.xml", info("T")}, {"p1.jpg", "1"}}), "a.cbr", "",
-         {{"/title", "T"}, {"/pages", "<null>"}}, "not every member could be listed"},
+         rar(4, true, {{"ComicInfo.xml", info("T")}, {"p1.jpg", "1"}}),
+         "a.cbr",
+         "",
+         {{"/title", "T"}, {"/pages", "<null>"}},
+         "not every member could be listed"},
         {"solid archive: ComicInfo.xml past the budget",
-         rar(5, true, {{"p1.jpg", past_budget}, {"ComicInfo.xml", info("late")}}), "a.cbr", "",
+         rar(5, true, {{"p1.jpg", past_budget}, {"ComicInfo.xml", info("late")}}),
+         "a.cbr",
+         "",
          {{"/title", ""}, {"/pages", "1"}, {"/cover/from", "first-image"}},
          "ComicInfo.xml not read: it lies past the 64 MiB a solid archive may decompress"},
         {"not solid: the same is read",
-         rar(5, false, {{"p1.jpg", past_budget}, {"ComicInfo.xml", info("late")}}), "a.cbr", "",
-         {{"/title", "late"}}, ""},
-        {"a RAR 5 cut short", rar5.substr(0, rar5.size() - 20), "a.cbr", "",
-         {{"/title", "T"}, {"/pages", "<null>"}}, "archive listing stopped after 1 entries"},
+         rar(5, false, {{"p1.jpg", past_budget}, {"ComicInfo.xml", info("late")}}),
+         "a.cbr",
+         "",
+         {{"/title", "late"}},
+         ""},
+        {"a RAR 5 cut short",
+         rar5.substr(0, rar5.size() - 20),
+         "a.cbr",
+         "",
+         {{"/title", "T"}, {"/pages", "<null>"}},
+         "archive listing stopped after 1 entries"},
         {"names that are not UTF-8",
-         qtest::build_zip({{"\xFF\xFE/ComicInfo.xml", info("T"), true, false, true},
-                           {"p\x80.jpg", "1"}}),
-         "a.cbz", "", {{"/pages", "1"}, {"/drm", "true"}},
+         qtest::build_zip(
+             {{"\xFF\xFE/ComicInfo.xml", info("T"), true, false, true}, {"p\x80.jpg", "1"}}),
+         "a.cbz",
+         "",
+         {{"/pages", "1"}, {"/drm", "true"}},
          "\xEF\xBF\xBD\xEF\xBF\xBD/ComicInfo.xml is encrypted; not read"},
     };
     for (const Case &c : cases) {
@@ -103,6 +141,42 @@ TEST(ComicInput, BadArchivesAndDocuments) {
     }
 }
 
+// The cover by each rule, and what happens when a rule names no image.
+TEST(ComicInput, CoverChoice) {
+    struct Case {
+        const char *rule;
+        std::string pages_xml;
+        std::vector<ComicMember> images;
+        std::vector<std::pair<const char *, const char *>> want;
+    };
+    const std::vector<Case> cases = {
+        {"FrontCover among other page types",
+         "<Pages><Page Image=\"2\" Type=\"InnerCover FrontCover\"/></Pages>",
+         {{"c10.jpg", "10"}, {"c9.jpg", "9"}, {"C1.jpg", "1"}},
+         {{"/cover/from", "front-cover"}, {"/cover/size", "2"}, {"/cover/mime", "image/jpeg"}}},
+        {"FrontCover past the last image falls back with a warning",
+         "<Pages><Page Image=\"5\" Type=\"FrontCover\"/></Pages>",
+         {{"a.webp", "1"}},
+         {{"/cover/from", "first-image"},
+          {"/cover/mime", "image/webp"},
+          {"/warnings/0", "FrontCover page 5 is not among the 1 images"}}},
+        {"FrontCover without an index falls back",
+         "<Pages><Page Type=\"FrontCover\"/></Pages>",
+         {{"a.gif", "1"}},
+         {{"/cover/from", "first-image"},
+          {"/warnings/0", "ComicInfo.xml: FrontCover page without an image index"}}},
+        {"no images: no cover, no pages", "", {}, {{"/cover", "<null>"}, {"/pages", "0"}}},
+    };
+    for (const Case &c : cases) {
+        ComicDesc d;
+        d.members = c.images;
+        d.members.insert(d.members.begin(), {"ComicInfo.xml", qtest::comic_info({}, c.pages_xml)});
+        MetaProbe p = MetaProbe::from_memory(qtest::build_comic(ComicKind::Zip, d), "a.cbz");
+        for (const auto &[pointer, value] : c.want)
+            EXPECT_EQ(p.at(pointer), value) << c.rule << " " << pointer << "\n" << p.json();
+    }
+}
+
 // Under a name that chooses no reader the content decides: an archive is a
 // comic when it holds a ComicInfo.xml; a ZIP with an EPUB container stays an EPUB.
 TEST(ComicInput, ChoiceByContent) {
@@ -113,10 +187,10 @@ TEST(ComicInput, ChoiceByContent) {
         const char *format;  // "" when no record
     };
     const std::vector<Case> cases = {
-        {ComicKind::Zip, true, "-", "cbz"},      {ComicKind::Rar4, true, "upload.bin", "cbr"},
-        {ComicKind::Rar5, true, "-", "cbr"},     {ComicKind::SevenZip, true, "-", "cb7"},
-        {ComicKind::Tar, true, "-", "cbt"},      {ComicKind::Rar5, false, "-", ""},
-        {ComicKind::Tar, false, "-", ""},        {ComicKind::Zip, true, "comic.zip", ""},
+        {ComicKind::Zip, true, "-", "cbz"},  {ComicKind::Rar4, true, "upload.bin", "cbr"},
+        {ComicKind::Rar5, true, "-", "cbr"}, {ComicKind::SevenZip, true, "-", "cb7"},
+        {ComicKind::Tar, true, "-", "cbt"},  {ComicKind::Rar5, false, "-", ""},
+        {ComicKind::Tar, false, "-", ""},    {ComicKind::Zip, true, "comic.zip", ""},
     };
     for (const Case &c : cases) {
         if (c.kind == ComicKind::SevenZip && !qtest::have_7z()) continue;
@@ -173,10 +247,16 @@ TEST(ComicInput, MemberNamesDecodeUnderAnyLocale) {
 TEST(ComicInput, NaturalOrderAndPages) {
     // Each pair in order, and never the other way round.
     const std::vector<std::pair<const char *, const char *>> ordered = {
-        {"page2.jpg", "page10.jpg"}, {"Page1.jpg", "page2.jpg"},   {"p007.jpg", "p8.jpg"},
-        {"p007.jpg", "p7.jpg"},      {"a/1.jpg", "a b/1.jpg"},     {"a\\1.jpg", "a-1.jpg"},
-        {"x.jpg", "x1.jpg"},         {"ch9/p2.jpg", "ch10/p1.jpg"},
-        {"n99999999999999999999998", "n99999999999999999999999"},  {"ABC", "abd"},
+        {"page2.jpg", "page10.jpg"},
+        {"Page1.jpg", "page2.jpg"},
+        {"p007.jpg", "p8.jpg"},
+        {"p007.jpg", "p7.jpg"},
+        {"a/1.jpg", "a b/1.jpg"},
+        {"a\\1.jpg", "a-1.jpg"},
+        {"x.jpg", "x1.jpg"},
+        {"ch9/p2.jpg", "ch10/p1.jpg"},
+        {"n99999999999999999999998", "n99999999999999999999999"},
+        {"ABC", "abd"},
     };
     for (const auto &[a, b] : ordered) {
         EXPECT_LT(eb_comic_natural_cmp(a, b), 0) << a << " < " << b;
@@ -184,11 +264,26 @@ TEST(ComicInput, NaturalOrderAndPages) {
     }
     EXPECT_EQ(eb_comic_natural_cmp("same.png", "same.png"), 0);
     const std::vector<std::pair<const char *, bool>> pages = {
-        {"a.jpg", true},  {"b.JPEG", true},       {"c.jpe", true},         {"d.Png", true},
-        {"e.webp", true}, {"f.avif", true},        {"g.jxl", true},         {"h.TIFF", true},
-        {"i.tif", true},  {"j.bmp", true},         {"k.gif", true},         {"./dir/l.jpg", true},
-        {"m.txt", false}, {".hidden.jpg", false},  {"dir/._n.jpg", false},  {"__MACOSX/o.jpg", false},
-        {"a/__macosx/p.jpg", false}, {"jpg", false}, {"q.jpg/", false},    {"r.xml", false},
+        {"a.jpg", true},
+        {"b.JPEG", true},
+        {"c.jpe", true},
+        {"d.Png", true},
+        {"e.webp", true},
+        {"f.avif", true},
+        {"g.jxl", true},
+        {"h.TIFF", true},
+        {"i.tif", true},
+        {"j.bmp", true},
+        {"k.gif", true},
+        {"./dir/l.jpg", true},
+        {"m.txt", false},
+        {".hidden.jpg", false},
+        {"dir/._n.jpg", false},
+        {"__MACOSX/o.jpg", false},
+        {"a/__macosx/p.jpg", false},
+        {"jpg", false},
+        {"q.jpg/", false},
+        {"r.xml", false},
     };
     for (const auto &[name, is_page] : pages)
         EXPECT_EQ(eb_comic_is_image(name), is_page) << name;

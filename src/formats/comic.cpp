@@ -1,4 +1,5 @@
-// comic.cpp - the comic archive reader: archive by content, metadata by precedence, pages and cover.
+// comic.cpp - the comic archive reader: archive by content, metadata by precedence, pages and
+// cover.
 #include "formats/comic.h"
 
 #include <cstdlib>
@@ -94,7 +95,8 @@ class comic_reader {
             eb_comic_fill(r_, *m);
         if (!ar_.complete()) {
             if (stated) r_.pages = stated;
-            r_.warnings.push_back("image count and cover unknown: not every member could be listed");
+            r_.warnings.push_back(
+                "image count and cover unknown: not every member could be listed");
             return 0;
         }
         const std::vector<const eb_comic_member *> pages = eb_comic_pages(members);

@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "heap.h"
 
@@ -45,7 +46,8 @@ void sniff_rar5(std::string_view h, eb_comic_sniff &s) {
 eb_comic_sniff eb_comic_sniff_source(const eb_source &src) {
     eb_comic_sniff s;
     char head[512];
-    const std::size_t n = src.size() < sizeof head ? static_cast<std::size_t>(src.size()) : sizeof head;
+    const std::size_t n =
+        src.size() < sizeof head ? static_cast<std::size_t>(src.size()) : sizeof head;
     if (!src.read(0, head, n)) return s;
     const std::string_view h(head, n);
     if (h.substr(0, kRar5.size()) == kRar5) {
@@ -115,8 +117,13 @@ eb_comic_archive::eb_comic_archive(const eb_zip_archive &za)
 void eb_comic_archive::list_zip() {
     if (!zip_->ok()) return;
     opened_ = complete_ = true;
-    members_.reserve(zip_->count());
     for (std::uint64_t i = 0; i < zip_->count(); ++i) {
+        if (members_.size() >= EB_COMIC_MAX_MEMBERS) {
+            complete_ = false;
+            warnings_.push_back("archive listing stopped after " + std::to_string(i) +
+                                " entries: too many members");
+            break;
+        }
         std::string_view name = zip_->name(i);
         if (name.empty() || name.back() == '/') continue;
         std::uint64_t size = 0;
@@ -131,10 +138,10 @@ eb_comic_archive::~eb_comic_archive() = default;
 // into them and never move again.
 void eb_comic_archive::take(eb_comic_listing &&l) {
     names_ = std::move(l.names);
-    opened_ = l.complete || !l.files.empty() || l.header_encrypted || !l.warnings.empty();
+    // An archive of which nothing at all could be listed is no comic.
+    opened_ = l.complete || !l.files.empty() || l.header_encrypted;
     complete_ = l.complete;
     header_encrypted_ = l.header_encrypted;
-    spent_ = l.decompressed;
     warnings_ = std::move(l.warnings);
     members_.reserve(l.files.size());
     for (const eb_comic_listing::entry &e : l.files)
@@ -172,8 +179,7 @@ eb_comic_read eb_comic_archive::read_block(const eb_comic_member &m, std::uint64
         std::uint64_t cost = m.size;
         for (const eb_comic_member &o : members_)
             if (o.ordinal < m.ordinal) cost += o.size;
-        if (cost > EB_COMIC_SOLID_BUDGET || spent_ + cost > EB_COMIC_SOLID_BUDGET)
-            return eb_comic_read::over_budget;
+        if (spent_ + cost > EB_COMIC_SOLID_BUDGET) return eb_comic_read::over_budget;
         spent_ += cost;
     }
     return eb_la_read(*src_, kind_, m, cap, out, len);

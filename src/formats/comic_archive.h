@@ -44,7 +44,7 @@ enum class eb_comic_read {
 };
 
 // A solid archive decompresses every member before the one wanted; what one
-// call may decompress that way, listing included, is bounded by this.
+// call may decompress that way is bounded by this.
 constexpr std::uint64_t EB_COMIC_SOLID_BUDGET = 64u * 1024u * 1024u;
 // Members listed at most: far above any comic, bounding a forged directory.
 constexpr std::uint64_t EB_COMIC_MAX_MEMBERS = 1000000;
@@ -60,7 +60,6 @@ struct eb_comic_listing {
     std::vector<entry> files;
     bool complete = false;          // every entry was listed
     bool header_encrypted = false;  // the names themselves need the password
-    std::uint64_t decompressed = 0;  // bytes the listing had to decompress (solid RAR 5)
     std::vector<std::string> warnings;
 };
 
@@ -116,8 +115,7 @@ class eb_comic_archive {
 };
 
 // libarchive's side (comic_libarchive.cpp): the listing, and one member's
-// data by ordinal into a malloc block. spent carries the solid budget; a
-// solid archive counts every byte before the member as decompressed.
+// data by ordinal into a malloc block (the solid budget is the caller's).
 eb_comic_listing eb_la_list(const eb_source &src, eb_comic_kind kind);
 eb_comic_read eb_la_read(const eb_source &src, eb_comic_kind kind, const eb_comic_member &m,
                          std::uint64_t cap, char **out, std::uint64_t *len);

@@ -62,16 +62,19 @@ int index_of(const std::array<std::string_view, N> &names, std::string_view loca
 }
 
 // ComicInfo's elements that the record uses, credits in the schema's order.
+// clang-format off
 enum ci {
     Title, Series, Number, Volume, AlternateSeries, AlternateNumber, StoryArc, StoryArcNumber,
     Summary, Year, Month, Day, Writer, Penciller, Inker, Colorist, Letterer, CoverArtist, Editor,
     Translator, Publisher, Imprint, Genre, Tags, Web, PageCount, LanguageISO, GTIN, kCount
 };
+// clang-format on
 constexpr std::array<std::string_view, kCount> kComicInfo = {
-    "Title", "Series", "Number", "Volume", "AlternateSeries", "AlternateNumber", "StoryArc",
-    "StoryArcNumber", "Summary", "Year", "Month", "Day", "Writer", "Penciller", "Inker", "Colorist",
-    "Letterer", "CoverArtist", "Editor", "Translator", "Publisher", "Imprint", "Genre", "Tags",
-    "Web", "PageCount", "LanguageISO", "GTIN"};
+    "Title",    "Series",         "Number",      "Volume",   "AlternateSeries", "AlternateNumber",
+    "StoryArc", "StoryArcNumber", "Summary",     "Year",     "Month",           "Day",
+    "Writer",   "Penciller",      "Inker",       "Colorist", "Letterer",        "CoverArtist",
+    "Editor",   "Translator",     "Publisher",   "Imprint",  "Genre",           "Tags",
+    "Web",      "PageCount",      "LanguageISO", "GTIN"};
 
 // Each element once: the first in document order wins.
 class comicinfo_handler : public root_fields {
@@ -99,8 +102,10 @@ class comicinfo_handler : public root_fields {
         if (!has_token(type, "FrontCover")) return;
         std::uint64_t v = 0;
         bool ok = !image.empty() && image.size() <= 18;
-        for (char c : image)
-            ok = ok && c >= '0' && c <= '9' && ((v = v * 10 + static_cast<unsigned>(c - '0')), true);
+        for (std::size_t i = 0; ok && i < image.size(); ++i) {
+            ok = image[i] >= '0' && image[i] <= '9';
+            v = v * 10 + static_cast<unsigned>(image[i] - '0');
+        }
         if (ok)
             front_cover = v;
         else
@@ -148,15 +153,17 @@ void take_result(const eb_xml_result &x, const char *doc, eb_comic_meta &m) {
 }
 
 // CoMet's elements; those from creator on may repeat, and each occurrence counts.
+// clang-format off
 enum cm {
     CTitle, CDescription, CSeries, CIssue, CVolume, CDate, CPublisher, CLanguage, CRights, CPages,
     CCoverImage, CGenre, CIdentifier, CCreator, CWriter, CPenciller, CEditor, CCoverDesigner,
     CLetterer, CInker, CColorist, kCometCount
 };
+// clang-format on
 constexpr std::array<std::string_view, kCometCount> kComet = {
-    "title", "description", "series", "issue", "volume", "date", "publisher", "language",
-    "rights", "pages", "coverImage", "genre", "identifier", "creator", "writer", "penciller",
-    "editor", "coverDesigner", "letterer", "inker", "colorist"};
+    "title",    "description", "series", "issue",         "volume",   "date",       "publisher",
+    "language", "rights",      "pages",  "coverImage",    "genre",    "identifier", "creator",
+    "writer",   "penciller",   "editor", "coverDesigner", "letterer", "inker",      "colorist"};
 
 class comet_handler : public root_fields {
   public:

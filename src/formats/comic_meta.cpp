@@ -58,7 +58,8 @@ long long number_of(std::string_view s) {
 
 // A JSON string or number as text (issue numbers come as either).
 std::string json_text(yyjson_val *v) {
-    if (yyjson_is_str(v)) return eb_comic_text(std::string_view(yyjson_get_str(v), yyjson_get_len(v)));
+    if (yyjson_is_str(v))
+        return eb_comic_text(std::string_view(yyjson_get_str(v), yyjson_get_len(v)));
     char buf[32];
     if (yyjson_is_uint(v)) return std::to_string(yyjson_get_uint(v));
     if (yyjson_is_sint(v)) return std::to_string(yyjson_get_sint(v));
@@ -135,8 +136,8 @@ bool eb_comicbookinfo_read(std::string_view comment, eb_comic_meta *out) {
     if (t.empty() || t.front() != '{') return false;
     eb_doc_ptr doc(yyjson_read_opts(const_cast<char *>(t.data()), t.size(),
                                     YYJSON_READ_ALLOW_INVALID_UNICODE, nullptr, nullptr));
-    yyjson_val *cbi = doc ? yyjson_obj_get(yyjson_doc_get_root(doc.get()), "ComicBookInfo/1.0")
-                          : nullptr;
+    yyjson_val *cbi =
+        doc ? yyjson_obj_get(yyjson_doc_get_root(doc.get()), "ComicBookInfo/1.0") : nullptr;
     if (!yyjson_is_obj(cbi)) return false;
     eb_comic_meta &m = *out;
     auto get = [cbi](const char *key) { return json_text(yyjson_obj_get(cbi, key)); };
@@ -144,8 +145,8 @@ bool eb_comicbookinfo_read(std::string_view comment, eb_comic_meta *out) {
     std::string index = get("issue");
     if (index.empty()) index = get("volume");
     m.add_series(get("series"), index);
-    m.published = eb_comic_date(get("publicationYear"), get("publicationMonth"),
-                                get("publicationDay"));
+    m.published =
+        eb_comic_date(get("publicationYear"), get("publicationMonth"), get("publicationDay"));
     m.publisher = get("publisher");
     m.language = get("language");
     m.description = eb_markup_to_text(get("comments"));

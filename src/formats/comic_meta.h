@@ -20,7 +20,7 @@ struct eb_comic_meta {
     std::vector<eb_person> authors, contributors;
     std::vector<std::string> subjects;
     std::vector<eb_identifier> identifiers;
-    std::uint64_t page_count = 0;             // 0: not stated
+    std::uint64_t page_count = 0;              // 0: not stated
     std::optional<std::uint64_t> front_cover;  // ComicInfo: the FrontCover page's image index
     std::string cover_name;                    // CoMet: coverImage
     std::string encoding;                      // declared when not UTF-8

@@ -55,8 +55,8 @@ struct image_type {
     std::string_view ext, mime;
 };
 constexpr image_type kImages[] = {
-    {"jpg", "image/jpeg"}, {"jpeg", "image/jpeg"}, {"jpe", "image/jpeg"}, {"png", "image/png"},
-    {"gif", "image/gif"},  {"webp", "image/webp"}, {"bmp", "image/bmp"},  {"avif", "image/avif"},
+    {"jpg", "image/jpeg"}, {"jpeg", "image/jpeg"}, {"jpe", "image/jpeg"},  {"png", "image/png"},
+    {"gif", "image/gif"},  {"webp", "image/webp"}, {"bmp", "image/bmp"},   {"avif", "image/avif"},
     {"jxl", "image/jxl"},  {"tif", "image/tiff"},  {"tiff", "image/tiff"},
 };
 
@@ -146,8 +146,8 @@ eb_comic_cover_choice eb_comic_choose_cover(const std::vector<const eb_comic_mem
                                             std::vector<std::string> *warnings) {
     if (front_cover) {
         if (*front_cover < pages.size()) return {pages[*front_cover], "front-cover"};
-        warnings->push_back("FrontCover page " + std::to_string(*front_cover) + " is not among the " +
-                            std::to_string(pages.size()) + " images");
+        warnings->push_back("FrontCover page " + std::to_string(*front_cover) +
+                            " is not among the " + std::to_string(pages.size()) + " images");
     }
     if (!cover_name.empty()) {
         // CoMet names the image by its file name, in the document's folder

@@ -2,6 +2,8 @@
 // libarchive.
 #include <zlib.h>
 
+#include <cstring>
+
 #include "formats/comic_archive.h"
 
 namespace {
@@ -76,16 +78,19 @@ eb_comic_listing eb_rar5_list(const eb_source &src, bool *solid) {
         l.warnings.push_back("archive listing stopped after " + std::to_string(ordinal) +
                              " entries: " + why);
     };
+    // Most headers fit in the first read; a longer one takes a second.
+    unsigned char head[512];
     for (;;) {
-        unsigned char head[7];
         if (pos >= size || size - pos < 6) {
             // An archive cut before its end header keeps what was listed.
-            if (pos == size) l.complete = true;
-            else stop("truncated header");
+            if (pos == size)
+                l.complete = true;
+            else
+                stop("truncated header");
             break;
         }
-        const std::size_t n = size - pos < sizeof head ? static_cast<std::size_t>(size - pos)
-                                                       : sizeof head;
+        const std::size_t n =
+            size - pos < sizeof head ? static_cast<std::size_t>(size - pos) : sizeof head;
         if (!src.read(pos, head, n)) break;
         fields sf{std::string_view(reinterpret_cast<const char *>(head) + 4, n - 4)};
         const std::uint64_t body = sf.vint();
@@ -94,7 +99,10 @@ eb_comic_listing eb_rar5_list(const eb_source &src, bool *solid) {
             break;
         }
         header.resize(sf.at + body);
-        if (!src.read(pos + 4, header.data(), header.size())) break;
+        if (4 + header.size() <= n)
+            std::memcpy(header.data(), head + 4, header.size());
+        else if (!src.read(pos + 4, header.data(), header.size()))
+            break;
         if (crc32_z(0, reinterpret_cast<const Bytef *>(header.data()), header.size()) !=
             le32(head)) {
             stop("header CRC mismatch");
@@ -124,11 +132,11 @@ eb_comic_listing eb_rar5_list(const eb_source &src, bool *solid) {
                 break;
             }
             const std::uint64_t file_flags = f.vint(), unpacked = f.vint();
-            f.vint();                                    // attributes
-            if (file_flags & kHasTime) f.bytes(4);       // modification time
-            if (file_flags & kHasCrc) f.bytes(4);        // data CRC
-            f.vint();                                    // compression information
-            f.vint();                                    // host system
+            f.vint();                               // attributes
+            if (file_flags & kHasTime) f.bytes(4);  // modification time
+            if (file_flags & kHasCrc) f.bytes(4);   // data CRC
+            f.vint();                               // compression information
+            f.vint();                               // host system
             const std::string_view name = f.bytes(f.vint());
             if (!f.ok) {
                 stop("damaged file header");

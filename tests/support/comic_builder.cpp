@@ -118,9 +118,10 @@ const char *comic_kind_name(ComicKind kind) {
 
 std::string comic_info(const std::vector<std::pair<std::string, std::string>> &elements,
                        const std::string &inner) {
-    std::string s = "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<ComicInfo "
-                    "xmlns:xsd=\"http://www.w3.org/2001/XMLSchema\" "
-                    "xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\">\n";
+    std::string s =
+        "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<ComicInfo "
+        "xmlns:xsd=\"http://www.w3.org/2001/XMLSchema\" "
+        "xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\">\n";
     for (const auto &[name, text] : elements)
         s += "  <" + name + ">" + text + "</" + name + ">\n";
     return s + inner + "</ComicInfo>\n";

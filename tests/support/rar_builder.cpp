@@ -104,7 +104,8 @@ bool ascii_only(const std::string &s) {
 
 std::string rar4(const RarDesc &desc) {
     std::string out("Rar!\x1A\x07\x00", 7);
-    unsigned main_flags = (desc.solid ? kMainSolid : 0) | (desc.header_encrypted ? kMainPassword : 0);
+    unsigned main_flags =
+        (desc.solid ? kMainSolid : 0) | (desc.header_encrypted ? kMainPassword : 0);
     out += block4(0x73, main_flags, std::string(6, '\0'));
     if (desc.header_encrypted) return out + filler(8) + padded(200);
     bool first = true;
@@ -121,18 +122,19 @@ std::string rar4(const RarDesc &desc) {
         if (e.directory) flags |= kFileDirectory;
         if (desc.solid && !first) flags |= kFileSolid;
         if (e.encrypted) flags |= kFilePassword | kFileSalt;
-        const std::string data = e.directory ? std::string() : e.encrypted ? padded(e.data.size())
-                                                                            : e.data;
+        const std::string data = e.directory   ? std::string()
+                                 : e.encrypted ? padded(e.data.size())
+                                               : e.data;
         std::string f;
-        le32(f, static_cast<std::uint32_t>(data.size()));      // PACK_SIZE
-        le32(f, static_cast<std::uint32_t>(e.data.size()));    // UNP_SIZE
-        f += '\x02';                                           // HOST_OS: Win32
-        le32(f, e.directory ? 0 : crc32_of(e.data));           // FILE_CRC
-        le32(f, 0x50210000);                                   // FTIME: 2020-01-01 (DOS)
-        f += static_cast<char>(29);                            // UNP_VER 2.9
-        f += '\x30';                                           // METHOD: store
-        le16(f, static_cast<std::uint32_t>(name.size()));      // NAME_SIZE
-        le32(f, e.directory ? 0x10 : 0x20);                    // ATTR
+        le32(f, static_cast<std::uint32_t>(data.size()));    // PACK_SIZE
+        le32(f, static_cast<std::uint32_t>(e.data.size()));  // UNP_SIZE
+        f += '\x02';                                         // HOST_OS: Win32
+        le32(f, e.directory ? 0 : crc32_of(e.data));         // FILE_CRC
+        le32(f, 0x50210000);                                 // FTIME: 2020-01-01 (DOS)
+        f += static_cast<char>(29);                          // UNP_VER 2.9
+        f += '\x30';                                         // METHOD: store
+        le16(f, static_cast<std::uint32_t>(name.size()));    // NAME_SIZE
+        le32(f, e.directory ? 0x10 : 0x20);                  // ATTR
         f += name;
         if (e.encrypted) f += filler(8);  // SALT
         out += block4(0x74, flags, f) + data;
@@ -176,7 +178,7 @@ std::string crypt_record() {
     vint(rec, 0x01);  // type: encryption
     vint(rec, 0);     // version: AES-256
     vint(rec, 0x0001);
-    rec += static_cast<char>(15);  // KDF count (log2)
+    rec += static_cast<char>(15);                 // KDF count (log2)
     rec += filler(16) + filler(16) + filler(12);  // salt, IV, check value
     std::string out;
     vint(out, rec.size());
@@ -197,8 +199,9 @@ std::string rar5(const RarDesc &desc) {
     vint(main, desc.solid ? 0x0004 : 0);
     out += header5(1, 0, main);
     for (const RarEntry &e : desc.entries) {
-        const std::string data = e.directory ? std::string() : e.encrypted ? padded(e.data.size())
-                                                                            : e.data;
+        const std::string data = e.directory   ? std::string()
+                                 : e.encrypted ? padded(e.data.size())
+                                               : e.data;
         const std::string extra = e.encrypted ? crypt_record() : std::string();
         // WinRAR gives every file header a data area, an empty one included.
         std::string f;

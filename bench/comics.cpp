@@ -89,12 +89,7 @@ void write_cbz(const std::string &path, int pages, std::uint64_t page_bytes) {
     int code = 0;
     zip_t *za = zip_open(path.c_str(), ZIP_CREATE | ZIP_TRUNCATE, &code);
     if (!za) throw std::runtime_error("cannot create " + path);
-    qbench::Meta m;
-    m.title = "The Long Night";
-    m.series = "Harbour Watch";
-    m.series_index = "7";
-    m.author_first = "Mara";
-    m.author_last = "Quinn";
+    const qbench::Meta m{"The Long Night", "Mara", "Quinn", "en", "Harbour Watch", "7", ""};
     const std::string info = comic_info_for(m, pages);
     zip_file_add(za, "ComicInfo.xml", zip_source_buffer(za, info.data(), info.size(), 0), 0);
     std::vector<page_stream> streams(static_cast<std::size_t>(pages));

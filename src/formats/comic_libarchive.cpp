@@ -153,7 +153,7 @@ std::string_view name_of(archive_entry *e) {
 eb_comic_listing eb_la_list(const eb_source &src, eb_comic_kind kind) {
     eb_comic_listing l;
     const utf8_names names;
-    auto c = std::make_unique<cursor>();
+    std::unique_ptr<cursor> c(new cursor);  // the buffer needs no zeroing
     c->src = &src;
     bool open_ok = false;
     archive_ptr a = open_archive(*c, kind, &open_ok);
@@ -200,7 +200,7 @@ eb_comic_read eb_la_read(const eb_source &src, eb_comic_kind kind, const eb_comi
     *out = nullptr;
     *len = 0;
     const utf8_names names;
-    auto c = std::make_unique<cursor>();
+    std::unique_ptr<cursor> c(new cursor);  // the buffer needs no zeroing
     c->src = &src;
     bool open_ok = false;
     archive_ptr a = open_archive(*c, kind, &open_ok);

@@ -1,22 +1,36 @@
 // hostile.cpp - Google Benchmark over hostile books: nested and unclosed tags, a package
-// document that inflates to 500 MB. Every read must stay linear in the book and bounded
-// in memory; each benchmark checks the result it measures.
+// document that inflates to 500 MB, and the full record's rows (lists of 100,000 values,
+// unclosed instructions, 16 MiB of nesting...). Every read must stay linear in the book
+// and bounded in memory; each benchmark checks the result it measures.
 //
 // Books are written once to a temporary directory (QEM_BENCH_TMP, else the
 // system's). "doc_MB" is the size of the document the reader scans,
-// "peak_rss_MB" the process's peak resident size after the benchmark.
+// "peak_rss_MB" the process's peak resident size after the benchmark. A full
+// record row also reports "call_peak_MB": the peak resident size of a child
+// process that made one call, and "call_MB" what that call added to the
+// child's size at its start.
+//
+// `qem_bench_hostile --write-books DIR` only writes the rows' books into DIR
+// (for whole-process measurements of the command-line tool).
 #include <benchmark/benchmark.h>
 
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "book_builders.h"
 #include "hostile_books.h"
 #include "quenfold_ebook.h"
+#include "zip_builder.h"
 
 namespace {
 
@@ -75,6 +89,185 @@ const std::vector<Shape> &shapes() {
     return v;
 }
 
+
+// ---- the full record's rows ------------------------------------------------
+
+struct Row {
+    const char *name;
+    const char *file;
+    std::function<std::string()> make;  // the book's bytes
+    std::vector<std::string> want;      // pieces the record must hold, or "ERR:" and the message
+};
+
+std::string epub(const std::string &opf) {
+    return qtest::epub_around_opf(opf);
+}
+
+std::string package(const std::string &metadata, const std::string &manifest = "<manifest/>",
+                    const std::string &decl = "UTF-8") {
+    return "<?xml version=\"1.0\" encoding=\"" + decl +
+           "\"?><package xmlns=\"http://www.idpf.org/2007/opf\" version=\"3.0\">"
+           "<metadata xmlns:dc=\"http://purl.org/dc/elements/1.1/\">" +
+           metadata + "</metadata>" + manifest + "</package>";
+}
+
+std::string cover_claiming_4gib() {
+    qtest::EpubDesc d;
+    d.cover = "abc";
+    d.cover_href = "c.jpg";
+    return qtest::patch_member_header(qtest::build_epub(d), "OEBPS/c.jpg", 0xFFFFFFFFu,
+                                      qtest::crc32_of("abc"));
+}
+
+const std::size_t MiB = 1024 * 1024;
+
+const std::vector<Row> &rows() {
+    static const std::vector<Row> v = {
+        {"1/fb2_genres_160k", "genres.fb2", [] { return qtest::many_genres_fb2(160000); },
+         {"\"g159999\""}},
+        {"1/fb2_keywords_84k", "keywords.fb2", [] { return qtest::many_keywords_fb2(84000); },
+         {"\"k83999\""}},
+        {"1/fb2_sequences_80k", "sequences.fb2", [] { return qtest::many_sequences_fb2(80000); },
+         {"\"s79999\""}},
+        {"2/mobi_exth105_100k", "subjects.mobi", [] { return qtest::many_exth_mobi(105, 100000); },
+         {"\"v99999\""}},
+        {"2/mobi_exth104_100k", "isbns.mobi", [] { return qtest::many_exth_mobi(104, 100000); },
+         {"\"v99999\""}},
+        {"2/mobi_exth113_100k", "asins.mobi", [] { return qtest::many_exth_mobi(113, 100000); },
+         {"\"v99999\""}},
+        {"2/mobi_exth504_100k", "asins504.mobi", [] { return qtest::many_exth_mobi(504, 100000); },
+         {"\"v99999\""}},
+        {"2/mobi_exth524_100k", "languages.mobi", [] { return qtest::many_exth_mobi(524, 100000); },
+         {"\"v99999\""}},
+        {"3/epub_pis_1000_in_4MiB", "pis-4.epub",
+         [] { return epub(qtest::unclosed_pis_opf(1000, 4 * MiB)); }, {"\"After\""}},
+        {"3/epub_pis_1000_in_16MiB", "pis-16.epub",
+         [] { return epub(qtest::unclosed_pis_opf(1000, 16 * MiB - 512)); }, {"\"After\""}},
+        {"3/fb2_pis_1000_in_16MiB", "pis-16.fb2",
+         [] { return qtest::unclosed_pis_fb2(1000, 16 * MiB); }, {"\"After\""}},
+        {"3/fb2_pi_1_in_64MiB", "pi-64.fb2", [] { return qtest::unclosed_pis_fb2(1, 64 * MiB); },
+         {"\"After\""}},
+        {"4/epub_nested_a_16MiB", "nested.epub",
+         [] { return epub(qtest::repeated_opf("<a>", 16 * MiB)); }, {"\"title\":\"Hostile\""}},
+        {"4/epub_empty_meta_16MiB", "metas.epub",
+         [] { return epub(qtest::repeated_opf("<meta/>", 16 * MiB)); }, {"\"title\":\"Hostile\""}},
+        {"4/epub_empty_item_16MiB", "items.epub",
+         [] { return epub(qtest::repeated_opf("<item/>", 16 * MiB)); }, {"\"title\":\"Hostile\""}},
+        {"4/fb2_nested_16MiB", "nested.fb2", [] { return qtest::nested_fb2(16 * MiB); },
+         {"\"title\":\"Hostile\""}},
+        {"9/epub_cover_claiming_4GiB", "cover-4gib.epub", cover_claiming_4gib,
+         {"\"cover\":null"}},
+        {"10/epub_entity_after_error", "entity.epub",
+         [] { return epub(qtest::entity_after_error_opf()); }, {"\"name\":\"X\""}},
+        {"10/fb2_entity_after_error", "entity.fb2", [] { return qtest::entity_after_error_fb2(); },
+         {"\"name\":\"X\""}},
+        {"11/epub_declared_ucs2", "ucs2.epub",
+         [] { return epub(package("<dc:title>Wide</dc:title>", "<manifest/>", "UCS-2")); },
+         {"\"title\":\"Wide\""}},
+        {"11/fb2_declared_utf32", "utf32.fb2",
+         [] { return qtest::fb2_title_info("", "UTF-32"); }, {"\"title\":\"Hostile\""}},
+        {"13/epub_manifest_first", "manifest-first.epub",
+         [] {
+             return epub(
+                 "<?xml version=\"1.0\"?><package xmlns=\"http://www.idpf.org/2007/opf\" "
+                 "version=\"3.0\"><manifest><item id=\"c\" href=\"c.xhtml\" "
+                 "media-type=\"application/xhtml+xml\"/></manifest><metadata "
+                 "xmlns:dc=\"http://purl.org/dc/elements/1.1/\"><dc:title>Late</dc:title>"
+                 "<dc:language>fr</dc:language></metadata></package>");
+         },
+         {"\"title\":\"Late\"", "\"language\":\"fr\""}},
+        {"14/epub_oeb12", "oeb12.epub",
+         [] {
+             return epub(
+                 "<?xml version=\"1.0\"?><package unique-identifier=\"id\"><metadata>"
+                 "<dc-metadata xmlns:dc=\"http://purl.org/dc/elements/1.0/\"><dc:Title>Old "
+                 "Style</dc:Title><dc:Creator role=\"aut\">Ann</dc:Creator><dc:Language>en"
+                 "</dc:Language></dc-metadata></metadata><manifest/></package>");
+         },
+         {"\"title\":\"Old Style\"", "\"name\":\"Ann\"", "\"language\":\"en\""}},
+        {"15/fbz_without_fb2", "nothing.fbz",
+         [] { return qtest::build_zip({qtest::zip_file("readme.txt", "just text")}); },
+         {"ERR:no single FB2 document in ZIP: "}},
+        {"16/epub_title_16MB", "long-title.epub",
+         [] { return epub(package("<dc:title>" + std::string(16000000, 'T') + "</dc:title>")); },
+         {"\"title\":\"TTTT"}},
+        {"24/fb2_error_ridden_240KB", "error-ridden.fb2",
+         [] { return qtest::error_ridden_fb2(240 * 1024); }, {"\"After\""}},
+    };
+    return v;
+}
+
+std::string metadata_text(const std::string &path) {
+    char *s = ebook_metadata(path.c_str());
+    if (!s) return "ERR:" + std::string(ebook_last_error());
+    std::string out = s;
+    ebook_free_string(s);
+    return out;
+}
+
+double max_rss_mb() {
+    struct rusage ru;
+    getrusage(RUSAGE_SELF, &ru);
+    return static_cast<double>(ru.ru_maxrss) / 1024.0;
+}
+
+// One call in a child process: its peak resident size and what the call
+// added to the size the child started with (both in MB), or -1.
+std::pair<double, double> child_call(const std::string &path) {
+    int fd[2];
+    if (pipe(fd) != 0) return {-1, -1};
+    const pid_t pid = fork();
+    if (pid == 0) {
+        close(fd[0]);
+        double v[2];
+        v[0] = max_rss_mb();
+        char *s = ebook_metadata(path.c_str());
+        ebook_free_string(s);
+        v[1] = max_rss_mb();
+        if (write(fd[1], v, sizeof v) != static_cast<ssize_t>(sizeof v)) _exit(1);
+        _exit(0);
+    }
+    close(fd[1]);
+    double v[2] = {-1, -1};
+    const bool got = pid > 0 && read(fd[0], v, sizeof v) == static_cast<ssize_t>(sizeof v);
+    close(fd[0]);
+    if (pid > 0) waitpid(pid, nullptr, 0);
+    return got ? std::make_pair(v[1], v[1] - v[0]) : std::make_pair(-1.0, -1.0);
+}
+
+bool holds(const std::string &got, const Row &row) {
+    for (const std::string &w : row.want) {
+        if (w.rfind("ERR:", 0) == 0 ? got.rfind(w, 0) != 0 : got.find(w) == std::string::npos)
+            return false;
+    }
+    return true;
+}
+
+void write_row(const Row &row, const std::string &path) {
+    qtest::write_file(path, row.make());
+}
+
+void bm_row(benchmark::State &state, const Row *row) {
+    const std::string path = work_dir() + "/" + row->file;
+    write_row(*row, path);
+    const std::string got = metadata_text(path);
+    if (!holds(got, *row)) {
+        state.SkipWithError(("unexpected result: " + got.substr(0, 300)).c_str());
+        return;
+    }
+    for (auto _ : state) {
+        char *s = ebook_metadata(path.c_str());
+        benchmark::DoNotOptimize(s);
+        ebook_free_string(s);
+    }
+    const auto [peak, call] = child_call(path);
+    struct stat st;
+    state.counters["book_MB"] = stat(path.c_str(), &st) == 0 ? st.st_size / MB : -1;
+    state.counters["call_peak_MB"] = peak;
+    state.counters["call_MB"] = call;
+    std::remove(path.c_str());
+}
+
 std::string info_text(const std::string &path) {
     char *s = ebook_info(path.c_str());
     if (!s) return "ERR:" + std::string(ebook_last_error());
@@ -112,10 +305,20 @@ void bm_hostile(benchmark::State &state, const Shape *shape) {
 }  // namespace
 
 int main(int argc, char **argv) {
+    if (argc == 3 && std::strcmp(argv[1], "--write-books") == 0) {
+        for (const Row &r : rows()) {
+            write_row(r, std::string(argv[2]) + "/" + r.file);
+            std::printf("%s %s\n", r.name, r.file);
+        }
+        return 0;
+    }
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
     for (const Shape &s : shapes())
         benchmark::RegisterBenchmark((std::string("ebook_info/") + s.name).c_str(), bm_hostile, &s)
+            ->Unit(benchmark::kMillisecond);
+    for (const Row &r : rows())
+        benchmark::RegisterBenchmark((std::string("ebook_metadata/") + r.name).c_str(), bm_row, &r)
             ->Unit(benchmark::kMillisecond);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();

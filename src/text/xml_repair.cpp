@@ -92,12 +92,49 @@ std::size_t seq_len(std::string_view s, std::size_t i) {
     return eb_utf8_valid(s.substr(i, n)) ? n : 0;
 }
 
+// Mending never makes a text more than this many times its size (plus a
+// little): a document that would need more is read up to that point.
+constexpr std::size_t kMaxGrowth = 3;
+// Repairs whose places are kept exactly; past them, offsets in the source are
+// estimated from the last one kept.
+constexpr std::size_t kMaxAnchors = 1 << 16;
+
+// The next place of a needle at or after a position that only moves forward:
+// a search that found nothing answers every later one, and one that found a
+// place answers every position up to it, so that any number of searches for
+// an end that never comes cost one pass.
+class forward_find {
+  public:
+    explicit forward_find(std::string_view needle) : needle_(needle) {}
+    std::size_t operator()(std::string_view s, std::size_t from) {
+        if (!searched_ || from < from_ || (found_ != std::string_view::npos && from > found_)) {
+            found_ = s.find(needle_, from);
+            from_ = from;
+            searched_ = true;
+        }
+        return found_;
+    }
+
+  private:
+    std::string_view needle_;
+    std::size_t from_ = 0, found_ = 0;
+    bool searched_ = false;
+};
+
 class repairer {
   public:
-    explicit repairer(std::string_view src) : s_(src) { r_.text.reserve(src.size() + 64); }
+    explicit repairer(std::string_view src)
+        : s_(src), limit_(kMaxGrowth * src.size() + 64 * 1024) {
+        r_.text.reserve(src.size() + 64);
+    }
 
     eb_xml_repaired run() {
         while (i_ < s_.size()) {
+            if (r_.text.size() > limit_) {
+                r_.warnings.push_back(
+                    "document needs more mending than three times its size; the rest not read");
+                break;
+            }
             const char c = s_[i_];
             if (c == '<') {
                 markup();
@@ -124,12 +161,17 @@ class repairer {
     std::string_view s_;
     std::size_t i_ = 0;
     eb_xml_repaired r_;
+    std::size_t limit_;
     std::unordered_set<std::string> declared_;  // entities of the document type
-    std::size_t bad_bytes_ = 0, bare_amp_ = 0, html_ = 0, unknown_ = 0, bad_ref_ = 0, stray_lt_ = 0;
+    std::size_t bad_bytes_ = 0, bare_amp_ = 0, html_ = 0, unknown_ = 0, bad_ref_ = 0, stray_lt_ = 0,
+                unclosed_ = 0;
     std::string first_html_, first_unknown_;
+    forward_find comment_end_{"-->"}, pi_end_{"?>"}, cdata_end_{"]]>"}, gt_{">"}, bracket_{"]"};
 
     // Records that source offset `in` now lines up with the text's end.
-    void anchor(std::size_t in) { r_.anchors.push_back({r_.text.size(), in}); }
+    void anchor(std::size_t in) {
+        if (r_.anchors.size() < kMaxAnchors) r_.anchors.push_back({r_.text.size(), in});
+    }
 
     // Copies one character at i_, mending it when it is not a character XML
     // allows in a document.
@@ -158,20 +200,40 @@ class repairer {
         anchor(i_);
     }
 
-    // Copies the source up to and including `close` (or to the end) with
-    // byte repairs only.
-    void verbatim(std::string_view close) {
-        std::size_t end = s_.find(close, i_);
-        end = end == std::string_view::npos ? s_.size() : end + close.size();
-        while (i_ < end)
+    // A comment or processing instruction: no reader looks at them, so they
+    // are left out. One that never ends is left out up to the next '<', so
+    // that what follows it is still read.
+    void skip(forward_find &end, std::size_t open, std::size_t close) {
+        const std::size_t at = end(s_, i_ + open);
+        if (at == std::string_view::npos) {
+            ++unclosed_;
+            const std::size_t lt = s_.find('<', i_ + 1);
+            i_ = lt == std::string_view::npos ? s_.size() : lt;
+        } else {
+            i_ = at + close;
+        }
+        anchor(i_);
+    }
+
+    // A CDATA section, copied with byte repairs only. The opening of one that
+    // never ends is left out: its content is read as text.
+    void cdata() {
+        const std::size_t at = cdata_end_(s_, i_ + 9);
+        if (at == std::string_view::npos) {
+            ++unclosed_;
+            i_ += 9;
+            anchor(i_);
+            return;
+        }
+        while (i_ < at + 3)
             byte();
     }
 
     void markup() {
         const std::string_view rest = s_.substr(i_);
-        if (rest.starts_with("<!--")) return verbatim("-->");
-        if (rest.starts_with("<![CDATA[")) return verbatim("]]>");
-        if (rest.starts_with("<?")) return verbatim("?>");
+        if (rest.starts_with("<!--")) return skip(comment_end_, 4, 3);
+        if (rest.starts_with("<![CDATA[")) return cdata();
+        if (rest.starts_with("<?")) return skip(pi_end_, 2, 2);
         if (rest.starts_with("<!DOCTYPE")) return doctype();
         const unsigned char next = rest.size() > 1 ? static_cast<unsigned char>(rest[1]) : 0;
         if (is_name_start(next) || next == '/' || next == '!') {
@@ -191,12 +253,12 @@ class repairer {
         // Every search stays inside the declaration, so that many of them
         // cost no more than the text they span.
         std::size_t end = s_.size();
-        const std::size_t gt = s_.find('>', i_);
+        const std::size_t gt = gt_(s_, i_);
         const std::string_view head = s_.substr(0, gt == std::string_view::npos ? s_.size() : gt);
         const std::size_t bracket = head.find('[', i_);
         if (bracket != std::string_view::npos) {
-            const std::size_t close = s_.find(']', bracket);
-            const std::size_t gt2 = close == std::string_view::npos ? close : s_.find('>', close);
+            const std::size_t close = bracket_(s_, bracket);
+            const std::size_t gt2 = close == std::string_view::npos ? close : gt_(s_, close);
             if (gt2 != std::string_view::npos) end = gt2 + 1;
         } else if (gt != std::string_view::npos) {
             end = gt + 1;
@@ -299,6 +361,9 @@ class repairer {
             w.push_back("character reference to a forbidden character replaced by U+FFFD" +
                         times(bad_ref_));
         if (stray_lt_) w.push_back("'<' that starts no markup read as text" + times(stray_lt_));
+        if (unclosed_)
+            w.push_back("comment, instruction or CDATA section that never ends passed over" +
+                        times(unclosed_));
     }
 };
 

@@ -1,5 +1,5 @@
 // xml_session.cpp - expat over mended UTF-8 text, resuming after every error with the open
-// elements opened again.
+// elements opened again, one parser per document.
 #include "text/xml_session.h"
 
 // Debian's expat is built with DTD support; the define makes its entity
@@ -26,6 +26,12 @@ constexpr std::size_t kReplayBudgetBase = 256 * 1024;
 constexpr std::size_t kMaxListed = 20;    // parse errors described one by one
 constexpr std::size_t kChunk = 1 << 20;   // bytes handed to expat at a time
 constexpr std::size_t kMaxPrefixes = 64;  // prefixes bound on the reader's own account
+// No book nests its markup this deep; past it the reading stops, which keeps
+// the parser's own stack of open elements small.
+constexpr std::size_t kMaxDepth = 1024;
+// Internal entities carried over a restart: at most this many, this much text.
+constexpr std::size_t kMaxEntities = 1024;
+constexpr std::size_t kMaxEntityText = 32 * 1024;
 
 // A namespace for a prefix that a document uses without declaring it: the
 // usual binding of the prefixes books use, else a private URI.
@@ -53,6 +59,23 @@ std::string attr_escape(std::string_view v) {
     return out;
 }
 
+// An entity's replacement text as a literal that declares it again: the
+// characters a literal treats specially as character references.
+std::string entity_literal(std::string_view v) {
+    std::string out = "\"";
+    for (char c : v) {
+        if (c == '&')
+            out += "&#38;";
+        else if (c == '%')
+            out += "&#37;";
+        else if (c == '"')
+            out += "&#34;";
+        else
+            out += c;
+    }
+    return out + "\"";
+}
+
 // An ASCII XML name without a colon: what a prefix bound by the reader's
 // own declaration may be.
 bool plain_name(std::string_view s) {
@@ -71,8 +94,7 @@ struct split_name {
 };
 
 // expat's "uri\nlocal\nprefix" (any part but local may be missing).
-split_name split(const char *name) {
-    std::string_view s(name);
+split_name split(std::string_view s) {
     const std::size_t a = s.find(kSep);
     if (a == std::string_view::npos) return {{}, s, {}};
     const std::size_t b = s.find(kSep, a + 1);
@@ -90,21 +112,22 @@ using parser_ptr = std::unique_ptr<XML_ParserStruct, parser_free>;
 // while what a kept parser holds on to (its buffer, name pools) stays small.
 constexpr std::size_t kKeepUpTo = 64 * 1024;
 
-// One parser per thread, reset between readings instead of made anew; freed
-// with the thread. A reading that finds it lent out (a handler reading
-// another document inside its own) gets a parser of its own.
+// One parser per thread, reset between readings and between the restarts of
+// one reading instead of made anew; freed with the thread. A reading that
+// finds it lent out (a handler reading another document inside its own) gets
+// a parser of its own.
 struct spare_parser {
     parser_ptr parser;
     bool lent = false;
 };
 thread_local spare_parser t_spare;
 
-// A parser ready for a fresh document: the thread's spare when it is free,
-// reset to its first state, else a new one.
+// The parser of one document: the thread's spare when it is free, else a new
+// one. reset() readies it for a fresh start (the document's or a restart's).
 class parser_lease {
   public:
     parser_lease() {
-        if (!t_spare.lent && t_spare.parser && XML_ParserReset(t_spare.parser.get(), "UTF-8")) {
+        if (!t_spare.lent && t_spare.parser) {
             own_.swap(t_spare.parser);
             from_spare_ = true;
             t_spare.lent = true;
@@ -124,8 +147,10 @@ class parser_lease {
     parser_lease &operator=(const parser_lease &) = delete;
 
     XML_Parser get() const { return own_.get(); }
-    // Only a parser that read a short text to its end or to the handler's
-    // stop is kept: after an error, or a long text, it is freed.
+    // A parser is reset before each use, whatever state the last one left.
+    bool reset() { return XML_ParserReset(own_.get(), "UTF-8") == XML_TRUE; }
+    // Only a parser that read a short text is kept: what a long one made it
+    // hold on to (its buffer, pools) goes with it.
     void keep() { keep_ = true; }
 
   private:
@@ -140,12 +165,14 @@ bool same_qname(const split_name &n, std::string_view qname) {
            qname[n.prefix.size()] == ':' && qname.ends_with(n.local);
 }
 
-// An element still open, as needed to open it again in a fresh parser. The
-// name is kept as expat gives it, one string, and split only when needed.
+// An element still open, as needed to open it again in a fresh parser. Its
+// name ("uri\nlocal\nprefix" as expat gives it) is kept once, in the names
+// buffer that grows and shrinks with the stack; most elements declare no
+// namespace.
 struct open_element {
-    std::string name;   // "uri\nlocal\nprefix"
-    std::string decls;  // its namespace declarations, as attribute text
-    bool synthetic;     // the reader's own wrapper, never reported
+    std::size_t name_at, name_len;  // in the names buffer
+    std::string decls;              // its namespace declarations, as attribute text
+    bool synthetic;                 // the reader's own wrapper, never reported
 };
 
 class session {
@@ -155,6 +182,30 @@ class session {
 
     // Reads the text; returns the offset in it where reading ended.
     std::size_t run() {
+        parser_lease lease;
+        const std::size_t end = read_all(lease);
+        if (fed_ <= kKeepUpTo && !error_) lease.keep();
+        if (error_) std::rethrow_exception(error_);
+        return end;
+    }
+
+  private:
+    std::string_view text_;
+    eb_xml_handler &h_;
+    std::vector<std::string> &warnings_;
+    std::vector<open_element> stack_;
+    std::string names_;  // the names of the open elements, back to back
+    std::string pending_decls_;
+    std::set<std::string, std::less<>> extra_prefixes_;  // bound by the wrapper
+    std::string entities_;                              // <!ENTITY ...> declarations met
+    std::size_t entity_count_ = 0;
+    std::vector<eb_xml_attr> attrs_;
+    std::exception_ptr error_;
+    XML_Parser parser_ = nullptr;
+    bool replaying_ = false, too_deep_ = false;
+    std::size_t errors_ = 0, line_pos_ = 0, line_ = 1, replayed_ = 0, fed_ = 0;
+
+    std::size_t read_all(parser_lease &lease) {
         std::size_t start = 0;
         for (int restarts = 0;; ++restarts) {
             if (restarts > kMaxRestarts) {
@@ -162,8 +213,8 @@ class session {
                 return start;
             }
             std::size_t err_at = 0;
-            const XML_Error err = parse_from(start, &err_at);
-            if (error_) std::rethrow_exception(error_);
+            const XML_Error err = parse_from(lease, start, &err_at);
+            if (error_) return err_at;
             if (err == XML_ERROR_NONE) return text_.size();
             if (err == XML_ERROR_ABORTED) return err_at;
             if (err == XML_ERROR_UNBOUND_PREFIX) {
@@ -177,6 +228,11 @@ class session {
             // of a restarted reading.
             if (err_at >= text_.size() && real_depth() == 0) return text_.size();
             note_error(err, err_at);
+            // A token that runs to the end of the text (a tag or a value whose
+            // end never comes) leaves nothing after it that could be read.
+            if (err == XML_ERROR_UNCLOSED_TOKEN || err == XML_ERROR_PARTIAL_CHAR ||
+                err == XML_ERROR_UNCLOSED_CDATA_SECTION || err_at >= text_.size())
+                return text_.size();
             if (err == XML_ERROR_TAG_MISMATCH) {
                 const std::size_t next = close_to_end_tag(err_at);
                 if (h_.stop) return err_at;
@@ -187,7 +243,7 @@ class session {
             }
             // A tag that begins where the error was found is tried once more
             // in a fresh parser (a second root element, for one).
-            if (err_at > start && err_at < text_.size() && text_[err_at] == '<') {
+            if (err_at > start && text_[err_at] == '<') {
                 start = err_at;
                 continue;
             }
@@ -197,18 +253,14 @@ class session {
         }
     }
 
-  private:
-    std::string_view text_;
-    eb_xml_handler &h_;
-    std::vector<std::string> &warnings_;
-    std::vector<open_element> stack_;
-    std::string pending_decls_;
-    std::set<std::string, std::less<>> extra_prefixes_;  // bound by the wrapper
-    std::vector<eb_xml_attr> attrs_;
-    std::exception_ptr error_;
-    XML_Parser parser_ = nullptr;
-    bool replaying_ = false;
-    std::size_t errors_ = 0, line_pos_ = 0, line_ = 1, replayed_ = 0;
+    std::string_view name_of(const open_element &e) const {
+        return std::string_view(names_).substr(e.name_at, e.name_len);
+    }
+    void pop() {
+        if (stack_.empty()) return;
+        names_.resize(stack_.back().name_at);
+        stack_.pop_back();
+    }
 
     std::size_t real_depth() const {
         std::size_t n = 0;
@@ -217,11 +269,12 @@ class session {
         return n;
     }
 
-    // Start tags that put a fresh parser where the last one failed: the
-    // wrapper binding the undeclared prefixes, then every open element with
-    // its own namespace declarations.
+    // What puts a fresh parser where the last one failed: the internal
+    // entities declared so far, the wrapper binding the undeclared prefixes,
+    // then every open element with its own namespace declarations.
     std::string replay_prologue() const {
         std::string out;
+        if (!entities_.empty()) out += "<!DOCTYPE eb-replay [" + entities_ + "]>";
         if (!extra_prefixes_.empty()) {
             out += "<eb-wrapper";
             for (const auto &p : extra_prefixes_)
@@ -230,7 +283,7 @@ class session {
         }
         for (const auto &e : stack_) {
             if (e.synthetic) continue;
-            const split_name n = split(e.name.c_str());
+            const split_name n = split(name_of(e));
             out += '<';
             if (!n.prefix.empty()) out.append(n.prefix).append(1, ':');
             out.append(n.local).append(e.decls).append(1, '>');
@@ -238,7 +291,21 @@ class session {
         return out;
     }
 
-    XML_Error parse_from(std::size_t start, std::size_t *err_at) {
+    void set_up() {
+        XML_SetReturnNSTriplet(parser_, XML_TRUE);
+        XML_SetUserData(parser_, this);
+        XML_SetElementHandler(parser_, on_start, on_end);
+        XML_SetCharacterDataHandler(parser_, on_text);
+        XML_SetNamespaceDeclHandler(parser_, on_ns, nullptr);
+        XML_SetEntityDeclHandler(parser_, on_entity);
+        XML_SetParamEntityParsing(parser_, XML_PARAM_ENTITY_PARSING_NEVER);
+        // Metadata never needs much entity text: expansion is cut off far
+        // below expat's own defaults.
+        XML_SetBillionLaughsAttackProtectionActivationThreshold(parser_, 256 * 1024);
+        XML_SetBillionLaughsAttackProtectionMaximumAmplification(parser_, 10.0f);
+    }
+
+    XML_Error parse_from(parser_lease &lease, std::size_t start, std::size_t *err_at) {
         const std::string prologue = start == 0 ? std::string() : replay_prologue();
         replayed_ += prologue.size();
         if (prologue.size() > kMaxReplay || replayed_ > kReplayBudgetBase + 2 * text_.size()) {
@@ -248,21 +315,14 @@ class session {
         }
         const bool wrapped = start != 0 && !extra_prefixes_.empty();
         stack_.clear();
+        names_.clear();
         pending_decls_.clear();
-        parser_lease p;
-        parser_ = p.get();
-        XML_SetReturnNSTriplet(parser_, XML_TRUE);
-        XML_SetUserData(parser_, this);
-        XML_SetElementHandler(parser_, on_start, on_end);
-        XML_SetCharacterDataHandler(parser_, on_text);
-        XML_SetNamespaceDeclHandler(parser_, on_ns, nullptr);
-        XML_SetParamEntityParsing(parser_, XML_PARAM_ENTITY_PARSING_NEVER);
-        // Metadata never needs much entity text: expansion is cut off far
-        // below expat's own defaults.
-        XML_SetBillionLaughsAttackProtectionActivationThreshold(parser_, 256 * 1024);
-        XML_SetBillionLaughsAttackProtectionMaximumAmplification(parser_, 10.0f);
+        if (!lease.reset()) throw std::bad_alloc();
+        parser_ = lease.get();
+        set_up();
 
         replaying_ = true;
+        fed_ += prologue.size();
         if (!prologue.empty() &&
             XML_Parse(parser_, prologue.data(), static_cast<int>(prologue.size()), XML_FALSE) !=
                 XML_STATUS_OK) {
@@ -272,24 +332,27 @@ class session {
         if (wrapped && !stack_.empty()) stack_.front().synthetic = true;
         replaying_ = false;
 
+        std::size_t chunk = kChunk;
         for (std::size_t at = start;;) {
-            const std::size_t n = std::min(kChunk, text_.size() - at);
+            const std::size_t n = std::min(chunk, text_.size() - at);
             const bool last = at + n == text_.size();
-            const bool short_text = prologue.size() + text_.size() - start <= kKeepUpTo;
+            fed_ += n;
             if (XML_Parse(parser_, text_.data() + at, static_cast<int>(n), last) != XML_STATUS_OK) {
                 const auto idx = XML_GetCurrentByteIndex(parser_);
                 const std::size_t in_text =
                     idx < 0 ? at : static_cast<std::size_t>(idx) - prologue.size() + start;
                 *err_at = std::max(start, std::min(in_text, text_.size()));
-                const XML_Error err = XML_GetErrorCode(parser_);
-                if (err == XML_ERROR_ABORTED && short_text && !error_) p.keep();
-                return err;
+                return too_deep_ ? XML_ERROR_ABORTED : XML_GetErrorCode(parser_);
             }
             at += n;
-            if (last) {
-                if (short_text) p.keep();
-                return XML_ERROR_NONE;
-            }
+            if (last) return XML_ERROR_NONE;
+            // expat scans an unfinished token again with every piece: the
+            // next piece is at least as long as what it holds back, so that a
+            // long token costs a few passes, not one per piece.
+            const auto idx = XML_GetCurrentByteIndex(parser_);
+            const std::size_t done = prologue.size() + (at - start);
+            if (idx >= 0 && static_cast<std::size_t>(idx) <= done)
+                chunk = std::max(kChunk, done - static_cast<std::size_t>(idx));
         }
     }
 
@@ -311,16 +374,15 @@ class session {
             qname.remove_suffix(1);
         std::size_t k = stack_.size();
         while (k > 0 &&
-               !(!stack_[k - 1].synthetic && same_qname(split(stack_[k - 1].name.c_str()), qname)))
+               !(!stack_[k - 1].synthetic && same_qname(split(name_of(stack_[k - 1])), qname)))
             --k;
         if (k == 0) return gt + 1;
         while (stack_.size() >= k) {
-            const open_element e = std::move(stack_.back());
-            stack_.pop_back();
             if (!h_.stop) {
-                const split_name n = split(e.name.c_str());
+                const split_name n = split(name_of(stack_.back()));
                 h_.end(n.ns, n.local);
             }
+            pop();
         }
         return gt + 1;
     }
@@ -395,9 +457,40 @@ class session {
         });
     }
 
+    // Internal general entities are remembered so that a restarted parser
+    // knows them too.
+    static void on_entity(void *ud, const XML_Char *name, int is_parameter, const XML_Char *value,
+                          int value_length, const XML_Char *, const XML_Char *, const XML_Char *,
+                          const XML_Char *) {
+        guarded(ud, [&](session &s) {
+            if (s.replaying_ || is_parameter || !value) return;
+            const std::string decl =
+                "<!ENTITY " + std::string(name) + " " +
+                entity_literal(std::string_view(value, static_cast<std::size_t>(value_length))) +
+                ">";
+            if (s.entity_count_ >= kMaxEntities || s.entities_.size() + decl.size() > kMaxEntityText) {
+                if (s.entity_count_ != kMaxEntities + 1)
+                    s.warnings_.push_back("too many entities to keep after an XML error");
+                s.entity_count_ = kMaxEntities + 1;
+                return;
+            }
+            ++s.entity_count_;
+            s.entities_ += decl;
+        });
+    }
+
     static void on_start(void *ud, const XML_Char *name, const XML_Char **atts) {
         guarded(ud, [&](session &s) {
-            s.stack_.push_back({std::string(name), std::move(s.pending_decls_), false});
+            if (s.stack_.size() >= kMaxDepth && !s.replaying_) {
+                s.warnings_.push_back("elements nested more than " + std::to_string(kMaxDepth) +
+                                      " deep; reading stopped");
+                s.too_deep_ = true;
+                XML_StopParser(s.parser_, XML_FALSE);
+                return;
+            }
+            const std::size_t at = s.names_.size();
+            s.names_ += name;
+            s.stack_.push_back({at, s.names_.size() - at, std::move(s.pending_decls_), false});
             s.pending_decls_.clear();
             if (s.replaying_ || s.h_.stop) return;
             const split_name n = split(name);
@@ -413,7 +506,7 @@ class session {
 
     static void on_end(void *ud, const XML_Char *name) {
         guarded(ud, [&](session &s) {
-            if (!s.stack_.empty()) s.stack_.pop_back();
+            s.pop();
             if (s.replaying_ || s.h_.stop) return;
             const split_name n = split(name);
             s.h_.end(n.ns, n.local);

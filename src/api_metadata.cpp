@@ -149,6 +149,11 @@ int read_fb2_zip(const eb_zip_archive &za, const char *label, eb_record &r) {
             eb_set_error("missing zip entry: %s", std::string(za.name(idx)).c_str());
             return -1;
     }
+    // The one member is a FictionBook only if it reads as one, whatever its name.
+    if (!looks_like_fb2(doc)) {
+        eb_set_error("no single FB2 document in ZIP: %s", label);
+        return -1;
+    }
     int rc = eb_record_fb2(doc, r);
     r.container = "fb2.zip";
     return rc;
@@ -268,6 +273,7 @@ char *describe(const char *name, const eb_source &src, const char *label = "(mem
     }
     if (rc != 0 && !r.drm) return nullptr;
     ensure_utf8(r);
+    eb_record_settle(r);
     // Notices live in the record's warnings; after a success the text is empty.
     eb_clear_error();
     return eb_record_to_json(r);

@@ -2,6 +2,7 @@
 #ifndef QUENFOLD_FULL_RECORD_H
 #define QUENFOLD_FULL_RECORD_H
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -60,6 +61,17 @@ struct eb_record {
     std::optional<std::string> encoding;  // declared text encoding when not UTF-8 (e.g. "windows-1251")
     std::vector<std::string> warnings;    // soft notices; the call still succeeds
 };
+
+// Every text of the record, of every format, is cut to at most this many
+// bytes (at a character boundary): titles, names, descriptions, list entries.
+constexpr std::size_t EB_TEXT_LIMIT = 64 * 1024;
+
+// Settles a record a reader filled (valid UTF-8): every text is cut to
+// EB_TEXT_LIMIT, then each list (subjects, languages, identifiers, series,
+// authors, contributors) keeps the first of entries that are equal in every
+// member, in its order. Linear in the record: equal entries are found by
+// hashing.
+void eb_record_settle(eb_record &r);
 
 // The record as one compact JSON object, every key present, in this order:
 // format container version title title_sort subtitle authors contributors

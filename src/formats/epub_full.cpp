@@ -181,6 +181,12 @@ void read_cover_size(const eb_zip_archive &za, const std::string &package_dir,
         r.warnings.push_back("cover image not in the archive: " + member);
         return;
     }
+    // A directory entry may claim more than the member's data can hold: such
+    // a size says nothing true about the image.
+    if (!za.size_possible(static_cast<std::uint64_t>(idx))) {
+        r.warnings.push_back("cover image size larger than its data can hold: " + member);
+        return;
+    }
     r.cover = eb_cover_info{c.mime, size, c.from};
 }
 

@@ -1,8 +1,14 @@
-// epub_opf.cpp - EPUB package document to full record: Dublin Core, EPUB 2 and 3, calibre.
+// epub_opf.cpp - EPUB package document to full record: Dublin Core, EPUB 2 and 3, OEB 1.2,
+// calibre.
+//
+// The document is read as a stream: each element is settled when it ends and
+// only what a later element may still change is kept (titles and people
+// until their refinements are known, refinements by id, the cover
+// candidates), so that thousands of meta or item elements cost no memory.
 #include "formats/epub_opf.h"
 
-#include <map>
 #include <set>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -14,6 +20,13 @@ namespace {
 
 constexpr std::string_view kDcNs = "http://purl.org/dc/elements/1.1/";
 constexpr std::string_view kDcTermsNs = "http://purl.org/dc/terms/";
+// Text collected from one element; the record cuts every text shorter still.
+constexpr std::size_t kMaxCollected = 4 * EB_TEXT_LIMIT;
+// Titles kept as candidates for the EPUB 3 main title and subtitle.
+constexpr std::size_t kMaxTitles = 64;
+// Manifest items kept while the cover's id is not yet known (a manifest
+// before the metadata).
+constexpr std::size_t kMaxPendingItems = 4096;
 
 // A name whose prefix the document never declared arrives with the prefix
 // still on it; only the part after the last ':' names the element.
@@ -52,39 +65,66 @@ bool has_token(std::string_view list, std::string_view token) {
     return false;
 }
 
-// A Dublin Core element of the metadata, with the EPUB 2 attributes.
-struct dc_elem {
-    std::string name;  // local name: title, creator, identifier...
-    std::string id, role, file_as, scheme, event;
-    std::string text;
-};
-
-// A meta element: EPUB 2 name/content or EPUB 3 property/refines and text.
-struct meta_elem {
-    std::string name, content, property, refines, scheme, id;
-    std::string text;
-};
-
-struct item_elem {
-    std::string id, href, media_type, properties;
-};
-
-bool is_dc_name(std::string_view n) {
+// The Dublin Core element a local name stands for, "" for none. OEB 1.2
+// packages capitalise them (dc:Title, dc:Creator).
+std::string dc_name(std::string_view local) {
     static constexpr std::string_view names[] = {
         "title", "creator",     "contributor", "language", "identifier", "publisher",
         "date",  "description", "subject",     "rights",   "source",     "type"};
+    const std::string l = lower(std::string(local.substr(0, 16)));
     for (std::string_view x : names)
-        if (n == x) return true;
-    return false;
+        if (l == x && local.size() == x.size()) return l;
+    return "";
 }
+
+// An element whose text is being read, with the attributes its rule needs.
+struct collected {
+    std::string name;  // DC local name, "meta" or "modified" (dcterms)
+    std::string id, role, file_as, scheme, event, property, refines;
+    std::string text;
+};
+
+struct title_elem {
+    std::string id, file_as, text;
+};
+
+struct person_elem {
+    bool creator;
+    std::string id, role, file_as, text;
+};
+
+struct identifier_elem {
+    std::string id, scheme, text;
+};
+
+struct series_elem {
+    std::string name;
+    std::string id;  // a collection's, for its group-position refinement
+    bool calibre_first = false;  // the first calibre:series: the calibre index is its own
+};
+
+struct item_elem {
+    std::string id, href, media_type;
+    bool cover_image;
+};
+
+// What a refinement says: its text, and its scheme (for identifier-type).
+struct refinement {
+    std::string text, scheme;
+};
 
 class opf_handler : public eb_xml_handler {
   public:
+    explicit opf_handler(eb_record &r) : r_(r) {}
+
     std::string version;
-    std::vector<dc_elem> dc;
-    std::vector<meta_elem> metas;
-    std::vector<item_elem> items;
-    std::string dcterms_modified;  // a dcterms:modified element (EPUB 2 extensions)
+    std::vector<title_elem> titles;
+    std::vector<person_elem> people;
+    std::vector<identifier_elem> identifiers;
+    std::vector<series_elem> series;
+    std::string title_sort_meta, calibre_index, loose_position, modified_meta, dcterms_modified;
+    std::string modification_date, date, publication_date;
+    bool calibre_seen = false;
 
     void start(std::string_view ns, std::string_view qname,
                const std::vector<eb_xml_attr> &attrs) override {
@@ -96,110 +136,224 @@ class opf_handler : public eb_xml_handler {
         } else if (local == "metadata" || local == "dc-metadata") {
             if (!metadata_depth_) metadata_depth_ = depth_;
         } else if (local == "manifest") {
-            in_manifest_ = true;
-        } else if (local == "item" && in_manifest_) {
-            items.push_back({std::string(attr(attrs, "id")), std::string(attr(attrs, "href")),
-                             trim(attr(attrs, "media-type")),
-                             std::string(attr(attrs, "properties"))});
+            if (!manifest_depth_) manifest_depth_ = depth_;
+        } else if (local == "item" && manifest_depth_) {
+            item({std::string(attr(attrs, "id")), std::string(attr(attrs, "href")),
+                  trim(attr(attrs, "media-type")),
+                  has_token(attr(attrs, "properties"), "cover-image")});
         } else if (local == "meta") {
-            metas.push_back({trim(attr(attrs, "name")),
-                             std::string(attr(attrs, "content")),
-                             trim(attr(attrs, "property")),
-                             trim(attr(attrs, "refines")),
-                             trim(attr(attrs, "scheme")),
-                             std::string(attr(attrs, "id")),
-                             {}});
-            collect(&metas.back().text);
+            meta_start(attrs);
         } else if (ns == kDcTermsNs && local == "modified") {
-            collect(&dcterms_modified);
-        } else if (is_dc_name(local) && (ns == kDcNs || metadata_depth_)) {
-            dc.push_back({std::string(local),
-                          std::string(attr(attrs, "id")),
-                          trim(attr(attrs, "role")),
-                          trim(attr(attrs, "file-as")),
-                          trim(attr(attrs, "scheme")),
-                          lower(trim(attr(attrs, "event"))),
-                          {}});
-            collect(&dc.back().text);
+            collect("modified", attrs);
+        } else if (std::string dc = dc_name(local); !dc.empty() && (ns == kDcNs || metadata_depth_)) {
+            collect(std::move(dc), attrs);
+            cur_.role = trim(attr(attrs, "role"));
+            cur_.file_as = trim(attr(attrs, "file-as"));
+            cur_.event = lower(trim(attr(attrs, "event")));
         }
     }
+
     void end(std::string_view, std::string_view qname) override {
-        if (target_ && depth_ == target_depth_) target_ = nullptr;
-        if (depth_ == metadata_depth_) metadata_depth_ = 0;
-        // The spine and guide hold nothing of the record.
-        if (local_of(qname) == "manifest" && in_manifest_) stop = true;
+        if (target_ && depth_ == target_depth_) {
+            target_ = false;
+            settle();
+        }
+        const std::string_view local = local_of(qname);
+        if (depth_ == metadata_depth_) {
+            metadata_depth_ = 0;
+            metadata_done_ = true;
+        }
+        if (depth_ == manifest_depth_ && local == "manifest") {
+            manifest_depth_ = 0;
+            manifest_done_ = true;
+        }
+        // The spine and guide hold nothing of the record: reading ends once
+        // the metadata and the manifest are both read, in either order.
+        if (metadata_done_ && manifest_done_) stop = true;
         --depth_;
     }
+
     void text(std::string_view utf8) override {
-        if (target_) target_->append(utf8);
+        if (target_ && cur_.text.size() < kMaxCollected)
+            cur_.text.append(utf8.substr(0, kMaxCollected - cur_.text.size()));
     }
 
-  private:
-    void collect(std::string *to) {
-        target_ = to;
-        target_depth_ = depth_;
-    }
-    std::string *target_ = nullptr;
-    int depth_ = 0, target_depth_ = 0, metadata_depth_ = 0;
-    bool in_manifest_ = false;
-};
-
-// EPUB 3 refinements of one element, by the refined element's id: the first
-// of each property, found in logarithmic time, so that a document of many
-// elements sharing an id stays linear to read.
-class refinements {
-  public:
-    explicit refinements(const std::vector<meta_elem> &metas) {
-        for (const meta_elem &m : metas)
-            if (m.refines.size() > 1 && m.refines[0] == '#')
-                first_.emplace(std::make_pair(m.refines.substr(1), m.property), &m);
-    }
     // The first refinement of id with property, or null.
-    const meta_elem *get(const std::string &id, const std::string &property) const {
+    const refinement *refined(const std::string &id, std::string_view property) const {
         if (id.empty()) return nullptr;
-        auto it = first_.find(std::make_pair(id, property));
-        return it == first_.end() ? nullptr : it->second;
+        const auto it = refinements_.find(id + '\n' + std::string(property));
+        return it == refinements_.end() ? nullptr : &it->second;
     }
-    std::string text(const std::string &id, const std::string &property) const {
-        const meta_elem *m = get(id, property);
+    std::string refined_text(const std::string &id, std::string_view property) const {
+        const refinement *m = refined(id, property);
         return m ? trim(m->text) : std::string();
     }
 
+    // The cover item as the package names it: a meta name="cover" (or an
+    // EPUB 3 property "cover") naming an item id, or an item with the
+    // cover-image property, whichever comes first in the manifest; else the
+    // first image.
+    eb_opf_cover cover() const {
+        if (found_) return chosen_;
+        for (const item_elem &it : pending_)
+            if (it.cover_image || (!cover_id_.empty() && it.id == cover_id_))
+                return {it.href, it.media_type, it.cover_image ? "cover-image" : "meta-cover"};
+        if (!first_image_.href.empty())
+            return {first_image_.href, first_image_.media_type, "first-image"};
+        return {};
+    }
+
   private:
-    std::map<std::pair<std::string, std::string>, const meta_elem *> first_;
+    eb_record &r_;
+    collected cur_;
+    bool target_ = false;
+    int depth_ = 0, target_depth_ = 0, metadata_depth_ = 0, manifest_depth_ = 0;
+    bool metadata_done_ = false, manifest_done_ = false;
+    std::unordered_map<std::string, refinement> refinements_;  // "id\nproperty", the first
+    std::string cover_id_;
+    bool cover_id_known_ = false, found_ = false;
+    eb_opf_cover chosen_;
+    item_elem first_image_;
+    std::vector<item_elem> pending_;  // items met before the cover's id was known
+
+    void collect(std::string name, const std::vector<eb_xml_attr> &attrs) {
+        cur_ = collected();
+        cur_.name = std::move(name);
+        cur_.id = attr(attrs, "id");
+        cur_.scheme = trim(attr(attrs, "scheme"));
+        target_ = true;
+        target_depth_ = depth_;
+    }
+
+    void meta_start(const std::vector<eb_xml_attr> &attrs) {
+        const std::string name = trim(attr(attrs, "name"));
+        const std::string_view content = attr(attrs, "content");
+        if (name == "calibre:series") {
+            series.push_back({trim(content), "", !calibre_seen});
+            calibre_seen = true;
+        } else if (name == "calibre:series_index" && calibre_index.empty()) {
+            calibre_index = trim(content);
+        } else if (name == "calibre:title_sort" && title_sort_meta.empty()) {
+            title_sort_meta = trim(content);
+        } else if (name == "cover" && !content.empty()) {
+            cover_named(std::string(content));
+        }
+        const std::string property = trim(attr(attrs, "property"));
+        if (property.empty()) return;
+        collect("meta", attrs);
+        cur_.property = property;
+        cur_.refines = trim(attr(attrs, "refines"));
+    }
+
+    // The first meta naming the cover decides its id.
+    void cover_named(std::string id) {
+        if (cover_id_known_) return;
+        cover_id_known_ = true;
+        cover_id_ = std::move(id);
+    }
+
+    void item(item_elem it) {
+        if (first_image_.href.empty() && it.media_type.rfind("image/", 0) == 0 && !it.href.empty())
+            first_image_ = it;
+        if (found_) return;
+        if (cover_id_known_ || metadata_done_) {
+            if (it.cover_image || (!cover_id_.empty() && it.id == cover_id_)) {
+                chosen_ = {it.href, it.media_type, it.cover_image ? "cover-image" : "meta-cover"};
+                found_ = true;
+            }
+            return;
+        }
+        // The cover's id may still come: the items up to the first marked one
+        // wait for it.
+        if (pending_.size() < kMaxPendingItems &&
+            (pending_.empty() || !pending_.back().cover_image))
+            pending_.push_back(std::move(it));
+    }
+
+    void settle() {
+        collected &c = cur_;
+        if (c.name == "meta") return settle_meta(c);
+        if (c.name == "modified") {
+            if (dcterms_modified.empty()) dcterms_modified = trim(c.text);
+            return;
+        }
+        if (c.name == "title") {
+            if (titles.size() < kMaxTitles) titles.push_back({c.id, c.file_as, std::move(c.text)});
+        } else if (c.name == "creator" || c.name == "contributor") {
+            people.push_back({c.name == "creator", c.id, c.role, c.file_as, std::move(c.text)});
+        } else if (c.name == "identifier") {
+            identifiers.push_back({c.id, c.scheme, std::move(c.text)});
+        } else {
+            settle_text(c);
+        }
+    }
+
+    void settle_text(collected &c) {
+        std::string text = trim(c.text);
+        if (c.name == "language" && !text.empty()) r_.languages.push_back(text);
+        if (c.name == "subject" && !text.empty()) r_.subjects.push_back(text);
+        if (c.name == "publisher" && r_.publisher.empty()) r_.publisher = text;
+        if (c.name == "rights" && r_.rights.empty()) r_.rights = text;
+        if (c.name == "description" && r_.description.empty())
+            r_.description = eb_markup_to_text(c.text);
+        if (c.name != "date" || text.empty()) return;
+        if (c.event == "modification") {
+            if (modification_date.empty()) modification_date = text;
+        } else {
+            if (date.empty()) date = text;
+            if (c.event == "publication" && publication_date.empty()) publication_date = text;
+        }
+    }
+
+    void settle_meta(collected &m) {
+        static constexpr std::string_view used[] = {"title-type", "file-as", "role",
+                                                    "identifier-type", "group-position"};
+        if (m.refines.size() > 1 && m.refines[0] == '#') {
+            for (std::string_view p : used)
+                if (m.property == p) {
+                    refinements_.try_emplace(m.refines.substr(1) + '\n' + m.property,
+                                             refinement{std::move(m.text), m.scheme});
+                    break;
+                }
+            return;
+        }
+        if (!m.refines.empty()) return;
+        if (m.property == "group-position" && loose_position.empty())
+            loose_position = trim(m.text);
+        if (m.property == "dcterms:modified" && modified_meta.empty())
+            modified_meta = trim(m.text);
+        if (m.property == "belongs-to-collection") series.push_back({trim(m.text), m.id});
+        if (m.property == "cover" && !trim(m.text).empty()) cover_named(trim(m.text));
+    }
 };
 
-void read_titles(const std::vector<dc_elem> &dc, const refinements &ref,
-                 const std::vector<meta_elem> &metas, eb_record &r) {
-    const dc_elem *first = nullptr, *main = nullptr, *sub = nullptr;
-    for (const dc_elem &e : dc) {
-        if (e.name != "title") continue;
-        if (!first) first = &e;
-        std::string type = lower(ref.text(e.id, "title-type"));
+void read_titles(const opf_handler &h, eb_record &r) {
+    const title_elem *main = nullptr, *sub = nullptr;
+    for (const title_elem &e : h.titles) {
+        std::string type = lower(h.refined_text(e.id, "title-type"));
         if (type == "main" && !main) main = &e;
         if (type == "subtitle" && !sub) sub = &e;
     }
     // EPUB 3 names its main title; otherwise the first title is the title.
-    const dc_elem *t = main ? main : first;
+    const title_elem *t = main ? main : h.titles.empty() ? nullptr : &h.titles.front();
     if (t) {
         r.title = trim(t->text);
-        r.title_sort = ref.text(t->id, "file-as");
+        r.title_sort = h.refined_text(t->id, "file-as");
         if (r.title_sort.empty()) r.title_sort = t->file_as;
     }
     if (sub && sub != t) r.subtitle = trim(sub->text);
-    for (const meta_elem &m : metas)
-        if (r.title_sort.empty() && m.name == "calibre:title_sort") r.title_sort = trim(m.content);
+    if (r.title_sort.empty()) r.title_sort = h.title_sort_meta;
 }
 
-void read_people(const std::vector<dc_elem> &dc, const refinements &ref, eb_record &r) {
-    for (const dc_elem &e : dc) {
-        if (e.name != "creator" && e.name != "contributor") continue;
-        eb_person p{trim(e.text), ref.text(e.id, "file-as"), lower(ref.text(e.id, "role"))};
+void read_people(const opf_handler &h, eb_record &r) {
+    for (const person_elem &e : h.people) {
+        eb_person p{trim(e.text), h.refined_text(e.id, "file-as"),
+                    lower(h.refined_text(e.id, "role"))};
         if (p.name.empty()) continue;
         if (p.sort.empty()) p.sort = e.file_as;
         if (p.role.empty()) p.role = lower(e.role);
         // A creator whose role is unstated is an author; a contributor is not.
-        if (p.role.empty()) p.role = e.name == "creator" ? "aut" : "ctb";
+        if (p.role.empty()) p.role = e.creator ? "aut" : "ctb";
         (p.role == "aut" ? r.authors : r.contributors).push_back(std::move(p));
     }
 }
@@ -207,26 +361,11 @@ void read_people(const std::vector<dc_elem> &dc, const refinements &ref, eb_reco
 // Every series in document order of the meta that names it, so the first is
 // the one the book's first series meta names; a name stated twice (calibre
 // writes both forms) is one series.
-void read_series(const std::vector<meta_elem> &metas, const refinements &ref, eb_record &r) {
-    std::string calibre_index, loose_position;
-    for (const meta_elem &m : metas) {
-        if (m.name == "calibre:series_index" && calibre_index.empty())
-            calibre_index = trim(m.content);
-        if (m.property == "group-position" && m.refines.empty() && loose_position.empty())
-            loose_position = trim(m.text);
-    }
-    bool calibre_seen = false;
-    std::map<std::string, std::size_t> seen;  // name -> place in r.series
-    for (const meta_elem &m : metas) {
-        eb_series s;
-        if (m.name == "calibre:series") {
-            s.name = trim(m.content);
-            if (!calibre_seen) s.index = calibre_index;
-            calibre_seen = true;
-        } else if (m.property == "belongs-to-collection") {
-            s.name = trim(m.text);
-            s.index = ref.text(m.id, "group-position");
-        }
+void read_series(const opf_handler &h, eb_record &r) {
+    std::unordered_map<std::string, std::size_t> seen;  // name -> place in r.series
+    for (const series_elem &m : h.series) {
+        eb_series s{m.name, m.calibre_first ? h.calibre_index
+                                             : h.refined_text(m.id, "group-position")};
         if (s.name.empty()) continue;
         auto [at, fresh] = seen.emplace(s.name, r.series.size());
         if (!fresh) {
@@ -236,15 +375,13 @@ void read_series(const std::vector<meta_elem> &metas, const refinements &ref, eb
         }
         r.series.push_back(std::move(s));
     }
-    if (!r.series.empty() && r.series[0].index.empty()) r.series[0].index = loose_position;
+    if (!r.series.empty() && r.series[0].index.empty()) r.series[0].index = h.loose_position;
 }
 
-void read_identifiers(const std::vector<dc_elem> &dc, const refinements &ref, eb_record &r) {
-    std::set<std::pair<std::string, std::string>> seen;  // scheme, value
-    for (const dc_elem &e : dc) {
-        if (e.name != "identifier") continue;
+void read_identifiers(const opf_handler &h, eb_record &r) {
+    for (const identifier_elem &e : h.identifiers) {
         std::string scheme = e.scheme;
-        if (const meta_elem *t = ref.get(e.id, "identifier-type")) {
+        if (const refinement *t = h.refined(e.id, "identifier-type")) {
             std::string code = trim(t->text);
             if (lower(t->scheme) == "onix:codelist5") {
                 if (code == "02" || code == "15")
@@ -257,85 +394,30 @@ void read_identifiers(const std::vector<dc_elem> &dc, const refinements &ref, eb
         }
         std::string value = trim(e.text);
         if (value.empty()) continue;
-        eb_identifier id = eb_classify_identifier(scheme, value);
-        if (seen.emplace(id.scheme, id.value).second) r.identifiers.push_back(std::move(id));
+        r.identifiers.push_back(eb_classify_identifier(scheme, value));
     }
 }
 
-void read_dates_and_texts(const opf_handler &h, eb_record &r) {
-    const dc_elem *date = nullptr, *publication = nullptr;
-    for (const dc_elem &e : h.dc) {
-        std::string text = trim(e.text);
-        if (e.name == "language" && !text.empty()) r.languages.push_back(text);
-        if (e.name == "subject" && !text.empty()) r.subjects.push_back(text);
-        if (e.name == "publisher" && r.publisher.empty()) r.publisher = text;
-        if (e.name == "rights" && r.rights.empty()) r.rights = text;
-        if (e.name == "description" && r.description.empty())
-            r.description = eb_markup_to_text(e.text);
-        if (e.name != "date" || text.empty()) continue;
-        if (e.event == "modification") {
-            if (r.modified.empty()) r.modified = text;
-        } else {
-            if (!date) date = &e;
-            if (e.event == "publication" && !publication) publication = &e;
-        }
-    }
-    const dc_elem *pub = publication ? publication : date;
-    if (pub) r.published = trim(pub->text);
-    for (const meta_elem &m : h.metas)
-        if (m.property == "dcterms:modified" && m.refines.empty()) {
-            std::string text = trim(m.text);
-            if (!text.empty()) {
-                r.modified = text;
-                break;
-            }
-        }
-    if (r.modified.empty()) r.modified = trim(h.dcterms_modified);
+void read_dates(const opf_handler &h, eb_record &r) {
+    r.modified = h.modification_date;
+    r.published = !h.publication_date.empty() ? h.publication_date : h.date;
+    if (!h.modified_meta.empty()) r.modified = h.modified_meta;
+    if (r.modified.empty()) r.modified = h.dcterms_modified;
     if (!r.languages.empty()) r.language = r.languages[0];
-}
-
-// The cover item as the package names it: a meta name="cover" (or an EPUB 3
-// property "cover") naming an item id, or an item with the cover-image
-// property, whichever comes first in the manifest; else the first image.
-void read_cover(const opf_handler &h, eb_opf_cover *cover) {
-    std::string cover_id;
-    for (const meta_elem &m : h.metas) {
-        if (m.name == "cover" && !m.content.empty()) {
-            cover_id = m.content;
-            break;
-        }
-        if (m.property == "cover" && !trim(m.text).empty()) {
-            cover_id = trim(m.text);
-            break;
-        }
-    }
-    for (const item_elem &it : h.items) {
-        bool by_prop = has_token(it.properties, "cover-image");
-        if (by_prop || (!cover_id.empty() && it.id == cover_id)) {
-            *cover = {it.href, it.media_type, by_prop ? "cover-image" : "meta-cover"};
-            return;
-        }
-    }
-    for (const item_elem &it : h.items)
-        if (it.media_type.rfind("image/", 0) == 0 && !it.href.empty()) {
-            *cover = {it.href, it.media_type, "first-image"};
-            return;
-        }
 }
 
 }  // namespace
 
 void eb_opf_read(std::string_view opf, eb_record &r, eb_opf_cover *cover) {
-    opf_handler h;
+    opf_handler h(r);
     eb_xml_result res = eb_xml_read(opf, h);
     if (!h.version.empty()) r.version = h.version;
-    refinements ref(h.metas);
-    read_titles(h.dc, ref, h.metas, r);
-    read_people(h.dc, ref, r);
-    read_series(h.metas, ref, r);
-    read_identifiers(h.dc, ref, r);
-    read_dates_and_texts(h, r);
-    read_cover(h, cover);
+    read_titles(h, r);
+    read_people(h, r);
+    read_series(h, r);
+    read_identifiers(h, r);
+    read_dates(h, r);
+    *cover = h.cover();
     if (!res.encoding.empty()) r.encoding = res.encoding;
     for (std::string &w : res.warnings)
         r.warnings.push_back("package document: " + w);

@@ -145,7 +145,8 @@ class fb2_handler : public eb_xml_handler {
 
     void text(std::string_view t) override {
         if (in_annotation_) annotation_.text(t);
-        if (capturing_ && text_.size() < 65536) text_.append(t.substr(0, 65536 - text_.size()));
+        if (capturing_ && text_.size() < EB_TEXT_LIMIT)
+            text_.append(t.substr(0, EB_TEXT_LIMIT - text_.size()));
     }
 
     // Fills what only the whole description settles.
@@ -284,20 +285,15 @@ class fb2_handler : public eb_xml_handler {
         }
     }
 
+    // Repeats are dropped when the record is settled.
     void add_subject(std::string s) {
-        if (s.empty()) return;
-        for (const auto &have : r_.subjects)
-            if (have == s) return;
-        r_.subjects.push_back(std::move(s));
+        if (!s.empty()) r_.subjects.push_back(std::move(s));
     }
 
     void add_series(std::string name, std::string number) {
         name = fb2_trim(name);
         if (name.empty()) return;
-        number = fb2_trim(number);
-        for (const auto &s : r_.series)
-            if (s.name == name && s.index == number) return;
-        r_.series.push_back({std::move(name), std::move(number)});
+        r_.series.push_back({std::move(name), fb2_trim(number)});
     }
 
     void add_isbn(const std::string &value) {

@@ -83,11 +83,9 @@ std::string palm_name(const eb_range &file) {
     return name ? latin(name, 32) : std::string();
 }
 
+// Lists keep repeats here; they are dropped when the record is settled.
 void add_identifier(eb_record &r, std::string scheme, std::string value) {
-    if (value.empty()) return;
-    for (const auto &id : r.identifiers)
-        if (id.scheme == scheme && id.value == value) return;
-    r.identifiers.push_back({std::move(scheme), std::move(value)});
+    if (!value.empty()) r.identifiers.push_back({std::move(scheme), std::move(value)});
 }
 
 void set_once(std::string &field, std::string value) {
@@ -141,12 +139,7 @@ void read_exth(const eb_range &r0, std::uint64_t hlen, texts &text, eb_record &r
                 break;
             }
             case 105:
-                if (std::string s = text(bytes, n); !s.empty()) {
-                    bool have = false;
-                    for (const auto &t : r.subjects)
-                        have = have || t == s;
-                    if (!have) r.subjects.push_back(std::move(s));
-                }
+                if (std::string s = text(bytes, n); !s.empty()) r.subjects.push_back(std::move(s));
                 break;
             case 106:
                 set_once(r.published, text(bytes, n));
@@ -167,10 +160,7 @@ void read_exth(const eb_range &r0, std::uint64_t hlen, texts &text, eb_record &r
             case 524:
                 if (std::string lang = text(bytes, n); !lang.empty()) {
                     if (r.languages.empty()) r.language = lang;
-                    bool have = false;
-                    for (const auto &l : r.languages)
-                        have = have || l == lang;
-                    if (!have) r.languages.push_back(std::move(lang));
+                    r.languages.push_back(std::move(lang));
                 }
                 break;
             case 121:

@@ -132,6 +132,16 @@ bool eb_zip_archive::size(std::uint64_t i, std::uint64_t *out) const {
     return true;
 }
 
+bool eb_zip_archive::size_possible(std::uint64_t i) const {
+    if (!unz_ || i >= members_.size()) return false;
+    const member &m = members_[i];
+    // Deflate cannot expand data more than about 1032 times, and a stored
+    // member not at all: a header claiming more is lying.
+    if (m.method == kStored && m.size > m.comp_size) return false;
+    if (m.method == kDeflated && m.size / 1032 > m.comp_size + 1) return false;
+    return true;
+}
+
 eb_zip_read eb_zip_archive::read(std::uint64_t i, std::uint64_t cap, std::string *out) const {
     out->clear();
     char *block = nullptr;
@@ -148,11 +158,8 @@ eb_zip_read eb_zip_archive::read_block(std::uint64_t i, std::uint64_t cap, char 
     *len = 0;
     if (!unz_ || i >= members_.size()) return eb_zip_read::missing;
     const member &m = members_[i];
-    if (m.size > cap) return eb_zip_read::too_large;
-    // Deflate cannot expand data more than about 1032 times, and a stored
-    // member not at all: a header claiming more is lying and gets no block.
-    if (m.method == kStored && m.size > m.comp_size) return eb_zip_read::too_large;
-    if (m.method == kDeflated && m.size / 1032 > m.comp_size + 1) return eb_zip_read::too_large;
+    // A size the data cannot give is a lie and gets no block.
+    if (m.size > cap || !size_possible(i)) return eb_zip_read::too_large;
     // Encrypted members and other compression methods cannot be read.
     if ((m.flags & 1) || (m.method != kStored && m.method != kDeflated))
         return eb_zip_read::damaged;

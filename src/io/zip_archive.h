@@ -53,6 +53,10 @@ class eb_zip_archive {
     std::string_view comment() const { return comment_; }
     // Uncompressed size as the central directory declares it; false if unknown.
     bool size(std::uint64_t i, std::uint64_t *out) const;
+    // Whether member i's compressed data can give the size the directory
+    // declares: a stored member no more than its data, a deflated one about
+    // 1032 times it. read() refuses the others as too large.
+    bool size_possible(std::uint64_t i) const;
     // Member i whole into *out, its CRC checked; sizes above cap are refused.
     eb_zip_read read(std::uint64_t i, std::uint64_t cap, std::string *out) const;
     // The same into a new malloc block of at least one byte (*len its length).

@@ -44,6 +44,15 @@ std::string sniff_encoding(std::string_view doc, bool *declaration_ascii) {
     return lower(std::string(decl.substr(at + 1, close - at - 1)));
 }
 
+// Encodings whose every character takes two or four bytes: UTF-16, UCS-2,
+// UCS-4 and UTF-32 under their usual labels, of either byte order.
+bool wide_encoding(std::string_view label) {
+    for (std::string_view family : {"utf-16", "utf16", "ucs-2", "ucs2", "iso-10646-ucs-2",
+                                    "utf-32", "utf32", "ucs-4", "ucs4", "iso-10646-ucs-4"})
+        if (label.starts_with(family)) return true;
+    return label == "unicode" || label == "csunicode";
+}
+
 // A label from the document as warning text: printable ASCII, short.
 std::string shown(std::string_view label) {
     std::string out;
@@ -58,9 +67,9 @@ eb_xml_result eb_xml_read(std::string_view doc, eb_xml_handler &h) {
     eb_xml_result res;
     bool declared = false;
     std::string label = sniff_encoding(doc, &declared);
-    const bool utf16_claim = label.rfind("utf-16", 0) == 0 || label == "utf16";
-    if (declared && utf16_claim) {
-        // The declaration was legible as single bytes, so the text is not UTF-16.
+    if (declared && wide_encoding(label)) {
+        // The declaration was legible as single bytes, so the text is not in
+        // an encoding of two or four bytes a character.
         res.warnings.push_back("document declares " + shown(label) + " but is not; read as UTF-8");
         label.clear();
     }

@@ -230,13 +230,19 @@ class repairer {
     }
 
     void markup() {
+        // Start and end tags, by far the most markup, go first.
+        const unsigned char next = i_ + 1 < s_.size() ? static_cast<unsigned char>(s_[i_ + 1]) : 0;
+        if ((is_name_start(next) && next != ':') || next == '/') {
+            r_.text += '<';
+            ++i_;
+            return;
+        }
         const std::string_view rest = s_.substr(i_);
         if (rest.starts_with("<!--")) return skip(comment_end_, 4, 3);
         if (rest.starts_with("<![CDATA[")) return cdata();
         if (rest.starts_with("<?")) return skip(pi_end_, 2, 2);
         if (rest.starts_with("<!DOCTYPE")) return doctype();
-        const unsigned char next = rest.size() > 1 ? static_cast<unsigned char>(rest[1]) : 0;
-        if (is_name_start(next) || next == '/' || next == '!') {
+        if (is_name_start(next) || next == '!') {
             r_.text += '<';
             ++i_;
             return;

@@ -488,12 +488,12 @@ class session {
                 XML_StopParser(s.parser_, XML_FALSE);
                 return;
             }
-            const std::size_t at = s.names_.size();
-            s.names_ += name;
-            s.stack_.push_back({at, s.names_.size() - at, std::move(s.pending_decls_), false});
+            const std::string_view whole(name);
+            s.stack_.push_back({s.names_.size(), whole.size(), std::move(s.pending_decls_), false});
+            s.names_ += whole;
             s.pending_decls_.clear();
             if (s.replaying_ || s.h_.stop) return;
-            const split_name n = split(name);
+            const split_name n = split(whole);
             s.attrs_.clear();
             for (int i = 0; atts[i]; i += 2) {
                 const split_name a = split(atts[i]);

@@ -99,6 +99,9 @@ TEST(XmlReader, EncodingsAreDecodedBeforeParsing) {
         {utf16le("<?xml version='1.0'?><t/>"), "<t></t>", "utf-16le"},
         // declared UTF-16 but legible as bytes: the declaration is wrong
         {"<?xml version='1.0' encoding='UTF-16'?><t>ok</t>", "<t>ok</t>", ""},
+        {"<?xml version='1.0' encoding='UCS-2'?><t>ok</t>", "<t>ok</t>", ""},
+        {"<?xml version='1.0' encoding='utf-32le'?><t>ok</t>", "<t>ok</t>", ""},
+        {"<?xml version='1.0' encoding='ISO-10646-UCS-4'?><t>ok</t>", "<t>ok</t>", ""},
         {"<?xml version='1.0' encoding='no-such'?><t>ok</t>", "<t>ok</t>", ""},
         {"<?xml version='1.0' encoding='win\xD6"
          "dows'?><t>ok</t>",
@@ -143,6 +146,13 @@ TEST(XmlReader, BrokenDocumentsAreReadOn) {
          "<r><{http://www.w3.org/1999/xlink}i t=v 1:z></i><t>y</t></r>", "'l'"},
         {"undeclared element prefix", "<r><dc:title>T</dc:title></r>",
          "<r><{http://purl.org/dc/elements/1.1/}title>T</title></r>", "'dc'"},
+        // What never ends is passed over up to the next tag; the rest is read.
+        {"unclosed comment", "<r><!-- x <a>y</a></r>", "<r><a>y</a></r>", "never ends"},
+        {"unclosed instruction", "<r><?pi x <a>y</a></r>", "<r><a>y</a></r>", "never ends"},
+        {"unclosed CDATA", "<r><a><![CDATA[x & y</a></r>", "<r><a>x & y</a></r>", "never ends"},
+        {"entity after a restart", "<!DOCTYPE r [<!ENTITY e 'E&amp;'>]><r><a>x</b><c>&e;</c></r>",
+         "<r><a>x<c>E&</c></a></r>", "mismatched"},
+        {"unclosed attribute at the end", "<r><a>x</a><b t='1", "<r><a>x</a>", "line 1"},
     };
     for (const auto &c : cases) {
         const read_out r = read(c.doc);
@@ -192,6 +202,36 @@ TEST(XmlReader, ExternalEntitiesAreNeverLoaded) {
     const read_out r = read(doc);
     EXPECT_EQ(r.log.find("root:"), std::string::npos);
     EXPECT_EQ(r.log.substr(0, 4), "<a>[");
+}
+
+// Shapes that once cost a pass to the end of the text per broken spot, or
+// memory per open element: the result is what a plain reading gives.
+TEST(XmlReader, HostileShapesGiveThePlainResult) {
+    const auto times = [](const std::string &piece, int n) {
+        std::string out;
+        for (int i = 0; i < n; ++i)
+            out += piece;
+        return out;
+    };
+    const struct {
+        const char *name;
+        std::string doc, log_end, warning;
+    } cases[] = {
+        // More unclosed instructions than the reader restarts.
+        {"unclosed instructions", "<r>" + times("<?a x", 2000) + "<b>after</b></r>",
+         "<r><b>after</b></r>", "(2000 times)"},
+        {"unclosed comments", "<r>" + times("<!-- x", 2000) + "<b>after</b></r>",
+         "<r><b>after</b></r>", "(2000 times)"},
+        {"deep nesting", "<r><t>T</t>" + times("<a>", 5000), "<a><a>", "1024 deep"},
+        {"mending past three times the text", "<r>" + std::string(200000, '&') + "</r>", "&&&",
+         "three times"},
+    };
+    for (const auto &c : cases) {
+        const read_out r = read(c.doc);
+        EXPECT_TRUE(r.log.ends_with(c.log_end)) << c.name << ": " << r.log.substr(0, 100);
+        EXPECT_TRUE(warned(r.res, c.warning)) << c.name;
+        EXPECT_LT(r.log.size(), 3 * c.doc.size()) << c.name;
+    }
 }
 
 TEST(XmlReader, ManyErrorsStayBounded) {

@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "error.h"
+#include "heap.h"
 #include "formats/epub_opf.h"
 #include "formats/full_readers.h"
 #include "formats/zip_books.h"
@@ -69,12 +70,25 @@ class rights_handler : public eb_xml_handler {
     void text(std::string_view) override {}
 };
 
+// A document member read whole into one block of its own (not copied again
+// into a string: a package may be 16 MiB).
+struct member_doc {
+    eb_unique<char> block;
+    std::uint64_t len = 0;
+    std::string_view text() const { return {block.get(), static_cast<std::size_t>(len)}; }
+};
+
 // Reads a small document member; on failure sets the error text as the
 // single-book path does and returns false.
 bool read_doc(const eb_zip_archive &za, std::int64_t idx, const std::string &name,
-              std::string *out) {
+              member_doc *out) {
+    char *block = nullptr;
+    out->block.reset();
+    out->len = 0;
     eb_zip_read rc = idx < 0 ? eb_zip_read::missing
-                             : za.read(static_cast<std::uint64_t>(idx), EB_ZIP_DOC_CAP, out);
+                             : za.read_block(static_cast<std::uint64_t>(idx), EB_ZIP_DOC_CAP,
+                                             &block, &out->len);
+    out->block.reset(block);
     if (rc == eb_zip_read::ok) return true;
     if (rc == eb_zip_read::too_large)
         eb_set_error("zip member too large: %s", name.c_str());
@@ -199,13 +213,13 @@ int eb_record_epub_zip(const eb_zip_archive &za, eb_record &r) {
         return -1;
     }
     read_protection(za, r);
-    std::string doc;
+    member_doc doc;
     if (!read_doc(za, za.find("META-INF/container.xml"), "META-INF/container.xml", &doc)) {
         eb_set_error("missing META-INF/container.xml");
         return -1;
     }
     container_handler ch;
-    eb_xml_read(doc, ch);
+    eb_xml_read(doc.text(), ch);
     if (!ch.found) {
         eb_set_error("no rootfile in container.xml");
         return -1;
@@ -217,7 +231,7 @@ int eb_record_epub_zip(const eb_zip_archive &za, eb_record &r) {
     const std::string package = ch.full_path;
     if (!read_doc(za, za.find(package), package, &doc)) return -1;
     eb_opf_cover cover;
-    eb_opf_read(doc, r, &cover);
+    eb_opf_read(doc.text(), r, &cover);
     std::size_t slash = package.rfind('/');
     std::string dir = slash == std::string::npos ? std::string() : package.substr(0, slash + 1);
     read_cover_size(za, dir, cover, r);

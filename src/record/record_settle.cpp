@@ -3,7 +3,6 @@
 #include <functional>
 #include <string>
 #include <string_view>
-#include <unordered_set>
 #include <vector>
 
 #include "full_record.h"
@@ -21,28 +20,42 @@ void cut(std::string &s) {
 
 using key = std::array<std::string_view, 3>;
 
-struct key_hash {
-    std::size_t operator()(const key &k) const noexcept {
-        std::size_t h = 0;
-        for (std::string_view part : k)
-            h = h * 1000003u ^ std::hash<std::string_view>()(part);
-        return h;
-    }
-};
+std::size_t hash_of(const key &k) {
+    std::size_t h = 0;
+    for (std::string_view part : k)
+        h = (h ^ std::hash<std::string_view>()(part)) * 0x9E3779B97F4A7C15ull;
+    return h;
+}
 
-// Keeps the first of the entries of v whose keys are equal, in order.
+// Keeps the first of the entries of v whose keys are equal, in order. An
+// open-addressing table of entry numbers (twice the list, a power of two)
+// finds equal keys: no allocation per entry, and a probe compares hashes
+// before keys.
 template <typename T, typename KeyOf>
 void keep_first(std::vector<T> &v, KeyOf key_of) {
-    if (v.size() < 2) return;
-    std::vector<bool> keep(v.size());
-    {
-        std::unordered_set<key, key_hash> seen;
-        seen.reserve(v.size());
-        for (std::size_t i = 0; i < v.size(); ++i)
-            keep[i] = seen.insert(key_of(v[i])).second;
-    }  // the views into v end here, before v moves
+    const std::size_t n = v.size();
+    if (n < 2) return;
+    std::size_t cap = 4;
+    while (cap < 2 * n)
+        cap <<= 1;
+    std::vector<std::size_t> slot(cap, 0);  // entry number + 1, 0 when free
+    std::vector<std::size_t> hashes(n);
+    std::vector<bool> keep(n);
+    for (std::size_t i = 0; i < n; ++i) {
+        const key k = key_of(v[i]);
+        const std::size_t h = hashes[i] = hash_of(k);
+        for (std::size_t at = h & (cap - 1);; at = (at + 1) & (cap - 1)) {
+            const std::size_t s = slot[at];
+            if (s == 0) {
+                slot[at] = i + 1;
+                keep[i] = true;
+                break;
+            }
+            if (hashes[s - 1] == h && key_of(v[s - 1]) == k) break;
+        }
+    }
     std::size_t out = 0;
-    for (std::size_t i = 0; i < v.size(); ++i)
+    for (std::size_t i = 0; i < n; ++i)
         if (keep[i]) {
             if (out != i) v[out] = std::move(v[i]);
             ++out;

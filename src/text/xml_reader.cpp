@@ -92,14 +92,15 @@ eb_xml_result eb_xml_read(std::string_view doc, eb_xml_handler &h) {
 
     eb_xml_repaired fixed = eb_xml_repair(source);
     res.warnings.insert(res.warnings.end(), fixed.warnings.begin(), fixed.warnings.end());
-    const std::size_t end = eb_xml_parse_resuming(fixed.text, h, res.warnings);
+    const std::string_view text = fixed.unchanged ? source : std::string_view(fixed.text);
+    const std::size_t end = eb_xml_parse_resuming(text, h, res.warnings);
 
     // Map the end back to the input: exact through the repairs; in proportion
     // for a document that had to be decoded from another encoding.
     const std::size_t in_source =
-        end >= fixed.text.size() ? source.size() : eb_xml_source_offset(fixed.anchors, end);
+        end >= text.size() ? source.size() : eb_xml_source_offset(fixed.anchors, end);
     if (source.data() == decoded.data() && !decoded.empty()) {
-        res.consumed = end >= fixed.text.size()
+        res.consumed = end >= text.size()
                            ? doc.size()
                            : static_cast<std::size_t>(static_cast<double>(in_source) *
                                                       static_cast<double>(doc.size()) /

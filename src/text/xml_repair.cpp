@@ -124,13 +124,11 @@ class forward_find {
 class repairer {
   public:
     explicit repairer(std::string_view src)
-        : s_(src), limit_(kMaxGrowth * src.size() + 64 * 1024) {
-        r_.text.reserve(src.size() + 64);
-    }
+        : s_(src), limit_(kMaxGrowth * src.size() + 64 * 1024) {}
 
     eb_xml_repaired run() {
         while (i_ < s_.size()) {
-            if (r_.text.size() > limit_) {
+            if (copying_ && r_.text.size() > limit_) {
                 r_.warnings.push_back(
                     "document needs more mending than three times its size; the rest not read");
                 break;
@@ -149,10 +147,10 @@ class repairer {
                     byte();
                     continue;
                 }
-                r_.text.append(s_.data() + i_, end - i_);
-                i_ = end;
+                copy(end - i_);
             }
         }
+        r_.unchanged = !copying_;
         report();
         return std::move(r_);
     }
@@ -168,9 +166,25 @@ class repairer {
     std::string first_html_, first_unknown_;
     forward_find comment_end_{"-->"}, pi_end_{"?>"}, cdata_end_{"]]>"}, gt_{">"}, bracket_{"]"};
 
-    // Records that source offset `in` now lines up with the text's end.
-    void anchor(std::size_t in) {
-        if (r_.anchors.size() < kMaxAnchors) r_.anchors.push_back({r_.text.size(), in});
+    // The mended text is made at the first repair: until then it is the
+    // source itself, and a document that needs no repair is never copied.
+    bool copying_ = false;
+
+    // The next n bytes of the source go into the text as they are.
+    void copy(std::size_t n) {
+        if (copying_) r_.text.append(s_.data() + i_, n);
+        i_ += n;
+    }
+    // The next n bytes of the source become out.
+    void edit(std::string_view out, std::size_t n) {
+        if (!copying_) {
+            r_.text.reserve(s_.size() + 64);
+            r_.text.assign(s_.data(), i_);
+            copying_ = true;
+        }
+        r_.text += out;
+        i_ += n;
+        if (r_.anchors.size() < kMaxAnchors) r_.anchors.push_back({r_.text.size(), i_});
     }
 
     // Copies one character at i_, mending it when it is not a character XML
@@ -179,9 +193,7 @@ class repairer {
         const unsigned char c = static_cast<unsigned char>(s_[i_]);
         if (c < 0x80) {
             if (c < 0x20 && c != '\t' && c != '\n' && c != '\r') return replace(1);
-            r_.text += static_cast<char>(c);
-            ++i_;
-            return;
+            return copy(1);
         }
         const std::size_t n = seq_len(s_, i_);
         if (n == 0) return replace(1);
@@ -189,68 +201,44 @@ class repairer {
         if (n == 3 && c == 0xEF && s_[i_ + 1] == '\xBF' &&
             (s_[i_ + 2] == '\xBE' || s_[i_ + 2] == '\xBF'))
             return replace(3);
-        r_.text.append(s_.data() + i_, n);
-        i_ += n;
+        copy(n);
     }
 
     void replace(std::size_t n) {
-        r_.text += kReplacement;
-        i_ += n;
+        edit(kReplacement, n);
         ++bad_bytes_;
-        anchor(i_);
     }
 
-    // A comment or processing instruction: no reader looks at them, so they
-    // are left out. One that never ends is left out up to the next '<', so
-    // that what follows it is still read.
-    void skip(forward_find &end, std::size_t open, std::size_t close) {
+    // A comment, processing instruction or CDATA section (whose opening is
+    // `open` bytes long), copied with byte repairs only. One that never ends
+    // is passed over up to the next '<', so that what follows it is still
+    // read; of a CDATA section only the opening is dropped, its content read
+    // as text.
+    void verbatim(forward_find &end, std::size_t open, std::size_t close, bool cdata) {
         const std::size_t at = end(s_, i_ + open);
-        if (at == std::string_view::npos) {
-            ++unclosed_;
-            const std::size_t lt = s_.find('<', i_ + 1);
-            i_ = lt == std::string_view::npos ? s_.size() : lt;
-        } else {
-            i_ = at + close;
-        }
-        anchor(i_);
-    }
-
-    // A CDATA section, copied with byte repairs only. The opening of one that
-    // never ends is left out: its content is read as text.
-    void cdata() {
-        const std::size_t at = cdata_end_(s_, i_ + 9);
-        if (at == std::string_view::npos) {
-            ++unclosed_;
-            i_ += 9;
-            anchor(i_);
+        if (at != std::string_view::npos) {
+            while (i_ < at + close)
+                byte();
             return;
         }
-        while (i_ < at + 3)
-            byte();
+        ++unclosed_;
+        if (cdata) return edit("", open);
+        const std::size_t lt = s_.find('<', i_ + 1);
+        edit("", (lt == std::string_view::npos ? s_.size() : lt) - i_);
     }
 
     void markup() {
         // Start and end tags, by far the most markup, go first.
         const unsigned char next = i_ + 1 < s_.size() ? static_cast<unsigned char>(s_[i_ + 1]) : 0;
-        if ((is_name_start(next) && next != ':') || next == '/') {
-            r_.text += '<';
-            ++i_;
-            return;
-        }
+        if ((is_name_start(next) && next != ':') || next == '/') return copy(1);
         const std::string_view rest = s_.substr(i_);
-        if (rest.starts_with("<!--")) return skip(comment_end_, 4, 3);
-        if (rest.starts_with("<![CDATA[")) return cdata();
-        if (rest.starts_with("<?")) return skip(pi_end_, 2, 2);
+        if (rest.starts_with("<!--")) return verbatim(comment_end_, 4, 3, false);
+        if (rest.starts_with("<![CDATA[")) return verbatim(cdata_end_, 9, 3, true);
+        if (rest.starts_with("<?")) return verbatim(pi_end_, 2, 2, false);
         if (rest.starts_with("<!DOCTYPE")) return doctype();
-        if (is_name_start(next) || next == '!') {
-            r_.text += '<';
-            ++i_;
-            return;
-        }
-        r_.text += "&lt;";
-        ++i_;
+        if (is_name_start(next) || next == '!') return copy(1);
+        edit("&lt;", 1);
         ++stray_lt_;
-        anchor(i_);
     }
 
     // The document type declaration, internal subset included; the names of
@@ -302,14 +290,9 @@ class repairer {
                 cp = cp * (hex ? 16 : 10) + static_cast<std::uint32_t>(v);
             }
             if (digits > 0 && k < s_.size() && s_[k] == ';') {
-                i_ = k + 1;
-                if (xml_char_ok(cp)) {
-                    r_.text.append(s_.data() + start, i_ - start);
-                } else {
-                    r_.text += kReplacement;
-                    ++bad_ref_;
-                    anchor(i_);
-                }
+                if (xml_char_ok(cp)) return copy(k + 1 - start);
+                edit(kReplacement, k + 1 - start);
+                ++bad_ref_;
                 return;
             }
             return bare_ampersand();
@@ -323,30 +306,23 @@ class repairer {
         // A name with bytes that are not UTF-8 is no reference: the bytes
         // are mended one by one as text.
         if (!eb_utf8_valid(name)) return bare_ampersand();
-        i_ = e + 1;
+        const std::size_t n = e + 1 - start;
         if (name == "amp" || name == "lt" || name == "gt" || name == "quot" || name == "apos" ||
-            declared_.count(std::string(name))) {
-            r_.text.append(s_.data() + start, i_ - start);
-            return;
-        }
+            declared_.count(std::string(name)))
+            return copy(n);
         const auto &table = html_entities();
         if (auto it = table.find(name); it != table.end()) {
-            r_.text += "&#" + std::to_string(it->second) + ";";
+            edit("&#" + std::to_string(it->second) + ";", n);
             if (html_++ == 0) first_html_ = name;
         } else {
-            r_.text += "&amp;";
-            r_.text.append(name);
-            r_.text += ';';
+            edit("&amp;" + std::string(name) + ";", n);
             if (unknown_++ == 0) first_unknown_ = name;
         }
-        anchor(i_);
     }
 
     void bare_ampersand() {
-        i_ = i_ + 1;
-        r_.text += "&amp;";
+        edit("&amp;", 1);
         ++bare_amp_;
-        anchor(i_);
     }
 
     void report() {

@@ -16,6 +16,7 @@ struct eb_xml_anchor {
 };
 
 struct eb_xml_repaired {
+    bool unchanged = false;              // nothing needed mending: text is empty, the source stands
     std::string text;                    // well-formed UTF-8, references mended
     std::vector<eb_xml_anchor> anchors;  // increasing in both members
     std::vector<std::string> warnings;   // one line per kind of fault, with counts
@@ -29,13 +30,15 @@ struct eb_xml_repaired {
 //   document type keeps its text ("&amp;name;"); a reference to a character
 //   XML forbids becomes U+FFFD;
 // - a '<' that cannot start markup ("a < b") becomes "&lt;".
-// - comments and processing instructions are left out; one that never ends
-//   is left out up to the next '<', and the opening of a CDATA section that
-//   never ends is dropped (its content is read as text).
-// CDATA sections and the document type declaration are copied as they are
-// (apart from the byte repairs). The text is at most three times the size
-// of src plus 64 KiB: a document that needs more mending is cut there, with
-// a warning. Anchors are kept for the first 65,536 repairs.
+// - a comment or processing instruction that never ends is left out up to
+//   the next '<', and the opening of a CDATA section that never ends is
+//   dropped (its content is read as text).
+// Comments, CDATA sections, processing instructions and the document type
+// declaration are otherwise copied as they are (apart from the byte
+// repairs). A source that needs no repair is not copied (unchanged). The
+// text is at most three times the size of src plus 64 KiB: a document that
+// needs more mending is cut there, with a warning. Anchors are kept for the
+// first 65,536 repairs.
 eb_xml_repaired eb_xml_repair(std::string_view src);
 
 // The code point of an HTML named entity (the name without '&' and ';'),

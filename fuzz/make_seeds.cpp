@@ -330,9 +330,9 @@ void full_record_hostile_seeds(Corpus &epub, Corpus &fb2, Corpus &mobi) {
     for (std::uint32_t type : {105u, 104u, 113u, 524u})
         mobi.add("hostile-exth-" + std::to_string(type), qtest::many_exth_mobi(type, 2000));
     epub.add("hostile-unclosed-pis", qtest::epub_around_opf(qtest::unclosed_pis_opf(1100, 4 << 20)));
-    epub.add("hostile-nested-a", qtest::epub_around_opf(qtest::repeated_opf("<a>", 2 << 20)));
-    epub.add("hostile-empty-metas", qtest::epub_around_opf(qtest::repeated_opf("<meta/>", 1 << 20)));
-    epub.add("hostile-empty-items", qtest::epub_around_opf(qtest::repeated_opf("<item/>", 1 << 20)));
+    epub.add("hostile-nested-a", qtest::epub_around_opf(qtest::repeated_opf("<a>", 512 << 10)));
+    epub.add("hostile-empty-metas", qtest::epub_around_opf(qtest::repeated_opf("<meta/>", 256 << 10)));
+    epub.add("hostile-empty-items", qtest::epub_around_opf(qtest::repeated_opf("<item/>", 256 << 10)));
     epub.add("hostile-entity-after-error", qtest::epub_around_opf(qtest::entity_after_error_opf()));
     epub.add("hostile-manifest-first",
              qtest::epub_around_opf(

@@ -24,7 +24,11 @@ constexpr std::size_t kMaxReplay = 64 * 1024;  // bytes of re-opened start tags 
 // which keeps a document full of errors linear in its size.
 constexpr std::size_t kReplayBudgetBase = 256 * 1024;
 constexpr std::size_t kMaxListed = 20;    // parse errors described one by one
-constexpr std::size_t kChunk = 1 << 20;   // bytes handed to expat at a time
+constexpr std::size_t kChunk = 1 << 20;   // bytes handed to expat at a time, at most
+// The first piece after a start is small and each next one twice as long:
+// expat copies what it is handed, and a restart that fails again at once
+// should not have cost a megabyte.
+constexpr std::size_t kFirstChunk = 16 * 1024;
 constexpr std::size_t kMaxPrefixes = 64;  // prefixes bound on the reader's own account
 // No book nests its markup this deep; past it the reading stops, which keeps
 // the parser's own stack of open elements small.
@@ -332,7 +336,7 @@ class session {
         if (wrapped && !stack_.empty()) stack_.front().synthetic = true;
         replaying_ = false;
 
-        std::size_t chunk = kChunk;
+        std::size_t chunk = kFirstChunk;
         for (std::size_t at = start;;) {
             const std::size_t n = std::min(chunk, text_.size() - at);
             const bool last = at + n == text_.size();
@@ -351,8 +355,9 @@ class session {
             // long token costs a few passes, not one per piece.
             const auto idx = XML_GetCurrentByteIndex(parser_);
             const std::size_t done = prologue.size() + (at - start);
+            chunk = std::min(kChunk, 2 * chunk);
             if (idx >= 0 && static_cast<std::size_t>(idx) <= done)
-                chunk = std::max(kChunk, done - static_cast<std::size_t>(idx));
+                chunk = std::max(chunk, done - static_cast<std::size_t>(idx));
         }
     }
 

@@ -12,11 +12,14 @@
 #include <utility>
 #include <vector>
 
+#include "formats/opf_text.h"
 #include "record/identifiers.h"
 #include "text/plain_text.h"
 #include "text/xml_reader.h"
 
 namespace {
+
+using namespace eb_opf;
 
 constexpr std::string_view kDcNs = "http://purl.org/dc/elements/1.1/";
 constexpr std::string_view kDcTermsNs = "http://purl.org/dc/terms/";
@@ -27,43 +30,6 @@ constexpr std::size_t kMaxTitles = 64;
 // Manifest items kept while the cover's id is not yet known (a manifest
 // before the metadata).
 constexpr std::size_t kMaxPendingItems = 4096;
-
-// A name whose prefix the document never declared arrives with the prefix
-// still on it; only the part after the last ':' names the element.
-std::string_view local_of(std::string_view name) {
-    std::size_t colon = name.rfind(':');
-    return colon == std::string_view::npos ? name : name.substr(colon + 1);
-}
-
-std::string_view attr(const std::vector<eb_xml_attr> &attrs, std::string_view name) {
-    for (const eb_xml_attr &a : attrs)
-        if (local_of(a.local) == name) return a.value;
-    return {};
-}
-
-std::string trim(std::string_view s) {
-    const char *ws = " \t\r\n";
-    std::size_t b = s.find_first_not_of(ws);
-    if (b == std::string_view::npos) return {};
-    return std::string(s.substr(b, s.find_last_not_of(ws) - b + 1));
-}
-
-std::string lower(std::string s) {
-    for (char &c : s)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return s;
-}
-
-bool has_token(std::string_view list, std::string_view token) {
-    std::size_t i = 0;
-    while (i < list.size()) {
-        std::size_t e = list.find_first_of(" \t\r\n", i);
-        if (e == std::string_view::npos) e = list.size();
-        if (list.substr(i, e - i) == token) return true;
-        i = e + 1;
-    }
-    return false;
-}
 
 // The Dublin Core element a local name stands for, "" for none. OEB 1.2
 // packages capitalise them (dc:Title, dc:Creator).

@@ -2,22 +2,17 @@
 // elements opened again, one parser per document.
 #include "text/xml_session.h"
 
-// Debian's expat is built with DTD support; the define makes its entity
-// expansion limits visible.
-#ifndef XML_DTD
-#define XML_DTD
-#endif
-#include <expat.h>
-
 #include <algorithm>
 #include <exception>
-#include <memory>
 #include <set>
 #include <string>
 
+#include "text/xml_expat.h"
+
 namespace {
 
-constexpr char kSep = '\n';  // between URI, local name and prefix; no XML name holds it
+using namespace eb_xml;
+
 constexpr int kMaxRestarts = 1000;
 constexpr std::size_t kMaxReplay = 64 * 1024;  // bytes of re-opened start tags per restart
 // All restarts together re-read at most this much more than the text itself,
@@ -37,137 +32,10 @@ constexpr std::size_t kMaxDepth = 1024;
 constexpr std::size_t kMaxEntities = 1024;
 constexpr std::size_t kMaxEntityText = 32 * 1024;
 
-// A namespace for a prefix that a document uses without declaring it: the
-// usual binding of the prefixes books use, else a private URI.
-std::string guess_namespace(std::string_view prefix) {
-    if (prefix == "l" || prefix == "xlink") return "http://www.w3.org/1999/xlink";
-    if (prefix == "dc") return "http://purl.org/dc/elements/1.1/";
-    if (prefix == "dcterms") return "http://purl.org/dc/terms/";
-    if (prefix == "opf") return "http://www.idpf.org/2007/opf";
-    if (prefix == "calibre") return "http://calibre.kovidgoyal.net/2009/metadata";
-    return "urn:x-undeclared:" + std::string(prefix);
-}
-
-std::string attr_escape(std::string_view v) {
-    std::string out;
-    for (char c : v) {
-        if (c == '&')
-            out += "&amp;";
-        else if (c == '<')
-            out += "&lt;";
-        else if (c == '"')
-            out += "&quot;";
-        else
-            out += c;
-    }
-    return out;
-}
-
-// An entity's replacement text as a literal that declares it again: the
-// characters a literal treats specially as character references.
-std::string entity_literal(std::string_view v) {
-    std::string out = "\"";
-    for (char c : v) {
-        if (c == '&')
-            out += "&#38;";
-        else if (c == '%')
-            out += "&#37;";
-        else if (c == '"')
-            out += "&#34;";
-        else
-            out += c;
-    }
-    return out + "\"";
-}
-
-// An ASCII XML name without a colon: what a prefix bound by the reader's
-// own declaration may be.
-bool plain_name(std::string_view s) {
-    if (s.empty() || s.size() > 64) return false;
-    for (std::size_t i = 0; i < s.size(); ++i) {
-        const char c = s[i];
-        const bool letter = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_';
-        const bool other = (c >= '0' && c <= '9') || c == '-' || c == '.';
-        if (!(letter || (i > 0 && other))) return false;
-    }
-    return true;
-}
-
-struct split_name {
-    std::string_view ns, local, prefix;
-};
-
-// expat's "uri\nlocal\nprefix" (any part but local may be missing).
-split_name split(std::string_view s) {
-    const std::size_t a = s.find(kSep);
-    if (a == std::string_view::npos) return {{}, s, {}};
-    const std::size_t b = s.find(kSep, a + 1);
-    if (b == std::string_view::npos) return {s.substr(0, a), s.substr(a + 1), {}};
-    return {s.substr(0, a), s.substr(a + 1, b - a - 1), s.substr(b + 1)};
-}
-
-struct parser_free {
-    void operator()(XML_ParserStruct *p) const { XML_ParserFree(p); }
-};
-using parser_ptr = std::unique_ptr<XML_ParserStruct, parser_free>;
-
 // Texts up to this size leave their parser to the thread's next reading:
 // creating and freeing one costs more than reading a short description,
 // while what a kept parser holds on to (its buffer, name pools) stays small.
 constexpr std::size_t kKeepUpTo = 64 * 1024;
-
-// One parser per thread, reset between readings and between the restarts of
-// one reading instead of made anew; freed with the thread. A reading that
-// finds it lent out (a handler reading another document inside its own) gets
-// a parser of its own.
-struct spare_parser {
-    parser_ptr parser;
-    bool lent = false;
-};
-thread_local spare_parser t_spare;
-
-// The parser of one document: the thread's spare when it is free, else a new
-// one. reset() readies it for a fresh start (the document's or a restart's).
-class parser_lease {
-  public:
-    parser_lease() {
-        if (!t_spare.lent && t_spare.parser) {
-            own_.swap(t_spare.parser);
-            from_spare_ = true;
-            t_spare.lent = true;
-        } else {
-            own_.reset(XML_ParserCreateNS("UTF-8", kSep));
-            if (!own_) throw std::bad_alloc();
-            from_spare_ = !t_spare.lent;
-            t_spare.lent = t_spare.lent || from_spare_;
-        }
-    }
-    ~parser_lease() {
-        if (!from_spare_) return;
-        t_spare.lent = false;
-        if (keep_) t_spare.parser = std::move(own_);
-    }
-    parser_lease(const parser_lease &) = delete;
-    parser_lease &operator=(const parser_lease &) = delete;
-
-    XML_Parser get() const { return own_.get(); }
-    // A parser is reset before each use, whatever state the last one left.
-    bool reset() { return XML_ParserReset(own_.get(), "UTF-8") == XML_TRUE; }
-    // Only a parser that read a short text is kept: what a long one made it
-    // hold on to (its buffer, pools) goes with it.
-    void keep() { keep_ = true; }
-
-  private:
-    parser_ptr own_;
-    bool from_spare_ = false, keep_ = false;
-};
-
-// True when qname ("prefix:local" as written) names n.
-bool same_qname(const split_name &n, std::string_view qname) {
-    if (n.prefix.empty()) return qname == n.local;
-    return qname.size() == n.prefix.size() + 1 + n.local.size() && qname.starts_with(n.prefix) &&
-           qname[n.prefix.size()] == ':' && qname.ends_with(n.local);
-}
 
 // An element still open, as needed to open it again in a fresh parser. Its
 // name ("uri\nlocal\nprefix" as expat gives it) is kept once, in the names
@@ -402,19 +270,8 @@ class session {
         const std::string_view tag =
             text_.substr(lt, gt == std::string_view::npos ? 4096 : gt - lt);
         bool added = false;
-        for (std::size_t k = 0; k < tag.size(); ++k) {
-            const char c = tag[k];
-            if (!(c == '<' || c == '/' || c == ' ' || c == '\t' || c == '\n' || c == '\r'))
-                continue;
-            std::size_t e = k + 1;
-            while (e < tag.size() && tag[e] != ':' && tag[e] != '=' && tag[e] != ' ' &&
-                   tag[e] != '>' && tag[e] != '/' && tag[e] != '"' && tag[e] != '\'')
-                ++e;
-            if (e >= tag.size() || tag[e] != ':' || e == k + 1) continue;
-            const std::string_view prefix = tag.substr(k + 1, e - k - 1);
-            if (!plain_name(prefix) || prefix == "xml" || prefix == "xmlns" ||
-                extra_prefixes_.count(prefix))
-                continue;
+        for (const std::string_view prefix : tag_prefixes(tag)) {
+            if (extra_prefixes_.count(prefix)) continue;
             if (extra_prefixes_.size() >= kMaxPrefixes) return std::string_view::npos;
             extra_prefixes_.emplace(prefix);
             warnings_.push_back("namespace prefix '" + std::string(prefix) +

@@ -1,0 +1,119 @@
+// xml_expat.cpp - the thread's expat parser and the name helpers of the lenient reader.
+#include "text/xml_expat.h"
+
+#include <new>
+
+namespace eb_xml {
+
+namespace {
+struct spare_parser {
+    parser_ptr parser;
+    bool lent = false;
+};
+thread_local spare_parser t_spare;
+}  // namespace
+
+std::string guess_namespace(std::string_view prefix) {
+    if (prefix == "l" || prefix == "xlink") return "http://www.w3.org/1999/xlink";
+    if (prefix == "dc") return "http://purl.org/dc/elements/1.1/";
+    if (prefix == "dcterms") return "http://purl.org/dc/terms/";
+    if (prefix == "opf") return "http://www.idpf.org/2007/opf";
+    if (prefix == "calibre") return "http://calibre.kovidgoyal.net/2009/metadata";
+    return "urn:x-undeclared:" + std::string(prefix);
+}
+
+std::string attr_escape(std::string_view v) {
+    std::string out;
+    for (char c : v) {
+        if (c == '&')
+            out += "&amp;";
+        else if (c == '<')
+            out += "&lt;";
+        else if (c == '"')
+            out += "&quot;";
+        else
+            out += c;
+    }
+    return out;
+}
+
+std::string entity_literal(std::string_view v) {
+    std::string out = "\"";
+    for (char c : v) {
+        if (c == '&')
+            out += "&#38;";
+        else if (c == '%')
+            out += "&#37;";
+        else if (c == '"')
+            out += "&#34;";
+        else
+            out += c;
+    }
+    return out + "\"";
+}
+
+bool plain_name(std::string_view s) {
+    if (s.empty() || s.size() > 64) return false;
+    for (std::size_t i = 0; i < s.size(); ++i) {
+        const char c = s[i];
+        const bool letter = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_';
+        const bool other = (c >= '0' && c <= '9') || c == '-' || c == '.';
+        if (!(letter || (i > 0 && other))) return false;
+    }
+    return true;
+}
+
+
+split_name split(std::string_view s) {
+    const std::size_t a = s.find(kSep);
+    if (a == std::string_view::npos) return {{}, s, {}};
+    const std::size_t b = s.find(kSep, a + 1);
+    if (b == std::string_view::npos) return {s.substr(0, a), s.substr(a + 1), {}};
+    return {s.substr(0, a), s.substr(a + 1, b - a - 1), s.substr(b + 1)};
+}
+
+
+
+
+bool same_qname(const split_name &n, std::string_view qname) {
+    if (n.prefix.empty()) return qname == n.local;
+    return qname.size() == n.prefix.size() + 1 + n.local.size() && qname.starts_with(n.prefix) &&
+           qname[n.prefix.size()] == ':' && qname.ends_with(n.local);
+}
+
+std::vector<std::string_view> tag_prefixes(std::string_view tag) {
+    std::vector<std::string_view> out;
+    for (std::size_t k = 0; k < tag.size(); ++k) {
+        const char c = tag[k];
+        if (!(c == '<' || c == '/' || c == ' ' || c == '\t' || c == '\n' || c == '\r')) continue;
+        std::size_t e = k + 1;
+        while (e < tag.size() && tag[e] != ':' && tag[e] != '=' && tag[e] != ' ' &&
+               tag[e] != '>' && tag[e] != '/' && tag[e] != '"' && tag[e] != '\'')
+            ++e;
+        if (e >= tag.size() || tag[e] != ':' || e == k + 1) continue;
+        const std::string_view prefix = tag.substr(k + 1, e - k - 1);
+        if (plain_name(prefix) && prefix != "xml" && prefix != "xmlns") out.push_back(prefix);
+    }
+    return out;
+}
+
+parser_lease::parser_lease() {
+    if (!t_spare.lent && t_spare.parser) {
+        own_.swap(t_spare.parser);
+        from_spare_ = true;
+        t_spare.lent = true;
+    } else {
+        own_.reset(XML_ParserCreateNS("UTF-8", kSep));
+        if (!own_) throw std::bad_alloc();
+        from_spare_ = !t_spare.lent;
+        t_spare.lent = t_spare.lent || from_spare_;
+    }
+}
+
+parser_lease::~parser_lease() {
+    if (!from_spare_) return;
+    t_spare.lent = false;
+    if (keep_) t_spare.parser = std::move(own_);
+}
+
+}  // namespace eb_xml

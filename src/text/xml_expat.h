@@ -1,0 +1,81 @@
+// xml_expat.h - expat's side of the lenient reader: the thread's parser, names as expat gives
+// them, and the texts a restart writes.
+#ifndef QUENFOLD_TEXT_XML_EXPAT_H
+#define QUENFOLD_TEXT_XML_EXPAT_H
+
+// Debian's expat is built with DTD support; the define makes its entity
+// expansion limits visible.
+#ifndef XML_DTD
+#define XML_DTD
+#endif
+#include <expat.h>
+
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace eb_xml {
+
+constexpr char kSep = '\n';  // between URI, local name and prefix; no XML name holds it
+
+// A namespace for a prefix that a document uses without declaring it: the
+// usual binding of the prefixes books use, else a private URI.
+std::string guess_namespace(std::string_view prefix);
+
+// v as an attribute value between double quotes.
+std::string attr_escape(std::string_view v);
+
+// An entity's replacement text as a literal that declares it again: the
+// characters a literal treats specially as character references.
+std::string entity_literal(std::string_view v);
+
+// An ASCII XML name without a colon: what a prefix bound by the reader's
+// own declaration may be.
+bool plain_name(std::string_view s);
+
+// The prefixes of the names in a start tag's text (element and attributes)
+// that the reader may bind itself: plain names other than xml and xmlns.
+std::vector<std::string_view> tag_prefixes(std::string_view tag);
+
+struct split_name {
+    std::string_view ns, local, prefix;
+};
+
+// expat's "uri\nlocal\nprefix" (any part but local may be missing).
+split_name split(std::string_view s);
+
+// True when qname ("prefix:local" as written) names n.
+bool same_qname(const split_name &n, std::string_view qname);
+
+struct parser_free {
+    void operator()(XML_ParserStruct *p) const { XML_ParserFree(p); }
+};
+using parser_ptr = std::unique_ptr<XML_ParserStruct, parser_free>;
+
+// The parser of one document: the thread's spare when it is free, else a new
+// one (a handler reading another document inside its own). reset() readies it
+// for a fresh start, the document's or a restart's, instead of a parser made
+// anew; the spare is freed with the thread.
+class parser_lease {
+  public:
+    parser_lease();
+    ~parser_lease();
+    parser_lease(const parser_lease &) = delete;
+    parser_lease &operator=(const parser_lease &) = delete;
+
+    XML_Parser get() const { return own_.get(); }
+    // A parser is reset before each use, whatever state the last one left.
+    bool reset() { return XML_ParserReset(own_.get(), "UTF-8") == XML_TRUE; }
+    // Only a parser that read a short text is kept for the thread: what a
+    // long one made it hold on to (its buffer, pools) goes with it.
+    void keep() { keep_ = true; }
+
+  private:
+    parser_ptr own_;
+    bool from_spare_ = false, keep_ = false;
+};
+
+}  // namespace eb_xml
+
+#endif  // QUENFOLD_TEXT_XML_EXPAT_H

@@ -191,8 +191,12 @@ const std::vector<Row> &rows() {
         {"16/epub_title_16MB", "long-title.epub",
          [] { return epub(package("<dc:title>" + std::string(16000000, 'T') + "</dc:title>")); },
          {"\"title\":\"TTTT"}},
+        // Hundreds of broken spots (400), and a book with one every 85 bytes.
         {"24/fb2_error_ridden_240KB", "error-ridden.fb2",
-         [] { return qtest::error_ridden_fb2(240 * 1024); }, {"\"After\""}},
+         [] { return qtest::error_ridden_fb2(240 * 1024, 600); }, {"\"After\""}},
+        {"24/fb2_error_ridden_240KB_dense", "error-ridden-dense.fb2",
+         [] { return qtest::error_ridden_fb2(240 * 1024, 85); },
+         {"\"title\":\"Hostile\"", "too many XML errors; reading stopped"}},
     };
     return v;
 }

@@ -326,7 +326,7 @@ void full_record_hostile_seeds(Corpus &epub, Corpus &fb2, Corpus &mobi) {
     fb2.add("hostile-nested-p", qtest::nested_fb2(16 * 1024));
     fb2.add("hostile-entity-after-error", qtest::entity_after_error_fb2());
     fb2.add("hostile-utf32-claim", qtest::fb2_title_info("", "UTF-32"));
-    fb2.add("hostile-error-ridden", qtest::error_ridden_fb2(240 * 1024));
+    fb2.add("hostile-error-ridden", qtest::error_ridden_fb2(240 * 1024, 600));
     for (std::uint32_t type : {105u, 104u, 113u, 524u})
         mobi.add("hostile-exth-" + std::to_string(type), qtest::many_exth_mobi(type, 2000));
     epub.add("hostile-unclosed-pis", qtest::epub_around_opf(qtest::unclosed_pis_opf(1100, 4 << 20)));

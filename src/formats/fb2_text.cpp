@@ -14,7 +14,9 @@
 
 namespace {
 
-constexpr std::size_t kMaxDescription = 1 << 20;
+// The record cuts every text at EB_TEXT_LIMIT: an annotation is read only
+// a little past it (the cut then falls on a character boundary).
+constexpr std::size_t kMaxDescription = EB_TEXT_LIMIT + 8;
 
 bool is_space(char c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\r';

@@ -23,7 +23,8 @@ std::string fb2_trim(std::string_view s);
 
 // Plain text of FictionBook rich text (an annotation): the text of each
 // block (p, v, subtitle, text-author, a table cell...) with its runs of white
-// space made one space; blocks separated by a blank line. Bounded to 1 MiB.
+// space made one space; blocks separated by a blank line. Bounded to a little
+// more than the record keeps of any text (EB_TEXT_LIMIT).
 class fb2_paragraphs {
   public:
     void start(std::string_view name) { block_edge(name); }

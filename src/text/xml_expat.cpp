@@ -2,6 +2,7 @@
 #include "text/xml_expat.h"
 
 #include <new>
+#include <random>
 
 namespace eb_xml {
 
@@ -11,6 +12,15 @@ struct spare_parser {
     bool lent = false;
 };
 thread_local spare_parser t_spare;
+
+unsigned long thread_salt() {
+    thread_local const unsigned long salt = [] {
+        std::random_device rd;
+        const unsigned long v = (static_cast<unsigned long>(rd()) << 32) ^ rd();
+        return v ? v : 1;
+    }();
+    return salt;
+}
 }  // namespace
 
 std::string guess_namespace(std::string_view prefix) {
@@ -108,6 +118,11 @@ parser_lease::parser_lease() {
         from_spare_ = !t_spare.lent;
         t_spare.lent = t_spare.lent || from_spare_;
     }
+}
+
+bool parser_lease::reset() {
+    return XML_ParserReset(own_.get(), "UTF-8") == XML_TRUE &&
+           XML_SetHashSalt(own_.get(), thread_salt()) == 1;
 }
 
 parser_lease::~parser_lease() {

@@ -66,7 +66,9 @@ class parser_lease {
 
     XML_Parser get() const { return own_.get(); }
     // A parser is reset before each use, whatever state the last one left.
-    bool reset() { return XML_ParserReset(own_.get(), "UTF-8") == XML_TRUE; }
+    // Its hash salt is the thread's own, drawn once: expat would otherwise
+    // ask the system for entropy at every restart.
+    bool reset();
     // Only a parser that read a short text is kept for the thread: what a
     // long one made it hold on to (its buffer, pools) goes with it.
     void keep() { keep_ = true; }

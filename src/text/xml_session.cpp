@@ -13,17 +13,19 @@ namespace {
 
 using namespace eb_xml;
 
-constexpr int kMaxRestarts = 1000;
 constexpr std::size_t kMaxReplay = 64 * 1024;  // bytes of re-opened start tags per restart
-// All restarts together re-read at most this much more than the text itself,
-// which keeps a document full of errors linear in its size.
-constexpr std::size_t kReplayBudgetBase = 256 * 1024;
+// The restarts of one reading together cost at most this budget: each one
+// its replay and, for the parser's reset, as much as this many bytes of text
+// cost to read. A long document with many broken spots is still read to its
+// end, and a document full of errors stays linear in its size.
+constexpr std::size_t kRestartCost = 512;
+constexpr std::size_t kReplayBudgetBase = 1 << 20;  // plus twice the text
 constexpr std::size_t kMaxListed = 20;    // parse errors described one by one
 constexpr std::size_t kChunk = 1 << 20;   // bytes handed to expat at a time, at most
 // The first piece after a start is small and each next one twice as long:
 // expat copies what it is handed, and a restart that fails again at once
 // should not have cost a megabyte.
-constexpr std::size_t kFirstChunk = 16 * 1024;
+constexpr std::size_t kFirstChunk = 64;
 constexpr std::size_t kMaxPrefixes = 64;  // prefixes bound on the reader's own account
 // No book nests its markup this deep; past it the reading stops, which keeps
 // the parser's own stack of open elements small.
@@ -79,11 +81,7 @@ class session {
 
     std::size_t read_all(parser_lease &lease) {
         std::size_t start = 0;
-        for (int restarts = 0;; ++restarts) {
-            if (restarts > kMaxRestarts) {
-                warnings_.push_back("too many XML errors; reading stopped");
-                return start;
-            }
+        for (;;) {
             std::size_t err_at = 0;
             const XML_Error err = parse_from(lease, start, &err_at);
             if (error_) return err_at;
@@ -179,13 +177,18 @@ class session {
 
     XML_Error parse_from(parser_lease &lease, std::size_t start, std::size_t *err_at) {
         const std::string prologue = start == 0 ? std::string() : replay_prologue();
-        replayed_ += prologue.size();
+        if (start != 0) replayed_ += prologue.size() + kRestartCost;
         if (prologue.size() > kMaxReplay || replayed_ > kReplayBudgetBase + 2 * text_.size()) {
-            warnings_.push_back("elements nested too deeply to resume after an XML error");
+            warnings_.push_back(prologue.size() > kMaxReplay
+                                    ? "elements nested too deeply to resume after an XML error"
+                                    : "too many XML errors; reading stopped");
             *err_at = text_.size();
             return XML_ERROR_ABORTED;
         }
         const bool wrapped = start != 0 && !extra_prefixes_.empty();
+        // The replay opens the same elements again: their namespace
+        // declarations are taken over, not read and escaped anew.
+        std::vector<open_element> before = std::move(stack_);
         stack_.clear();
         names_.clear();
         pending_decls_.clear();
@@ -203,6 +206,13 @@ class session {
         }
         if (wrapped && !stack_.empty()) stack_.front().synthetic = true;
         replaying_ = false;
+        std::size_t k = 0;
+        for (open_element &e : stack_) {
+            if (e.synthetic) continue;
+            while (k < before.size() && before[k].synthetic)
+                ++k;
+            if (k < before.size()) e.decls = std::move(before[k++].decls);
+        }
 
         std::size_t chunk = kFirstChunk;
         for (std::size_t at = start;;) {
@@ -314,6 +324,7 @@ class session {
 
     static void on_ns(void *ud, const XML_Char *prefix, const XML_Char *uri) {
         guarded(ud, [&](session &s) {
+            if (s.replaying_) return;
             s.pending_decls_ += prefix ? std::string(" xmlns:") + prefix : std::string(" xmlns");
             s.pending_decls_ += "=\"" + attr_escape(uri ? uri : "") + "\"";
         });

@@ -135,11 +135,14 @@ std::string entity_after_error_fb2() {
            "<author><nickname>&e;</nickname></author></title-info></description></FictionBook>";
 }
 
-std::string error_ridden_fb2(std::size_t size) {
-    const std::string piece =
-        "<p>A paragraph with <emphasis>stressed</strong> words and a little more text to fill "
-        "the line.</p><p class=x>Another one, its attribute unquoted, then ordinary prose "
-        "that runs on for a while as prose does in a long annotation of a novel.</p>\n";
+std::string error_ridden_fb2(std::size_t size, std::size_t every) {
+    const std::string broken =
+        "<p>A paragraph with <emphasis>stressed</strong> words.</p><p class=x>Unquoted.</p>\n";
+    const std::string fine =
+        "<p>Ordinary prose that runs on for a while, as prose does in a long annotation.</p>\n";
+    std::string piece = broken;
+    while (piece.size() + fine.size() <= every)
+        piece += fine;
     return fb2_title_info("<annotation>" + repeated(piece, size / piece.size()) +
                           "</annotation><author><nickname>After</nickname></author>");
 }

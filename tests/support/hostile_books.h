@@ -73,8 +73,9 @@ std::string entity_after_error_opf();
 std::string entity_after_error_fb2();
 
 // A FictionBook of about `size` bytes whose annotation has a broken spot
-// (an end tag of no open element, an unquoted attribute) every 300 bytes.
-std::string error_ridden_fb2(std::size_t size);
+// (an end tag of no open element, an unquoted attribute: four errors) about
+// every `every` bytes (at least 85), and an author "After" at its end.
+std::string error_ridden_fb2(std::size_t size, std::size_t every);
 
 }  // namespace qtest
 

@@ -38,8 +38,8 @@ struct eb_xml_result {
 // expansion can grow without bound. A document that is not well-formed never
 // fails: reading resumes after the broken spot, so everything after it still
 // reaches the handler, and a warning says what was wrong. Linear in the input,
-// restarts included, and bounded in memory: the mended text is at most three
-// times the input, markup nested more than 1,024 deep ends the reading (with
+// restarts included, and bounded in memory: the mended text is at most twice
+// the input, markup nested more than 1,024 deep ends the reading (with
 // a warning), and each open element's name is kept once. Comments and
 // processing instructions never reach the handler.
 eb_xml_result eb_xml_read(std::string_view doc, eb_xml_handler &h);

@@ -99,7 +99,7 @@ std::size_t seq_len(std::string_view s, std::size_t i) {
 
 // Mending never makes a text more than this many times its size (plus a
 // little): a document that would need more is read up to that point.
-constexpr std::size_t kMaxGrowth = 3;
+constexpr std::size_t kMaxGrowth = 2;
 // Repairs whose places are kept exactly; past them, offsets in the source are
 // estimated from the last one kept.
 constexpr std::size_t kMaxAnchors = 1 << 16;
@@ -135,7 +135,7 @@ class repairer {
         while (i_ < s_.size()) {
             if (copying_ && r_.text.size() > limit_) {
                 r_.warnings.push_back(
-                    "document needs more mending than three times its size; the rest not read");
+                    "document needs more mending than twice its size; the rest not read");
                 break;
             }
             const char c = s_[i_];
@@ -195,7 +195,9 @@ class repairer {
     // The next n bytes of the source become out.
     void edit(std::string_view out, std::size_t n) {
         if (!copying_) {
-            r_.text.reserve(s_.size() + 64);
+            // Room for the most the text may grow to, taken once: the text is
+            // never moved, and only the part written is ever touched.
+            r_.text.reserve(limit_ + 64);
             r_.text.assign(s_.data(), i_);
             copying_ = true;
         }

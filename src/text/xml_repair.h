@@ -36,7 +36,7 @@ struct eb_xml_repaired {
 // Comments, CDATA sections, processing instructions and the document type
 // declaration are otherwise copied as they are (apart from the byte
 // repairs). A source that needs no repair is not copied (unchanged). The
-// text is at most three times the size of src plus 64 KiB: a document that
+// text is at most twice the size of src plus 64 KiB: a document that
 // needs more mending is cut there, with a warning. Anchors are kept for the
 // first 65,536 repairs.
 eb_xml_repaired eb_xml_repair(std::string_view src);

@@ -154,12 +154,12 @@ QUENFOLD_EBOOK_API char *ebook_rename_plan(const char *files_json,
  * success the error text is empty; soft notices are in "warnings".
  * Bounds, whatever the book holds: each list keeps the first of equal
  * entries; every text is cut at 65,536 bytes (on a character boundary);
- * markup nested more than 1,024 deep ends the reading of its document; the
- * time of a call is linear in the markup it reads (broken documents
- * included), and its peak memory is at most 4 times that markup (a package
- * document, 16 MiB at most, or a FictionBook's text) plus a constant of
- * 16 MiB. The markup read is never more than the book's own bytes for a
- * FictionBook, or the package member inflated for an EPUB.
+ * markup nested more than 1,024 deep ends the reading of its document. The
+ * time of a call is linear in what it reads, broken documents included, and
+ * its peak memory is at most 4 times the markup it reads (a package
+ * document, at most 16 MiB inflated; a FictionBook's text) plus 16 MiB, plus
+ * 320 bytes for each entry of the record's lists (authors, subjects,
+ * identifiers...), which the JSON returned holds anyway.
  * Thread-safe like every export; each call reads the book on its own.
  *
  * Comic archives: .cbz, .cbr, .cb7 and .cbt by extension, the content

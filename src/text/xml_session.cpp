@@ -18,8 +18,8 @@ constexpr std::size_t kMaxReplay = 64 * 1024;  // bytes of re-opened start tags 
 // its replay and, for the parser's reset, as much as this many bytes of text
 // cost to read. A long document with many broken spots is still read to its
 // end, and a document full of errors stays linear in its size.
-constexpr std::size_t kRestartCost = 2048;
-constexpr std::size_t kReplayBudgetBase = 4 << 20;  // plus twice the text
+constexpr std::size_t kRestartCost = 4096;
+constexpr std::size_t kReplayBudgetBase = 8 << 20;  // plus the text
 constexpr std::size_t kMaxListed = 20;    // parse errors described one by one
 constexpr std::size_t kChunk = 1 << 20;   // bytes handed to expat at a time, at most
 // The first piece after a start is small and each next one twice as long:
@@ -178,7 +178,7 @@ class session {
     XML_Error parse_from(parser_lease &lease, std::size_t start, std::size_t *err_at) {
         const std::string prologue = start == 0 ? std::string() : replay_prologue();
         if (start != 0) replayed_ += prologue.size() + kRestartCost;
-        if (prologue.size() > kMaxReplay || replayed_ > kReplayBudgetBase + 2 * text_.size()) {
+        if (prologue.size() > kMaxReplay || replayed_ > kReplayBudgetBase + text_.size()) {
             warnings_.push_back(prologue.size() > kMaxReplay
                                     ? "elements nested too deeply to resume after an XML error"
                                     : "too many XML errors; reading stopped");

@@ -379,11 +379,14 @@ class session {
 
     static void on_end(void *ud, const XML_Char *name) {
         guarded(ud, [&](session &s) {
+            if (!s.replaying_ && !s.h_.stop) {
+                // The name kept on the stack is the one expat ends.
+                const split_name n =
+                    split(s.stack_.empty() ? std::string_view(name) : s.name_of(s.stack_.back()));
+                s.h_.end(n.ns, n.local);
+                s.check_stop();
+            }
             s.pop();
-            if (s.replaying_ || s.h_.stop) return;
-            const split_name n = split(name);
-            s.h_.end(n.ns, n.local);
-            s.check_stop();
         });
     }
 

@@ -1,6 +1,7 @@
 // xml_expat.cpp - the thread's expat parser and the name helpers of the lenient reader.
 #include "text/xml_expat.h"
 
+#include <algorithm>
 #include <new>
 #include <random>
 
@@ -47,9 +48,9 @@ std::string attr_escape(std::string_view v) {
     return out;
 }
 
-std::string entity_literal(std::string_view v) {
-    std::string out = "\"";
-    for (char c : v) {
+std::string entity_declaration(std::string_view name, std::string_view value) {
+    std::string out = "<!ENTITY " + std::string(name) + " \"";
+    for (char c : value) {
         if (c == '&')
             out += "&#38;";
         else if (c == '%')
@@ -59,7 +60,7 @@ std::string entity_literal(std::string_view v) {
         else
             out += c;
     }
-    return out + "\"";
+    return out + "\">";
 }
 
 bool plain_name(std::string_view s) {
@@ -105,6 +106,20 @@ std::vector<std::string_view> tag_prefixes(std::string_view tag) {
         if (plain_name(prefix) && prefix != "xml" && prefix != "xmlns") out.push_back(prefix);
     }
     return out;
+}
+
+std::string_view end_tag_name(std::string_view text, std::size_t at, std::size_t *after) {
+    *after = 0;
+    const std::size_t lt = text[at] == '<' ? at : text.rfind('<', at);
+    if (lt == std::string_view::npos || lt + 1 >= text.size() || text[lt + 1] != '/') return {};
+    const std::size_t gt = text.substr(0, std::min(text.size(), lt + 4096)).find('>', lt);
+    if (gt == std::string_view::npos) return {};
+    std::string_view qname = text.substr(lt + 2, gt - lt - 2);
+    while (!qname.empty() && (qname.back() == ' ' || qname.back() == '\t' ||
+                              qname.back() == '\n' || qname.back() == '\r'))
+        qname.remove_suffix(1);
+    *after = gt + 1;
+    return qname;
 }
 
 parser_lease::parser_lease() {

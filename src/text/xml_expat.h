@@ -26,9 +26,9 @@ std::string guess_namespace(std::string_view prefix);
 // v as an attribute value between double quotes.
 std::string attr_escape(std::string_view v);
 
-// An entity's replacement text as a literal that declares it again: the
-// characters a literal treats specially as character references.
-std::string entity_literal(std::string_view v);
+// The declaration of a general entity with this replacement text: the
+// characters a literal treats specially become character references.
+std::string entity_declaration(std::string_view name, std::string_view value);
 
 // An ASCII XML name without a colon: what a prefix bound by the reader's
 // own declaration may be.
@@ -37,6 +37,11 @@ bool plain_name(std::string_view s);
 // The prefixes of the names in a start tag's text (element and attributes)
 // that the reader may bind itself: plain names other than xml and xmlns.
 std::vector<std::string_view> tag_prefixes(std::string_view tag);
+
+// The name of the end tag whose '<' is at or before `at` in text, without
+// trailing white space; *after is the offset past its '>', 0 when there is
+// no end tag there. End tags are short: the search never runs far.
+std::string_view end_tag_name(std::string_view text, std::size_t at, std::size_t *after);
 
 struct split_name {
     std::string_view ns, local, prefix;
@@ -69,9 +74,11 @@ class parser_lease {
     // Its hash salt is the thread's own, drawn once: expat would otherwise
     // ask the system for entropy at every restart.
     bool reset();
-    // Only a parser that read a short text is kept for the thread: what a
-    // long one made it hold on to (its buffer, pools) goes with it.
-    void keep() { keep_ = true; }
+    // A parser that was handed at most 64 KiB is kept for the thread's next
+    // reading: creating and freeing one costs more than reading a short
+    // description, while what it holds on to (its buffer, name pools) stays
+    // small. After a long text it is freed.
+    void keep_if_short(std::size_t bytes_handed) { keep_ = bytes_handed <= 64 * 1024; }
 
   private:
     parser_ptr own_;

@@ -34,11 +34,6 @@ constexpr std::size_t kMaxDepth = 1024;
 constexpr std::size_t kMaxEntities = 1024;
 constexpr std::size_t kMaxEntityText = 32 * 1024;
 
-// Texts up to this size leave their parser to the thread's next reading:
-// creating and freeing one costs more than reading a short description,
-// while what a kept parser holds on to (its buffer, name pools) stays small.
-constexpr std::size_t kKeepUpTo = 64 * 1024;
-
 // An element still open, as needed to open it again in a fresh parser. Its
 // name ("uri\nlocal\nprefix" as expat gives it) is kept once, in the names
 // buffer that grows and shrinks with the stack; most elements declare no
@@ -58,7 +53,7 @@ class session {
     std::size_t run() {
         parser_lease lease;
         const std::size_t end = read_all(lease);
-        if (fed_ <= kKeepUpTo && !error_) lease.keep();
+        if (!error_) lease.keep_if_short(fed_);
         if (error_) std::rethrow_exception(error_);
         return end;
     }
@@ -96,7 +91,7 @@ class session {
             }
             // The end of the text with only the wrapper open is the normal end
             // of a restarted reading.
-            if (err_at >= text_.size() && real_depth() == 0) return text_.size();
+            if (err_at >= text_.size() && only_wrapper_open()) return text_.size();
             note_error(err, err_at);
             // A token that runs to the end of the text (a tag or a value whose
             // end never comes) leaves nothing after it that could be read.
@@ -132,11 +127,20 @@ class session {
         stack_.pop_back();
     }
 
-    std::size_t real_depth() const {
-        std::size_t n = 0;
-        for (const auto &e : stack_)
-            n += !e.synthetic;
-        return n;
+    // The namespace declarations of the elements a replay opened again,
+    // from the stack as it was before.
+    void take_declarations(std::vector<open_element> &before) {
+        auto from = before.begin();
+        for (open_element &e : stack_) {
+            if (e.synthetic) continue;
+            while (from != before.end() && from->synthetic)
+                ++from;
+            if (from != before.end()) e.decls = std::move((from++)->decls);
+        }
+    }
+
+    bool only_wrapper_open() const {
+        return std::all_of(stack_.begin(), stack_.end(), [](const auto &e) { return e.synthetic; });
     }
 
     // What puts a fresh parser where the last one failed: the internal
@@ -206,13 +210,7 @@ class session {
         }
         if (wrapped && !stack_.empty()) stack_.front().synthetic = true;
         replaying_ = false;
-        std::size_t k = 0;
-        for (open_element &e : stack_) {
-            if (e.synthetic) continue;
-            while (k < before.size() && before[k].synthetic)
-                ++k;
-            if (k < before.size()) e.decls = std::move(before[k++].decls);
-        }
+        take_declarations(before);
 
         std::size_t chunk = kFirstChunk;
         for (std::size_t at = start;;) {
@@ -245,29 +243,21 @@ class session {
     // of no open element is passed over. The offset after the end tag, or 0
     // when there is no end tag there.
     std::size_t close_to_end_tag(std::size_t at) {
-        const std::size_t lt = text_[at] == '<' ? at : text_.rfind('<', at);
-        if (lt == std::string_view::npos || lt + 1 >= text_.size() || text_[lt + 1] != '/')
-            return 0;
-        // End tags are short: the search for '>' never runs far.
-        const std::size_t gt = text_.substr(0, std::min(text_.size(), lt + 4096)).find('>', lt);
-        if (gt == std::string_view::npos) return 0;
-        std::string_view qname = text_.substr(lt + 2, gt - lt - 2);
-        while (!qname.empty() && (qname.back() == ' ' || qname.back() == '\t' ||
-                                  qname.back() == '\n' || qname.back() == '\r'))
-            qname.remove_suffix(1);
+        std::size_t after = 0;
+        const std::string_view qname = end_tag_name(text_, at, &after);
+        if (after == 0) return 0;
         std::size_t k = stack_.size();
         while (k > 0 &&
                !(!stack_[k - 1].synthetic && same_qname(split(name_of(stack_[k - 1])), qname)))
             --k;
-        if (k == 0) return gt + 1;
-        while (stack_.size() >= k) {
+        while (k > 0 && stack_.size() >= k) {
             if (!h_.stop) {
                 const split_name n = split(name_of(stack_.back()));
                 h_.end(n.ns, n.local);
             }
             pop();
         }
-        return gt + 1;
+        return after;
     }
 
     // Reads the prefixes of the start tag at `at` that are bound nowhere.
@@ -338,9 +328,7 @@ class session {
         guarded(ud, [&](session &s) {
             if (s.replaying_ || is_parameter || !value) return;
             const std::string decl =
-                "<!ENTITY " + std::string(name) + " " +
-                entity_literal(std::string_view(value, static_cast<std::size_t>(value_length))) +
-                ">";
+                entity_declaration(name, {value, static_cast<std::size_t>(value_length)});
             if (s.entity_count_ >= kMaxEntities || s.entities_.size() + decl.size() > kMaxEntityText) {
                 if (s.entity_count_ != kMaxEntities + 1)
                     s.warnings_.push_back("too many entities to keep after an XML error");

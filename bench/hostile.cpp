@@ -6,9 +6,9 @@
 // Books are written once to a temporary directory (QEM_BENCH_TMP, else the
 // system's). "doc_MB" is the size of the document the reader scans,
 // "peak_rss_MB" the process's peak resident size after the benchmark. A full
-// record row also reports "call_peak_MB": the peak resident size of a child
+// record row also reports "call_peak_MB": the peak resident size of a fresh
 // process that made one call, and "call_MB" what that call added to the
-// child's size at its start.
+// process's size at its start.
 //
 // `qem_bench_hostile --write-books DIR` only writes the rows' books into DIR
 // (for whole-process measurements of the command-line tool).
@@ -209,34 +209,51 @@ std::string metadata_text(const std::string &path) {
     return out;
 }
 
-double max_rss_mb() {
-    struct rusage ru;
-    getrusage(RUSAGE_SELF, &ru);
-    return static_cast<double>(ru.ru_maxrss) / 1024.0;
+// A line of /proc/self/status ("VmRSS", "VmHWM") in MB, or -1.
+double status_mb(const char *key) {
+    std::FILE *f = std::fopen("/proc/self/status", "r");
+    if (!f) return -1;
+    char line[256];
+    double kb = -1;
+    const std::size_t n = std::strlen(key);
+    while (std::fgets(line, sizeof line, f))
+        if (std::strncmp(line, key, n) == 0 && line[n] == ':') kb = std::atof(line + n + 1);
+    std::fclose(f);
+    return kb < 0 ? -1 : kb / 1024.0;
 }
 
-// One call in a child process: its peak resident size and what the call
-// added to the size the child started with (both in MB), or -1.
+// `--one-call PATH`: one ebook_metadata call in this fresh process; prints
+// its resident size before the call and its peak after it, in MB.
+int one_call(const char *path) {
+    const double start = status_mb("VmRSS");
+    char *s = ebook_metadata(path);
+    ebook_free_string(s);
+    std::printf("%f %f\n", start, status_mb("VmHWM"));
+    return 0;
+}
+
+// One call in a fresh process (this program again): its peak resident size
+// and what the call added to the size it started with (both in MB), or -1. A
+// forked child would reuse the pages its parent already holds.
 std::pair<double, double> child_call(const std::string &path) {
     int fd[2];
     if (pipe(fd) != 0) return {-1, -1};
     const pid_t pid = fork();
     if (pid == 0) {
         close(fd[0]);
-        double v[2];
-        v[0] = max_rss_mb();
-        char *s = ebook_metadata(path.c_str());
-        ebook_free_string(s);
-        v[1] = max_rss_mb();
-        if (write(fd[1], v, sizeof v) != static_cast<ssize_t>(sizeof v)) _exit(1);
-        _exit(0);
+        dup2(fd[1], 1);
+        execl("/proc/self/exe", "qem_bench_hostile", "--one-call", path.c_str(),
+              static_cast<char *>(nullptr));
+        _exit(127);
     }
     close(fd[1]);
-    double v[2] = {-1, -1};
-    const bool got = pid > 0 && read(fd[0], v, sizeof v) == static_cast<ssize_t>(sizeof v);
+    char out[128] = {};
+    const ssize_t n = pid > 0 ? read(fd[0], out, sizeof out - 1) : -1;
     close(fd[0]);
     if (pid > 0) waitpid(pid, nullptr, 0);
-    return got ? std::make_pair(v[1], v[1] - v[0]) : std::make_pair(-1.0, -1.0);
+    double start = -1, peak = -1;
+    if (n <= 0 || std::sscanf(out, "%lf %lf", &start, &peak) != 2) return {-1.0, -1.0};
+    return {peak, peak - start};
 }
 
 bool holds(const std::string &got, const Row &row) {
@@ -309,6 +326,7 @@ void bm_hostile(benchmark::State &state, const Shape *shape) {
 }  // namespace
 
 int main(int argc, char **argv) {
+    if (argc == 3 && std::strcmp(argv[1], "--one-call") == 0) return one_call(argv[2]);
     if (argc == 3 && std::strcmp(argv[1], "--write-books") == 0) {
         for (const Row &r : rows()) {
             write_row(r, std::string(argv[2]) + "/" + r.file);

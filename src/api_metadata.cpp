@@ -19,7 +19,7 @@
 
 namespace {
 
-enum class reader { none, epub, fb2, fb2_zip, mobi, zip_by_content, comic, comic_by_content };
+enum class reader { none, epub, fb2, fb2_zip, mobi, zip_by_content, comic, comic_by_content, pdf };
 
 // The reader a name chooses by its extension; none when it names none.
 // ".zip" alone names no book: an archive of several books is common, and
@@ -37,6 +37,7 @@ reader by_name(const char *name, bool *refused) {
     // Older Mobipocket books often carry the PalmDB extensions.
     if (e == "mobi" || e == "azw" || e == "azw3" || e == "prc" || e == "pdb") return reader::mobi;
     if (eb_comic_name(name)) return reader::comic;
+    if (e == "pdf") return reader::pdf;
     if (e == "zip") *refused = true;
     return reader::none;
 }
@@ -104,9 +105,19 @@ class whole_text {
     bool ok_ = false;
 };
 
+// A PDF header within the first 1,024 bytes, where PDF readers look for it.
+bool pdf_header(const eb_source &src) {
+    char head[1024];
+    const std::size_t n =
+        src.size() < sizeof head ? static_cast<std::size_t>(src.size()) : sizeof head;
+    return src.read(0, head, n) &&
+           std::string_view(head, n).find("%PDF-") != std::string_view::npos;
+}
+
 // The reader the content chooses. The first 68 bytes decide, except for a
 // text that may be a FictionBook: that one is read whole into *whole, and
-// kept for the reader. none with the error text set when a read fails.
+// kept for the reader; and for a PDF header after other bytes, looked for
+// last. none with the error text set when a read fails.
 reader by_content(const eb_source &src, std::optional<whole_text> &whole) {
     const std::uint64_t len = src.size();
     if (len < 4) return reader::none;
@@ -115,6 +126,7 @@ reader by_content(const eb_source &src, std::optional<whole_text> &whole) {
     if (!src.read(0, head, n)) return reader::none;
     const std::string_view h(head, n);
     if (h[0] == 'P' && h[1] == 'K') return reader::zip_by_content;
+    if (h.find("%PDF-") != std::string_view::npos) return reader::pdf;
     if (eb_comic_signature(src)) return reader::comic_by_content;
     if (len == 4) return reader::none;
     if (may_be_fb2(h)) {
@@ -124,7 +136,7 @@ reader by_content(const eb_source &src, std::optional<whole_text> &whole) {
     }
     if (n >= 68 && (h.substr(60, 8) == "BOOKMOBI" || h.substr(60, 8) == "TEXtREAd"))
         return reader::mobi;
-    return reader::none;
+    return pdf_header(src) ? reader::pdf : reader::none;
 }
 
 // The one FictionBook document of a zipped FB2, read as that document.
@@ -210,6 +222,8 @@ int read_book(const char *name, const char *label, const eb_source &src, eb_reco
         case reader::comic_by_content:
             if (int rc = eb_record_comic_by_content(src, label, r); rc != 1) return rc;
             break;
+        case reader::pdf:
+            return eb_record_pdf(src, r);
         case reader::none:
             break;
     }

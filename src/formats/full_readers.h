@@ -23,6 +23,11 @@ int eb_record_mobi(const eb_source &src, eb_record &r);
 // An EPUB container through one archive handle: the directory, then each
 // member the reader wants at most once.
 int eb_record_epub(const eb_source &src, eb_record &r);
+// A PDF through libqpdf, by the ranges it asks for (a damaged file whole,
+// for qpdf's recovery): protection, page count, version, the Info
+// dictionary and the XMP stream. "not a valid PDF: %s" when qpdf cannot open
+// it even by recovery; a document that needs a password is drm, not failed.
+int eb_record_pdf(const eb_source &src, eb_record &r);
 // The same two over bytes in memory.
 int eb_record_mobi(const char *data, std::uint64_t len, eb_record &r);
 int eb_record_epub(const char *data, std::uint64_t len, eb_record &r);

@@ -87,9 +87,13 @@ std::size_t eb_pdf_input::copy_out(std::uint64_t off, char *out, std::size_t n) 
 }
 
 size_t eb_pdf_input::read(char *buffer, size_t length) {
-    last_offset = pos_;
     const std::uint64_t pos = static_cast<std::uint64_t>(pos_);
-    if (length == 0 || pos >= size_) return 0;
+    if (pos >= size_) {
+        last_offset = static_cast<qpdf_offset_t>(size_);
+        return 0;
+    }
+    last_offset = pos_;
+    if (length == 0) return 0;
     std::size_t n = length;
     if (n > size_ - pos) n = static_cast<std::size_t>(size_ - pos);
     n = copy_out(pos, buffer, n);
@@ -99,27 +103,34 @@ size_t eb_pdf_input::read(char *buffer, size_t length) {
 
 // The offset of the next CR or LF from the current position, which then
 // moves past it and any CR and LF that follow; the end when there is none.
+// As with qpdf's own inputs, the last offset changes only when the search
+// starts at the end.
 qpdf_offset_t eb_pdf_input::findAndSkipNextEOL() {
+    const qpdf_offset_t last = last_offset;
+    if (static_cast<std::uint64_t>(pos_) >= size_) {
+        pos_ = last_offset = static_cast<qpdf_offset_t>(size_);
+        return pos_;
+    }
     char buf[256];
-    for (;;) {
+    qpdf_offset_t eol = -1;
+    while (eol < 0) {
         const qpdf_offset_t at = pos_;
         const std::size_t n = read(buf, sizeof buf);
         if (n == 0) {
-            pos_ = static_cast<qpdf_offset_t>(
-                size_ > static_cast<std::uint64_t>(at) ? size_ : static_cast<std::uint64_t>(at));
+            pos_ = static_cast<qpdf_offset_t>(size_);
+            last_offset = last;
             return pos_;
         }
-        for (std::size_t i = 0; i < n; ++i) {
-            if (buf[i] != '\r' && buf[i] != '\n') continue;
-            const qpdf_offset_t eol = at + static_cast<qpdf_offset_t>(i);
-            pos_ = eol + 1;
-            char c;
-            while (read(&c, 1) == 1)
-                if (c != '\r' && c != '\n') {
-                    --pos_;
-                    break;
-                }
-            return eol;
-        }
+        for (std::size_t i = 0; i < n && eol < 0; ++i)
+            if (buf[i] == '\r' || buf[i] == '\n') eol = at + static_cast<qpdf_offset_t>(i);
     }
+    pos_ = eol + 1;
+    char c;
+    while (read(&c, 1) == 1)
+        if (c != '\r' && c != '\n') {
+            --pos_;
+            break;
+        }
+    last_offset = last;
+    return eol;
 }

@@ -125,7 +125,7 @@ struct WalkOptions {
 
 // True when the name's extension (any letter case) is one of the book
 // extensions: epub, fb2, mobi, azw, azw3, and unless `basic_only` also
-// fb2.zip, fbz, prc and pdb and the comic archives cbz, cbr, cb7 and cbt.
+// fb2.zip, fbz, prc, pdb and pdf, and the comic archives cbz, cbr, cb7 and cbt.
 bool has_book_ext(std::string_view name, bool basic_only = false);
 
 // True when the file starts like a Mobipocket book or a PalmDOC text (the

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <cstring>
 
 #include "cli.h"
 #include "quenfold_ebook.h"
@@ -46,6 +47,20 @@ struct Fd {
         if (fd >= 0) close(fd);
     }
 };
+
+// Why the library wrote no cover. A PDF has none to give (its pages are not
+// rendered); the library calls it unsupported, which would puzzle a user.
+void cover_failed(const std::string &book) {
+    const std::string why = ebook_last_error();
+    char *record = ebook_metadata(book.c_str());
+    const bool pdf = record && std::strncmp(record, "{\"format\":\"pdf\"", 15) == 0;
+    ebook_free_string(record);
+    if (pdf)
+        complain("%s: a PDF has no cover image to extract (its pages are not rendered)",
+                 book.c_str());
+    else
+        complain("%s: %s", book.c_str(), why.c_str());
+}
 
 bool same_file(const struct stat &a, const struct stat &b) {
     return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
@@ -89,7 +104,7 @@ int cover_to_stdout(const std::string &book, const struct stat &book_st) {
         return kExitFailed;
     }
     if (ebook_extract_cover(book.c_str(), tmp.path().c_str()) != 0) {
-        complain("%s: %s", book.c_str(), ebook_last_error());
+        cover_failed(book);
         return kExitFailed;
     }
     Fd in{open(tmp.path().c_str(), O_RDONLY | O_CLOEXEC)};
@@ -145,7 +160,7 @@ int cover_to_file(const std::string &book, const struct stat &book_st, const std
         return kExitFailed;
     }
     if (ebook_extract_cover(book.c_str(), tmp.path().c_str()) != 0) {
-        complain("%s: %s", book.c_str(), ebook_last_error());
+        cover_failed(book);
         return kExitFailed;
     }
     // On disk before it takes the name, so that a crash cannot leave an

@@ -64,8 +64,8 @@ void add_scan(CLI::App &app, Request &r, unsigned cores) {
     ScanOptions &o = r.scan_opt;
     r.scan = app.add_subcommand(
         "scan",
-        "Describe the books (epub, fb2, fb2.zip, fbz, mobi, azw, azw3, prc, pdb) and comics (cbz, "
-        "cbr, cb7, cbt) in directories");
+        "Describe the books (epub, fb2, fb2.zip, fbz, mobi, azw, azw3, prc, pdb, pdf) and comics "
+        "(cbz, cbr, cb7, cbt) in directories");
     r.scan->add_option("DIR", o.dirs, "Directories")->required();
     r.scan->add_flag("-r,--recursive", o.recursive, "Walk subdirectories too");
     add_jobs_option(r.scan, o.jobs, cores);

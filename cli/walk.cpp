@@ -44,8 +44,8 @@ bool has_book_ext(std::string_view name, bool basic_only) {
     if (basic_only) return false;
     // A bare .zip is no book (an archive of several is common); a FictionBook
     // packed alone says so in its name.
-    return lower == "fbz" || lower == "prc" || lower == "pdb" || lower == "cbz" || lower == "cbr" ||
-           lower == "cb7" || lower == "cbt" ||
+    return lower == "fbz" || lower == "prc" || lower == "pdb" || lower == "pdf" || lower == "cbz" ||
+           lower == "cbr" || lower == "cb7" || lower == "cbt" ||
            (lower == "zip" && ends_with(ascii_lower(name.substr(0, dot + 1)), ".fb2."));
 }
 

@@ -1,6 +1,7 @@
 // End-to-end tests of the tool's full record: info and scan output, decoded columns, --fields,
 // the further book names, and renaming a windows-1251 FictionBook.
 #include "legacy_books.h"
+#include "pdf_builder.h"
 #include "test_cli_harness.h"
 
 namespace {
@@ -118,6 +119,44 @@ TEST_F(CliFull, InfoAndScanPrintTheFullRecordAfterThePath) {
     std::sort(expected.begin(), expected.end(),
               [](const auto &x, const auto &y) { return member(x, "path") < member(y, "path"); });
     EXPECT_EQ(elements(listing.out), expected);
+}
+
+// PDFs beside the other books: scanned, shown in the table, renamed by their
+// metadata (one without a title keeps its name), and no cover to extract.
+TEST_F(CliFull, PdfsAreScannedShownAndRenamed) {
+    TempDir d;
+    qtest::PdfDesc titled;
+    titled.info = {{"Title", qtest::pdf_utf16("Tides \u00e9t\u00e9")},
+                   {"Author", qtest::pdf_literal("Roe, Jane; Bell, Tom")}};
+    const std::string tides = d.put("scan0001.PDF", qtest::build_pdf(titled));
+    const std::string untitled = d.put("notes.pdf", qtest::build_pdf({}));
+    d.put("harbour.mobi", mobi("Tales of the Harbour", "Tom Bell"));
+
+    Outcome info = run({"info", tides});
+    EXPECT_EQ(info.out, lib_metadata(tides) + "\n");
+    EXPECT_NE(info.out.find("\"format\":\"pdf\""), std::string::npos) << info.out;
+    Outcome table = run({"scan", "--format", "table", "--fields", "format,author,title", d.path});
+    EXPECT_EQ(table.out,
+              "FORMAT  AUTHOR                 TITLE\nmobi    Tom Bell               Tales of the "
+              "Harbour\npdf\npdf     Roe, Jane & Bell, Tom  Tides \u00e9t\u00e9\n")
+        << table.err;
+    Outcome basic = run({"scan", "--basic", "--format", "jsonl", d.path});
+    EXPECT_EQ(basic.out.find(".pdf"), std::string::npos) << basic.out;
+    EXPECT_EQ(basic.out.find(".PDF"), std::string::npos) << basic.out;
+
+    Outcome cover = run({"cover", tides, d.path + "/cover.jpg"});
+    EXPECT_EQ(cover.rc, 1);
+    EXPECT_EQ(cover.err,
+              "quenfold-ebook-meta: " + tides +
+                  ": a PDF has no cover image to extract (its pages are not rendered)\n");
+
+    Outcome renamed = run({"rename", "--apply", d.path});
+    EXPECT_EQ(renamed.rc, 0) << renamed.err;
+    EXPECT_NE(renamed.err.find(untitled + ": the book has no title; it keeps its name"),
+              std::string::npos)
+        << renamed.err;
+    EXPECT_EQ(d.names(), (std::set<std::string>{"Roe, Jane - Tides \u00e9t\u00e9.PDF", "notes.pdf",
+                                                "Tom Bell - Tales of the Harbour.mobi"}));
 }
 
 TEST_F(CliFull, TableAndCsvShowDecodedTextsInTheChosenColumns) {

@@ -13,6 +13,7 @@
 #include "book_builders.h"
 #include "comic_builder.h"
 #include "fb2_builder.h"
+#include "pdf_builder.h"
 #include "quenfold_ebook.h"
 #include "zip_builder.h"
 
@@ -87,6 +88,23 @@ Shelf make_shelf() {
     if (qtest::have_7z()) put("issue.cb7", qtest::build_comic(qtest::ComicKind::SevenZip, comic));
     comic.members[2].encrypted = true;
     put("locked.cbr", qtest::build_comic(qtest::ComicKind::Rar5, comic));
+
+    // PDFs through libqpdf: one QPDF object and logger per call.
+    qtest::PdfDesc pdf;
+    pdf.info = {{"Title", qtest::pdf_utf16("Tide Tables")},
+                {"Author", qtest::pdf_literal("Kim Ray")}};
+    pdf.xmp =
+        qtest::xmp_packet("<dc:language><rdf:Bag><rdf:li>en</rdf:li></rdf:Bag></dc:language>");
+    pdf.xmp_flate = true;
+    pdf.object_stream = true;
+    put("tides.pdf", qtest::build_pdf(pdf));
+    put("open.pdf", qtest::encrypt_pdf(qtest::build_pdf(pdf), "", "owner", 6, true));
+    put("locked.pdf", qtest::encrypt_pdf(qtest::build_pdf(pdf), "user", "owner", 4, true));
+    qtest::PdfDesc damaged = pdf;
+    damaged.object_stream = false;
+    damaged.damaged_xref = true;
+    put("damaged.pdf", qtest::build_pdf(damaged));
+    put("broken.pdf", "%PDF-1.7 and nothing else");
     s.books.push_back(s.dir + "/missing.epub");  // never written
     return s;
 }
@@ -196,6 +214,17 @@ TEST(Stress, ThreadsGetWhatALoneCallerGets) {
     EXPECT_EQ(info("missing.epub").error.rfind("cannot open file: ", 0), 0u);
     EXPECT_FALSE(info("short.mobi").ok);
     EXPECT_FALSE(info("broken.epub").ok);
+    auto metadata = [&](const std::string &name) {
+        for (std::size_t i = 0; i < calls.size(); ++i)
+            if (calls[i].op == Op::Metadata && calls[i].arg == shelf.dir + "/" + name)
+                return want[i];
+        return Outcome{};
+    };
+    for (const char *pdf : {"tides.pdf", "open.pdf", "damaged.pdf"})
+        EXPECT_NE(metadata(pdf).text.find("\"title\":\"Tide Tables\""), std::string::npos) << pdf;
+    EXPECT_NE(metadata("locked.pdf").text.find("\"drm_scheme\":\"pdf-password\""),
+              std::string::npos);
+    EXPECT_EQ(metadata("broken.pdf").error.rfind("not a valid PDF: ", 0), 0u);
 
     // Each thread walks the calls from its own starting point, so that at any
     // moment the threads are in different operations on different books, and

@@ -39,6 +39,7 @@ demo: build
 	./build/cli/quenfold-ebook-meta scan --basic --format table examples/books
 	./build/cli/quenfold-ebook-meta info examples/books/the-lighthouse-keeper.epub
 	./build/cli/quenfold-ebook-meta info --basic examples/books/the-lighthouse-keeper.epub
+	./build/cli/quenfold-ebook-meta info examples/books/tide-tables.pdf
 	@echo "-- the same books from a plain C host:"
 	./build/qem_demo examples/books/*
 

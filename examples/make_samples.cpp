@@ -8,6 +8,7 @@
 #include "comic_builder.h"
 #include "fb2_builder.h"
 #include "legacy_books.h"
+#include "pdf_builder.h"
 #include "zip_builder.h"
 
 int main(int argc, char **argv) {
@@ -117,6 +118,28 @@ int main(int argc, char **argv) {
         {"pages/page1.jpg", qtest::tiny_jpeg()},
         {"pages/page2.png", qtest::tiny_png()}};
     put("harbour-watch-1.cbz", qtest::build_comic(qtest::ComicKind::Zip, comic));
+
+    // A PDF states its metadata twice: the Info dictionary (here in
+    // UTF-16BE) and an XMP stream, which the full record prefers.
+    qtest::PdfDesc pdf;
+    pdf.version = "1.6";
+    pdf.info = {{"Title", qtest::pdf_utf16("Tide Tables of the North Sea")},
+                {"Author", qtest::pdf_literal("Kim Ray")},
+                {"CreationDate", qtest::pdf_literal("D:20210314092653+01'00'")},
+                {"ModDate", qtest::pdf_literal("D:20210314092653+01'00'")}};
+    pdf.xmp = qtest::xmp_packet(
+        "<dc:title><rdf:Alt><rdf:li xml:lang=\"x-default\">Tide Tables of the North Sea</rdf:li>"
+        "</rdf:Alt></dc:title>"
+        "<dc:creator><rdf:Seq><rdf:li>Kim Ray</rdf:li></rdf:Seq></dc:creator>"
+        "<dc:language><rdf:Bag><rdf:li>en</rdf:li></rdf:Bag></dc:language>"
+        "<dc:publisher><rdf:Bag><rdf:li>Harbour Press</rdf:li></rdf:Bag></dc:publisher>"
+        "<prism:isbn>978-3-16-148410-0</prism:isbn>"
+        "<calibre:series rdf:parseType=\"Resource\"><rdf:value>Harbour Almanacs</rdf:value>"
+        "<calibreSI:series_index>3</calibreSI:series_index></calibre:series>",
+        "xmp:CreateDate=\"2021-03-14T09:26:53+01:00\" "
+        "xmp:MetadataDate=\"2021-03-14T09:26:53+01:00\"");
+    pdf.xmp_flate = true;
+    put("tide-tables.pdf", qtest::build_pdf(pdf));
 
     std::printf("sample books written to %s\n", dir.c_str());
     return 0;

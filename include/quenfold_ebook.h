@@ -126,7 +126,7 @@ QUENFOLD_EBOOK_API char *ebook_rename_plan(const char *files_json,
  * is always valid UTF-8 (texts decoded from the book's declared encoding;
  * bytes that do not decode become U+FFFD and add a warning). Every key is
  * always present, in this order:
- *   format ("epub" "fb2" "mobi" "azw3" "palmdoc" "cbz" "cbr" "cb7" "cbt"),
+ *   format ("epub" "fb2" "mobi" "azw3" "palmdoc" "cbz" "cbr" "cb7" "cbt" "pdf"),
  *   container ("fb2.zip"|null),
  *   version (string|null), title, title_sort, subtitle,
  *   authors and contributors ([{"name","sort","role"}], MARC relator roles),
@@ -135,20 +135,22 @@ QUENFOLD_EBOOK_API char *ebook_rename_plan(const char *files_json,
  *   publisher, published, modified, rights, description (plain text),
  *   subjects ([]), pages (integer|null), cover ({"mime","size","from"}|null),
  *   drm (bool), drm_scheme ("adobe-adept" "readium-lcp" "apple-fairplay"
- *   "mobipocket" "fb2-encrypted" "archive-password" "unknown"|null),
- *   obfuscated_fonts (bool),
+ *   "mobipocket" "fb2-encrypted" "archive-password" "pdf-password"
+ *   "unknown"|null), obfuscated_fonts (bool),
  *   encoding (the declared text encoding when not UTF-8|null), warnings ([]).
  * Absent texts are "", absent lists []. docs/metadata.schema.json is the
  * JSON Schema of the object.
  * path: the book file (NULL fails with "NULL path"). The reader is chosen by
  * extension (epub; fb2; fb2.zip and fbz, a ZIP holding one FB2 document;
- * mobi, azw, azw3, prc, pdb; cbz, cbr, cb7, cbt; any letter case), else by
- * content. A file named .zip (not .fb2.zip) is no book and fails with
+ * mobi, azw, azw3, prc, pdb; cbz, cbr, cb7, cbt; pdf; any letter case), else
+ * by content. A file named .zip (not .fb2.zip) is no book and fails with
  * "unsupported ebook format", as does a Palm database of another kind than
  * "BOOKMOBI" or "TEXtREAd".
  * A DRM-protected book succeeds: its metadata is not encrypted and is read,
  * nothing is decrypted, and "drm" and "drm_scheme" say what protects it.
- * Font obfuscation alone is no protection ("obfuscated_fonts" true).
+ * Font obfuscation alone is no protection ("obfuscated_fonts" true). A PDF
+ * that needs a password to open is the exception: only its protection is
+ * given, as nothing of it can be read without decrypting.
  * Result: a heap string to release with ebook_free_string, or NULL when the
  * file cannot be read as a book at all (the error text says why). After a
  * success the error text is empty; soft notices are in "warnings".

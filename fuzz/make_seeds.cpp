@@ -11,6 +11,7 @@
 #include "fb2_builder.h"
 #include "hostile_books.h"
 #include "meta_seeds.h"
+#include "pdf_seeds.h"
 #include "shelf.h"
 #include "zip_builder.h"
 
@@ -407,7 +408,8 @@ int main(int argc, char **argv) {
     Corpus mobi(root, "fuzz_mobi"), fb2(root, "fuzz_fb2"), epub(root, "fuzz_epub"),
         zip(root, "fuzz_zip"), text(root, "fuzz_text"), rename(root, "fuzz_rename"),
         meta_epub(root, "fuzz_meta_epub"), meta_fb2(root, "fuzz_meta_fb2"),
-        meta_mobi(root, "fuzz_meta_mobi"), meta_comic(root, "fuzz_meta_comic");
+        meta_mobi(root, "fuzz_meta_mobi"), meta_comic(root, "fuzz_meta_comic"),
+        meta_pdf(root, "fuzz_meta_pdf");
     mobi_seeds(mobi);
     fb2_seeds(fb2);
     epub_seeds(epub);
@@ -429,6 +431,7 @@ int main(int argc, char **argv) {
     qfuzz::meta_mobi_seeds(
         [&](const std::string &n, const std::string &b) { meta_mobi.add(n, b); });
     qfuzz::comic_seeds([&](const std::string &n, const std::string &b) { meta_comic.add(n, b); });
+    qfuzz::meta_pdf_seeds([&](const std::string &n, const std::string &b) { meta_pdf.add(n, b); });
     // Every book of the planner's shelf is a seed of its reader as well.
     for (const qfuzz::ShelfBook &b : qfuzz::shelf_books()) {
         const std::string ext = fs::path(b.name).extension().string();
@@ -436,8 +439,8 @@ int main(int argc, char **argv) {
         if (ext == ".fb2") fb2.add("shelf-" + b.name, b.bytes);
         if (ext == ".mobi" || ext == ".azw3" || ext == ".azw") mobi.add("shelf-" + b.name, b.bytes);
     }
-    for (const Corpus *c :
-         {&mobi, &fb2, &epub, &zip, &text, &rename, &meta_epub, &meta_fb2, &meta_mobi, &meta_comic})
+    for (const Corpus *c : {&mobi, &fb2, &epub, &zip, &text, &rename, &meta_epub, &meta_fb2,
+                            &meta_mobi, &meta_comic, &meta_pdf})
         std::printf("%s: %d seeds\n", c->dir.string().c_str(), c->count);
     return 0;
 }

@@ -93,6 +93,16 @@ TEST(PdfRecord, BadInputGivesWarnings) {
         {"XMP stream inflating past 4 MiB",
          bomb,
          {{"/title", "Bomb"}, {"/warnings~", "XMP stream decodes to more than 4 MiB"}}});
+    // qpdf would inflate the whole object stream holding the catalog.
+    PdfDesc packed_bomb;
+    packed_bomb.object_stream = true;
+    packed_bomb.info = {{"Title", pdf_literal("Gone")}};
+    packed_bomb.objects = {{8, "(" + std::string(17 << 20, ' ') + ")"}};
+    cases.push_back({"object stream inflating past 16 MiB",
+                     packed_bomb,
+                     {{"/title", ""},
+                      {"/pages", "<null>"},
+                      {"/warnings~", "object stream 7 decodes to more than 16 MiB"}}});
     PdfDesc self_info;
     self_info.info_value = "8 0 R";
     self_info.objects = {{8, "<< /Title 8 0 R /Author (A. Writer) >>"}};

@@ -1,7 +1,5 @@
 // pdf.cpp - PDF full reader over libqpdf: opening through the book source, protection, page count,
-// version, the Info dictionary and the size-capped XMP stream; no exception leaves it but
-// bad_alloc.
-#include <qpdf/Pipeline.hh>
+// version, the Info dictionary and XMP; no exception leaves it but bad_alloc.
 #include <qpdf/QPDF.hh>
 #include <qpdf/QPDFExc.hh>
 #include <qpdf/QPDFLogger.hh>
@@ -19,38 +17,13 @@
 #include "formats/full_readers.h"
 #include "formats/pdf_map.h"
 #include "formats/pdf_source.h"
+#include "formats/pdf_streams.h"
 #include "formats/pdf_text.h"
-#include "formats/pdf_xmp.h"
 #include "text/encoding.h"
 
 namespace {
 
-constexpr std::size_t kXmpCap = 4 * 1024 * 1024;
 constexpr std::size_t kLibraryWarnings = 3;
-
-// The decoded bytes of a stream up to a cap. Past the cap it throws, which
-// qpdf's stream reading catches: the decoding stops there instead of
-// running through a stream that inflates without end.
-class capped_pipeline final : public Pipeline {
-  public:
-    explicit capped_pipeline(std::size_t cap) : Pipeline("capped", nullptr), cap_(cap) {}
-    void write(unsigned char const *data, size_t len) override {
-        if (len > cap_ - data_.size()) {
-            data_.append(reinterpret_cast<const char *>(data), cap_ - data_.size());
-            over_ = true;
-            throw std::length_error("decoded data past the cap");
-        }
-        data_.append(reinterpret_cast<const char *>(data), len);
-    }
-    void finish() override {}
-    const std::string &data() const { return data_; }
-    bool over() const { return over_; }
-
-  private:
-    std::size_t cap_;
-    std::string data_;
-    bool over_ = false;
-};
 
 // A message of the library's (which may quote the file) as one line of
 // valid UTF-8 without control characters, at most 200 bytes.
@@ -256,32 +229,6 @@ eb_pdf_info read_info(QPDF &pdf, eb_record &r) {
     return info;
 }
 
-// The catalog's /Metadata stream, decoded up to 4 MiB and read as XMP.
-eb_pdf_xmp read_xmp(QPDF &pdf, eb_record &r) {
-    QPDFObjectHandle md = pdf.getRoot().getKey("/Metadata");
-    if (md.isNull()) return {};
-    if (!md.isStream()) {
-        r.warnings.push_back("PDF /Metadata is not a stream; XMP not read");
-        return {};
-    }
-    capped_pipeline p(kXmpCap);
-    bool filtered = false;
-    const bool ok = md.pipeStreamData(&p, &filtered, 0, qpdf_dl_specialized, true, false);
-    if (p.over()) {
-        r.warnings.push_back("PDF XMP stream decodes to more than 4 MiB; the first 4 MiB are read");
-    } else if (!ok) {
-        if (p.data().empty()) {
-            r.warnings.push_back("PDF XMP stream cannot be decoded; not read");
-            return {};
-        }
-        r.warnings.push_back("PDF XMP stream is damaged; what decoded is read");
-    } else if (!filtered && !md.getDict().getKey("/Filter").isNull()) {
-        r.warnings.push_back("PDF XMP stream uses a filter that cannot be decoded; not read");
-        return {};
-    }
-    return eb_pdf_read_xmp(p.data());
-}
-
 // Every reading of the document: its protection, then what it states.
 int read_document(QPDF &pdf, const std::optional<std::string> &header, eb_record &r) {
     if (pdf.isEncrypted()) {
@@ -291,6 +238,7 @@ int read_document(QPDF &pdf, const std::optional<std::string> &header, eb_record
             return protected_pdf("pdf-password", "PDF encrypted with a user password", r);
         r.warnings.push_back(restrictions(pdf));
     }
+    step("object streams", r, [&] { eb_pdf_defuse_object_streams(pdf, r); });
     step("version", r, [&] { read_version(pdf, header, r); });
     step("page count", r, [&] { read_pages(pdf, r); });
     eb_pdf_info info;
@@ -298,7 +246,7 @@ int read_document(QPDF &pdf, const std::optional<std::string> &header, eb_record
     std::string lang;
     step("language", r, [&] { lang = text_of(pdf.getRoot(), "/Lang"); });
     eb_pdf_xmp xmp;
-    step("XMP", r, [&] { xmp = read_xmp(pdf, r); });
+    step("XMP", r, [&] { xmp = eb_pdf_xmp_stream(pdf, r); });
     eb_pdf_merge(info, xmp, lang, r);
     return 0;
 }

@@ -101,36 +101,44 @@ size_t eb_pdf_input::read(char *buffer, size_t length) {
     return n;
 }
 
+// The bytes from off on that are at hand without another read: the source's
+// own memory, or the cached block holding off (filled when none does).
+std::string_view eb_pdf_input::at_hand(std::uint64_t off) {
+    if (off >= size_) return {};
+    if (const unsigned char *mem = src_.memory())
+        return {reinterpret_cast<const char *>(mem) + off, static_cast<std::size_t>(size_ - off)};
+    const block *b = find(off);
+    if (!b) b = fill(off, 1);
+    if (!b) return {};
+    return {b->bytes.data() + (off - b->off), static_cast<std::size_t>(b->off + b->len - off)};
+}
+
 // The offset of the next CR or LF from the current position, which then
 // moves past it and any CR and LF that follow; the end when there is none.
 // As with qpdf's own inputs, the last offset changes only when the search
-// starts at the end.
+// starts at the end. Scanned where the bytes lie, without copying them.
 qpdf_offset_t eb_pdf_input::findAndSkipNextEOL() {
-    const qpdf_offset_t last = last_offset;
-    if (static_cast<std::uint64_t>(pos_) >= size_) {
+    std::uint64_t at = static_cast<std::uint64_t>(pos_);
+    if (at >= size_) {
         pos_ = last_offset = static_cast<qpdf_offset_t>(size_);
         return pos_;
     }
-    char buf[256];
-    qpdf_offset_t eol = -1;
-    while (eol < 0) {
-        const qpdf_offset_t at = pos_;
-        const std::size_t n = read(buf, sizeof buf);
-        if (n == 0) {
-            pos_ = static_cast<qpdf_offset_t>(size_);
-            last_offset = last;
-            return pos_;
-        }
-        for (std::size_t i = 0; i < n && eol < 0; ++i)
-            if (buf[i] == '\r' || buf[i] == '\n') eol = at + static_cast<qpdf_offset_t>(i);
+    std::uint64_t eol = size_;
+    for (std::string_view bytes; eol == size_ && !(bytes = at_hand(at)).empty();) {
+        const std::size_t i = bytes.find_first_of("\r\n");
+        if (i != std::string_view::npos) eol = at + i;
+        at += i == std::string_view::npos ? bytes.size() : i;
     }
-    pos_ = eol + 1;
-    char c;
-    while (read(&c, 1) == 1)
-        if (c != '\r' && c != '\n') {
-            --pos_;
-            break;
-        }
-    last_offset = last;
-    return eol;
+    if (eol == size_) {
+        pos_ = static_cast<qpdf_offset_t>(size_);
+        return pos_;
+    }
+    at = eol + 1;
+    for (std::string_view bytes; !(bytes = at_hand(at)).empty();) {
+        const std::size_t i = bytes.find_first_not_of("\r\n");
+        at += i == std::string_view::npos ? bytes.size() : i;
+        if (i != std::string_view::npos) break;
+    }
+    pos_ = static_cast<qpdf_offset_t>(at);
+    return static_cast<qpdf_offset_t>(eol);
 }

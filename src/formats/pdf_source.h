@@ -9,6 +9,7 @@
 #include <array>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "io/source.h"
@@ -51,6 +52,7 @@ class eb_pdf_input final : public InputSource {
     std::size_t copy_out(std::uint64_t off, char *out, std::size_t n);
     const block *fill(std::uint64_t off, std::size_t want);
     const block *find(std::uint64_t off);
+    std::string_view at_hand(std::uint64_t off);
 
     const eb_source &src_;
     const std::uint64_t size_;

@@ -237,8 +237,17 @@ std::string build_pdf(const PdfDesc &d) {
     for (const PdfObject &o : d.objects)
         (o.stream ? streams : dicts).push_back(o);
 
+    // Writers pack some hundred objects per stream: the first stream is
+    // object 7, the others take numbers past every object's.
+    int next = 8;
+    for (const PdfObject &o : d.objects)
+        next = std::max(next, o.num + 1);
     if (d.object_stream)
-        w.object_stream(7, dicts);
+        for (std::size_t i = 0; i < dicts.size(); i += 100)
+            w.object_stream(
+                i == 0 ? 7 : next++,
+                {dicts.begin() + static_cast<std::ptrdiff_t>(i),
+                 dicts.begin() + static_cast<std::ptrdiff_t>(std::min(i + 100, dicts.size()))});
     else
         for (const PdfObject &o : dicts)
             w.object(o);

@@ -35,11 +35,13 @@ std::string xmp_packet(const std::string &properties, const std::string &attribu
 // "null"...) and, when stream is true, the stream data after it (the builder
 // adds /Length, and /Filter /FlateDecode when flate is set).
 struct PdfObject {
-    int num = 0;
+    PdfObject(int n, std::string b, bool s = false, std::string d = {}, bool f = false)
+        : num(n), body(std::move(b)), stream(s), data(std::move(d)), flate(f) {}
+    int num;
     std::string body;
-    bool stream = false;
+    bool stream;
     std::string data;
-    bool flate = false;
+    bool flate;
 };
 
 // An incremental update appended after the document: objects replaced or
@@ -69,7 +71,7 @@ struct PdfDesc {
     std::string trailer_extra;       // more trailer entries (an /Encrypt of a foreign handler)
     std::vector<PdfObject> objects;  // more objects, numbered 8 and up
     bool xref_stream = false;        // a cross-reference stream instead of a table
-    bool object_stream = false;      // dictionaries in one object stream (with an xref stream)
+    bool object_stream = false;      // dictionaries in object streams of 100 (with an xref stream)
     std::size_t filler = 0;          // a stream of this many incompressible bytes before the rest
     std::vector<PdfUpdate> updates;
     bool damaged_xref = false;  // startxref points a few bytes past the cross-reference section

@@ -70,7 +70,10 @@ std::string folded(std::string_view s) {
 
 std::string quoted(const std::string &s) {
     const std::size_t n = utf8_prefix(s.data(), s.size(), 60);
-    return "'" + s.substr(0, n) + (n < s.size() ? "...'" : "'");
+    std::string out(1, '\'');
+    out.append(s, 0, n);
+    out.append(n < s.size() ? "...'" : "'");
+    return out;
 }
 
 // A PDF date as ISO 8601, or the text as it is when it is no date.

@@ -123,11 +123,15 @@ qpdf_offset_t eb_pdf_input::findAndSkipNextEOL() {
         pos_ = last_offset = static_cast<qpdf_offset_t>(size_);
         return pos_;
     }
+    // Plain loops: qpdf asks once per line of a cross-reference table.
+    auto is_eol = [](char c) { return c == '\r' || c == '\n'; };
     std::uint64_t eol = size_;
     for (std::string_view bytes; eol == size_ && !(bytes = at_hand(at)).empty();) {
-        const std::size_t i = bytes.find_first_of("\r\n");
-        if (i != std::string_view::npos) eol = at + i;
-        at += i == std::string_view::npos ? bytes.size() : i;
+        std::size_t i = 0;
+        while (i < bytes.size() && !is_eol(bytes[i]))
+            ++i;
+        if (i < bytes.size()) eol = at + i;
+        at += i;
     }
     if (eol == size_) {
         pos_ = static_cast<qpdf_offset_t>(size_);
@@ -135,9 +139,11 @@ qpdf_offset_t eb_pdf_input::findAndSkipNextEOL() {
     }
     at = eol + 1;
     for (std::string_view bytes; !(bytes = at_hand(at)).empty();) {
-        const std::size_t i = bytes.find_first_not_of("\r\n");
-        at += i == std::string_view::npos ? bytes.size() : i;
-        if (i != std::string_view::npos) break;
+        std::size_t i = 0;
+        while (i < bytes.size() && is_eol(bytes[i]))
+            ++i;
+        at += i;
+        if (i < bytes.size()) break;
     }
     pos_ = static_cast<qpdf_offset_t>(at);
     return static_cast<qpdf_offset_t>(eol);

@@ -7,6 +7,8 @@
 #include <qpdf/QPDFObjectHandle.hh>
 
 #include <algorithm>
+#include <initializer_list>
+#include <map>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -76,28 +78,61 @@ eb_pdf_xmp eb_pdf_xmp_stream(QPDF &pdf, eb_record &r) {
     return eb_pdf_read_xmp(p.data());
 }
 
+namespace {
+
+// The object streams holding what the reader asks qpdf for, each checked
+// once before qpdf would inflate it whole.
+class object_stream_guard {
+  public:
+    object_stream_guard(QPDF &pdf, eb_record &r) : pdf_(pdf), r_(r), xref_(pdf.getXRefTable()) {}
+
+    // Checks the stream of h when h refers to an object kept in one.
+    void check(QPDFObjectHandle h) {
+        if (!h.isIndirect()) return;
+        auto it = xref_.find(h.getObjGen());
+        if (it == xref_.end() || it->second.getType() != 2) return;
+        const int n = it->second.getObjStreamNumber();
+        if (std::find(checked_.begin(), checked_.end(), n) != checked_.end()) return;
+        checked_.push_back(n);
+        QPDFObjectHandle s = pdf_.getObjectByID(n, 0);
+        if (!s.isStream()) return;  // qpdf says so when an object in it is wanted
+        QPDFObjectHandle raw = s.getDict().getKey("/Length");
+        if (raw.isInteger() && raw.getIntValue() <= kRawWorthChecking) return;
+        capped_pipeline p(std::min(kObjectStreamCap, budget_), false);
+        s.pipeStreamData(&p, nullptr, 0, qpdf_dl_specialized, true, false);
+        budget_ -= p.seen();
+        if (!p.over()) return;
+        pdf_.replaceObject(n, 0, QPDFObjectHandle::newNull());
+        r_.warnings.push_back("PDF object stream " + std::to_string(n) +
+                              " decodes to more than 16 MiB (or with the others checked to more "
+                              "than 64 MiB); the objects in it are not read");
+    }
+    // Checks a dictionary's stream, then those of the values under keys.
+    void check(QPDFObjectHandle dict, std::initializer_list<const char *> keys) {
+        check(dict);
+        if (!dict.isDictionary()) return;
+        for (const char *k : keys)
+            check(dict.getKey(k));
+    }
+
+  private:
+    QPDF &pdf_;
+    eb_record &r_;
+    const std::map<QPDFObjGen, QPDFXRefEntry> xref_;
+    std::vector<int> checked_;
+    std::size_t budget_ = kObjectStreamBudget;
+};
+
+}  // namespace
+
 void eb_pdf_defuse_object_streams(QPDF &pdf, eb_record &r) {
     // Only cross-reference streams can place objects in object streams.
     QPDFObjectHandle trailer = pdf.getTrailer();
     if (!trailer.hasKey("/XRefStm") && !trailer.hasKey("/W")) return;
-    std::vector<int> streams;
-    for (const auto &[og, entry] : pdf.getXRefTable())
-        if (entry.getType() == 2) streams.push_back(entry.getObjStreamNumber());
-    std::sort(streams.begin(), streams.end());
-    streams.erase(std::unique(streams.begin(), streams.end()), streams.end());
-    std::size_t budget = kObjectStreamBudget;
-    for (int n : streams) {
-        QPDFObjectHandle s = pdf.getObjectByID(n, 0);
-        if (!s.isStream()) continue;  // qpdf says so when an object in it is wanted
-        QPDFObjectHandle raw = s.getDict().getKey("/Length");
-        if (raw.isInteger() && raw.getIntValue() <= kRawWorthChecking) continue;
-        capped_pipeline p(std::min(kObjectStreamCap, budget), false);
-        s.pipeStreamData(&p, nullptr, 0, qpdf_dl_specialized, true, false);
-        budget -= p.seen();
-        if (!p.over()) continue;
-        pdf.replaceObject(n, 0, QPDFObjectHandle::newNull());
-        r.warnings.push_back("PDF object stream " + std::to_string(n) +
-                             " decodes to more than 16 MiB (or all of them to more than 64 MiB); "
-                             "the objects in it are not read");
-    }
+    object_stream_guard guard(pdf, r);
+    QPDFObjectHandle root = trailer.getKey("/Root");
+    guard.check(root, {"/Pages", "/Lang", "/Version", "/Metadata"});
+    if (root.isDictionary()) guard.check(root.getKey("/Pages"), {"/Count"});
+    guard.check(trailer.getKey("/Info"), {"/Title", "/Author", "/Subject", "/Keywords",
+                                          "/CreationDate", "/ModDate", "/ISBN", "/DOI", "/doi"});
 }

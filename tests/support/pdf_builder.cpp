@@ -85,52 +85,43 @@ class Writer {
     }
     // A cross-reference section for the objects written since the last one,
     // with its trailer; prev is the offset of the section before (0: none).
+    // A stream section is object `size` and lists itself.
     std::size_t xref(bool as_stream, int size, const std::string &trailer, std::size_t prev,
                      bool damaged) {
         const std::size_t at = out_.size();
-        std::string tail = trailer + (prev ? " /Prev " + std::to_string(prev) : "");
-        if (!as_stream) {
-            out_ += "xref\n";
-            if (prev == 0) offsets_.emplace(0, Entry{0, 0});
-            auto it = offsets_.begin();
-            while (it != offsets_.end()) {
-                auto run = it;
-                int n = 0;
-                while (run != offsets_.end() && run->first == it->first + n) {
-                    ++run;
-                    ++n;
+        const std::string tail = trailer + (prev ? " /Prev " + std::to_string(prev) : "");
+        if (as_stream)
+            offsets_[size] = {1, at};
+        else if (prev == 0)
+            offsets_.emplace(0, Entry{0, 0});
+        // Runs of consecutive numbers: rows of text in a table, of bytes in a stream.
+        std::string index, rows;
+        for (auto it = offsets_.begin(); it != offsets_.end();) {
+            auto run = it;
+            int n = 0;
+            for (; run != offsets_.end() && run->first == it->first + n; ++run)
+                ++n;
+            index += std::to_string(it->first) + " " + std::to_string(n) + (as_stream ? " " : "\n");
+            for (; it != run; ++it) {
+                const Entry &e = it->second;
+                if (!as_stream) {
+                    index +=
+                        e.type == 0 ? "0000000000 65535 f \n" : ten_digits(e.where) + " 00000 n \n";
+                    continue;
                 }
-                out_ += std::to_string(it->first) + " " + std::to_string(n) + "\n";
-                for (; it != run; ++it)
-                    out_ += it->first == 0 ? "0000000000 65535 f \n"
-                                           : ten_digits(it->second.where) + " 00000 n \n";
+                rows += static_cast<char>(e.type);
+                put_be(rows, e.type == 2 ? e.where / 65536 : e.where, 4);
+                put_be(rows, e.type == 2 ? e.where % 65536 : 0, 2);
             }
-            out_ += "trailer\n<< /Size " + std::to_string(size) + " " + tail + " >>\n";
-        } else {
-            const int self = size;
-            offsets_[self] = {1, at};
-            std::string rows, index;
-            auto it = offsets_.begin();
-            while (it != offsets_.end()) {
-                auto run = it;
-                int n = 0;
-                while (run != offsets_.end() && run->first == it->first + n) {
-                    ++run;
-                    ++n;
-                }
-                index += std::to_string(it->first) + " " + std::to_string(n) + " ";
-                for (; it != run; ++it) {
-                    const Entry &e = it->second;
-                    rows += static_cast<char>(e.type);
-                    put_be(rows, e.type == 2 ? e.where / 65536 : e.where, 4);
-                    put_be(rows, e.type == 2 ? e.where % 65536 : 0, 2);
-                }
-            }
-            out_ += std::to_string(self) + " 0 obj\n<< /Type /XRef /Size " +
-                    std::to_string(self + 1) + " /W [1 4 2] /Index [" + index + "] " + tail +
+        }
+        if (as_stream)
+            out_ += std::to_string(size) + " 0 obj\n<< /Type /XRef /Size " +
+                    std::to_string(size + 1) + " /W [1 4 2] /Index [" + index + "] " + tail +
                     " /Length " + std::to_string(rows.size()) + " >>\nstream\n" + rows +
                     "\nendstream\nendobj\n";
-        }
+        else
+            out_ += "xref\n" + index + "trailer\n<< /Size " + std::to_string(size) + " " + tail +
+                    " >>\n";
         out_ += "startxref\n" + std::to_string(damaged ? at + 5 : at) + "\n%%EOF\n";
         offsets_.clear();
         return at;

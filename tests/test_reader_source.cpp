@@ -9,6 +9,7 @@
 
 #include "book_builders.h"
 #include "fb2_builder.h"
+#include "pdf_builder.h"
 #include "quenfold_ebook.h"
 #include "zip_builder.h"
 
@@ -91,14 +92,24 @@ std::string fb2_book(std::size_t cover) {
     return qtest::build_fb2(desc);
 }
 
+// A PDF whose objects lie at its end, behind padding as large as asked.
+std::string pdf_book(std::size_t padding) {
+    qtest::PdfDesc desc;
+    desc.filler = padding;
+    desc.info = {{"Title", qtest::pdf_literal("Far Away")}};
+    desc.xmp =
+        qtest::xmp_packet("<dc:language><rdf:Bag><rdf:li>en</rdf:li></rdf:Bag></dc:language>");
+    return qtest::build_pdf(desc);
+}
+
 struct Case {
     const char *label;
     std::string book;
     const char *name;
-    int max_calls;            // with the name
+    int max_calls;             // with the name
     int max_calls_by_content;  // without it
-    std::uint64_t max_bytes;  // with the name
-    bool reads_end;           // reads the book's last bytes (a ZIP, a whole text)
+    std::uint64_t max_bytes;   // with the name
+    bool reads_end;            // reads the book's last bytes (a ZIP, a whole text)
 };
 
 std::vector<Case> cases() {
@@ -111,6 +122,8 @@ std::vector<Case> cases() {
          100 * KiB + fb2.size(), true},
         {"mobi", mobi_book(false), "b.mobi", 2, 2, 32 * KiB, false},
         {"mobi hybrid", mobi_book(true), "b.azw3", 3, 3, 48 * KiB, false},
+        {"pdf", pdf_book(0), "b.pdf", 1, 1, 16 * KiB, true},
+        {"pdf 30 MB", pdf_book(30 * KiB * KiB), "b.pdf", 2, 2, 32 * KiB, true},
     };
 }
 
@@ -122,8 +135,8 @@ TEST(ReaderSource, SameRecordAsMemoryInFewCalls) {
         for (const char *name : {c.name, static_cast<const char *>(nullptr)}) {
             Host h;
             h.book = &c.book;
-            const std::string want = text_or_error(
-                ebook_metadata_from_memory(c.book.data(), c.book.size(), name));
+            const std::string want =
+                text_or_error(ebook_metadata_from_memory(c.book.data(), c.book.size(), name));
             ASSERT_EQ(want.rfind("ERR:", 0), std::string::npos) << want;
             EXPECT_EQ(through(h, name, c.book.size()), want);
             EXPECT_FALSE(h.outside);
@@ -171,8 +184,8 @@ TEST(ReaderSource, CallbacksThatFailOrLie) {
             if (b.nth > honest.calls || (b.extra_size && !c.reads_end)) continue;
             const std::string got = through(h, name, c.book.size() + b.extra_size);
             if (*b.want == '\0') {
-                EXPECT_EQ(got, text_or_error(ebook_metadata_from_memory(c.book.data(),
-                                                                         c.book.size(), name)));
+                EXPECT_EQ(got, text_or_error(
+                                   ebook_metadata_from_memory(c.book.data(), c.book.size(), name)));
             } else {
                 EXPECT_EQ(got, "ERR:" + std::string(b.want) + (name ? name : "<reader>"));
             }

@@ -69,6 +69,7 @@ std::size_t eb_pdf_input::copy_out(std::uint64_t off, char *out, std::size_t n) 
         const std::size_t rest = n - done;
         const block *b = find(at);
         if (!b && rest >= kMaxWindow) {
+            if (src_.failed()) break;
             // Stream data in large requests goes straight to the caller.
             ++reads_;
             bytes_ += rest;

@@ -158,7 +158,7 @@ std::string restrictions(QPDF &pdf) {
     }
     // Before version 4 of the handler there is one cipher, RC4.
     return "PDF encrypted (" + (V < 4 ? "RC4" : method_name(stream)) +
-           ") with an empty user password, read as " + "viewers do; " +
+           ") with an empty user password, read as viewers do; " +
            (list.empty() ? "it restricts nothing" : "it restricts " + list);
 }
 

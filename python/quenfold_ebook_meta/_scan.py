@@ -13,7 +13,8 @@ from ._record import BookMetadata
 __all__ = ["BOOK_SUFFIXES", "ScanResult", "book_files", "is_book_name", "scan_books"]
 
 #: Name endings of the files a scan considers, compared without letter case.
-BOOK_SUFFIXES = (".epub", ".fb2", ".fb2.zip", ".fbz", ".mobi", ".azw", ".azw3", ".prc", ".pdb")
+BOOK_SUFFIXES = (".epub", ".fb2", ".fb2.zip", ".fbz", ".mobi", ".azw", ".azw3", ".prc", ".pdb",
+                 ".pdf", ".cbz", ".cbr", ".cb7", ".cbt")
 #: Endings shared with databases that are no books (address books, other
 #: Palm applications): such a file is looked at, and left out unless its
 #: header names a kind of book.

@@ -33,6 +33,8 @@ class ScanWalkTest(BookTestCase):
             ("broken.pdb", palmdb(b"Doc", [b""], b"TEXtREAd")), ("broken.mobi", b""),
             ("notes.txt", b""), ("book.zip", b""), ("book.epub.bak", b""), (".hidden.epub", b""),
             ("sub/j.epub", b""), ("sub/deeper/k.mobi", b""), (".cache/l.epub", b""),
+            ("m.PDF", b""), ("n.cbz", b""), ("o.cbr", b""), ("p.cb7", b""), ("q.CBT", b""),
+            ("comics.rar", b""),
         ]:
             os.makedirs(os.path.dirname(os.path.join(self.dir, name)), exist_ok=True)
             self.write(name, data)
@@ -46,8 +48,9 @@ class ScanWalkTest(BookTestCase):
     def test_files_considered_in_name_order(self) -> None:
         self.tree()
         flat = ["B.FB2", "a.epub", "broken.mobi", "broken.pdb", "c.fb2.zip", "d.Fbz", "e.mobi",
-                "f.AZW", "g.azw3", "h.prc", "link.epub"]
-        deep = flat[:-1] + ["link.epub", "sub/deeper/k.mobi", "sub/j.epub"]
+                "f.AZW", "g.azw3", "h.prc", "link.epub", "m.PDF", "n.cbz", "o.cbr", "p.cb7",
+                "q.CBT"]
+        deep = flat + ["sub/deeper/k.mobi", "sub/j.epub"]
         for recursive, expected in ((False, flat), (True, deep)):
             with self.subTest(recursive=recursive):
                 results = list(_scan.scan_books(described, self.dir, recursive, 3))

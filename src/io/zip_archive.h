@@ -3,12 +3,14 @@
 #define QUENFOLD_IO_ZIP_ARCHIVE_H
 
 #include <cstdint>
+#include <initializer_list>
 #include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "io/source.h"
+#include "io/zip_directory.h"
 
 // Members of container, package and FictionBook documents are small; a larger
 // one is refused before any memory is obtained for it.
@@ -21,13 +23,12 @@ enum class eb_zip_read {
     damaged,    // unreadable data, a CRC mismatch, or fewer or more bytes than declared
 };
 
-struct eb_zip_io;
-
-// Opening reads the end of the book (end-of-central-directory record, ZIP64
-// locator) and the central directory once; every lookup after that uses the
-// names and sizes kept from it, and a read fetches only its member's bytes,
-// inflated straight from the source. No member's time is ever converted.
-// The source must outlive the handle. Not shared between threads.
+// Opening reads the tail of the book once (the end record, the ZIP64 records
+// and, in most books, the whole central directory) and indexes the directory
+// in place; every lookup after that uses the names and sizes kept from it,
+// and a read fetches only its member's bytes, inflated straight from them.
+// No member's time is ever converted. The source must outlive the handle.
+// Not shared between threads.
 class eb_zip_archive {
   public:
     explicit eb_zip_archive(const eb_source &src);
@@ -38,8 +39,8 @@ class eb_zip_archive {
     eb_zip_archive(const eb_zip_archive &) = delete;
     eb_zip_archive &operator=(const eb_zip_archive &) = delete;
 
-    bool ok() const { return unz_ != nullptr; }
-    std::uint64_t count() const { return members_.size(); }
+    bool ok() const { return ok_; }
+    std::uint64_t count() const { return x_.members.size(); }
     // The raw stored name of member i ("" when it has none or i is out of range).
     std::string_view name(std::uint64_t i) const;
     // First member, in central-directory order, whose whole stored name equals
@@ -50,7 +51,7 @@ class eb_zip_archive {
     bool encrypted(std::uint64_t i) const;
     // The archive comment from the end record, as stored (tools keep
     // metadata there); empty when there is none.
-    std::string_view comment() const { return comment_; }
+    std::string_view comment() const { return x_.comment; }
     // Uncompressed size as the central directory declares it; false if unknown.
     bool size(std::uint64_t i, std::uint64_t *out) const;
     // Whether member i's compressed data can give the size the directory
@@ -62,28 +63,29 @@ class eb_zip_archive {
     // The same into a new malloc block of at least one byte (*len its length).
     eb_zip_read read_block(std::uint64_t i, std::uint64_t cap, char **out,
                            std::uint64_t *len) const;
+    // Members the caller is about to read (indices; negative ones are
+    // ignored). When one of them must be fetched, the others that lie close
+    // to it in the book come in the same request. Reads are the same without.
+    void prefetch(std::initializer_list<std::int64_t> members) const;
     // True once a read of the book fell short: the file changed while it was
     // read, and what failed since then says nothing about the archive.
     bool source_failed() const;
 
-    // What the central directory says of one member.
-    struct member {
-        std::uint64_t name_at, name_len;  // in names_
-        std::uint64_t dir_pos, index;     // where minizip finds its entry again
-        std::uint64_t size, comp_size;
-        std::uint32_t crc, method, flags;
-    };
+    using member = eb_zip_entry;
 
   private:
-    void open();
+    const unsigned char *member_bytes(std::uint64_t off, std::uint64_t n) const;
+    bool load(const member &m) const;
     eb_zip_read inflate_into(const member &m, char *out) const;
 
     std::unique_ptr<eb_source> own_;  // the memory source of the byte constructor
-    std::unique_ptr<eb_zip_io> io_;
-    void *unz_ = nullptr;
-    std::vector<member> members_;
-    std::string names_;  // every stored name back to back
-    std::string comment_;
+    eb_zip_index x_;
+    bool ok_ = false;
+    // The last stretch of the book fetched for member reads, and the members
+    // announced by prefetch.
+    mutable eb_unique<unsigned char> span_;
+    mutable std::uint64_t span_start_ = 0, span_len_ = 0, span_cap_ = 0;
+    mutable std::vector<std::uint64_t> planned_;
 };
 
 // ASCII-only case-insensitive equality (the locale plays no part).

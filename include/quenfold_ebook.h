@@ -162,6 +162,14 @@ QUENFOLD_EBOOK_API char *ebook_rename_plan(const char *files_json,
  * document, at most 16 MiB inflated; a FictionBook's text) plus 16 MiB, plus
  * 320 bytes for each entry of the record's lists (authors, subjects,
  * identifiers...), which the JSON returned holds anyway.
+ * Reads: an EPUB costs at most 3 read requests in the common case: its last
+ * 64 KiB + 22 bytes (the end of the archive and, in most books, its whole
+ * directory), then the container and package documents, in one request when
+ * they lie close together (within 64 KiB); a book under 64 KiB is read in
+ * one. A directory that starts before that tail, and a package document far
+ * from the container or not named *.opf, cost one request more each. The
+ * pictures are never read. A MOBI costs a few ranges of its first records,
+ * an FB2 one read of the whole file.
  * Thread-safe like every export; each call reads the book on its own.
  *
  * Comic archives: .cbz, .cbr, .cb7 and .cbt by extension, the content

@@ -99,14 +99,24 @@ TEST(MetadataSource, BookTruncatedWhileReadIsAShortRead) {
     }
 }
 
-// rchar of this process: every byte read() and pread() returned.
-long long bytes_read_so_far() {
+// rchar and syscr of this process: every byte read() and pread() returned,
+// and how many such calls were made.
+struct io_count {
+    long long bytes = -1, calls = -1;
+};
+io_count io_so_far() {
     std::ifstream io("/proc/self/io");
     std::string key;
     long long value = 0;
-    while (io >> key >> value)
-        if (key == "rchar:") return value;
-    return -1;
+    io_count c;
+    while (io >> key >> value) {
+        if (key == "rchar:") c.bytes = value;
+        if (key == "syscr:") c.calls = value;
+    }
+    return c;
+}
+long long bytes_read_so_far() {
+    return io_so_far().bytes;
 }
 
 // EPUB and MOBI cost the same few dozen kilobytes whatever the book or its
@@ -128,6 +138,51 @@ TEST(MetadataSource, BytesReadDoNotGrowWithTheBook) {
         }
         EXPECT_LT(cost[1], 160 * 1024) << ext;
         EXPECT_LE(cost[1], cost[0] + 64 * 1024) << ext;
+    }
+}
+
+// The read requests of one EPUB call, as the header states them: the tail,
+// then the container and package together when they lie close; one more
+// for a directory starting before the tail or a package far away.
+TEST(MetadataSource, ReadRequestsPerEpubCall) {
+    if (io_so_far().calls < 0) GTEST_SKIP() << "no /proc/self/io";
+    const std::string picture = qtest::incompressible(2 << 20);
+    qtest::EpubDesc fonts;
+    fonts.members = {qtest::zip_file("META-INF/encryption.xml",
+                                     "<encryption xmlns=\"urn:oasis:names:tc:opendocument:xmlns:"
+                                     "container\"><EncryptionMethod xmlns=\"http://www.w3.org/"
+                                     "2001/04/xmlenc#\" Algorithm=\"http://www.idpf.org/2008/"
+                                     "embedding\"/></encryption>"),
+                     qtest::zip_file("OEBPS/fonts.bin", picture, false)};
+    qtest::EpubDesc far;  // the container names a package behind a picture
+    far.container = qtest::build_container_xml(far);
+    far.container.replace(far.container.find("content.opf"), 11, "far.opf");
+    far.members = {qtest::zip_file("OEBPS/a.bin", picture, false),
+                   qtest::zip_file("OEBPS/far.opf", qtest::build_opf(far)),
+                   qtest::zip_file("OEBPS/b.bin", picture, false)};
+    qtest::EpubDesc many;
+    for (int i = 0; i < 1500; ++i)
+        many.members.push_back(
+            qtest::zip_file("OEBPS/text/chapter-with-a-long-name-" + std::to_string(i), "x"));
+    const struct {
+        const char *label;
+        std::string book;
+        long long reads;
+    } books[] = {
+        {"under 64 KiB", epub_book(1000), 1},
+        {"pictures after the package", epub_book(2 << 20), 2},
+        {"font obfuscation listed", qtest::build_epub(fonts), 2},
+        {"package far from the container", qtest::build_epub(far), 3},
+        {"directory starting before the tail", qtest::build_epub(many), 3},
+    };
+    qtest::TempDir d("metasrc");
+    for (const auto &b : books) {
+        const std::string path = d.put("b.epub", b.book);
+        const io_count a = io_so_far(), before = io_so_far();
+        const std::string json = metadata(path);
+        const io_count after = io_so_far();
+        EXPECT_EQ(json.rfind("{\"format\":\"epub\"", 0), 0u) << json;
+        EXPECT_EQ((after.calls - before.calls) - (before.calls - a.calls), b.reads) << b.label;
     }
 }
 

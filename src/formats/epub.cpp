@@ -6,6 +6,7 @@
 
 #include "error.h"
 #include "formats/readers.h"
+#include "formats/zip_books.h"
 #include "heap.h"
 #include "io/source.h"
 #include "io/zip.h"
@@ -336,6 +337,7 @@ void read_cover(const eb_zip_archive &za, doc_range doc, meta_texts &texts, cons
 
 int read_epub(const eb_zip_archive &za, eb_meta *meta, int want_cover) {
     if (!check_archive(za, meta)) return -1;
+    eb_epub_prefetch(za);
 
     char opf_path[512];
     if (!read_container(za, opf_path, sizeof opf_path)) return -1;

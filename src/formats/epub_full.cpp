@@ -206,12 +206,27 @@ void read_cover_size(const eb_zip_archive &za, const std::string &package_dir,
 
 }  // namespace
 
+void eb_epub_prefetch(const eb_zip_archive &za) {
+    std::int64_t want[4] = {-1, -1, -1, -1};
+    const std::string_view names[3] = {"META-INF/encryption.xml", "META-INF/rights.xml",
+                                       "META-INF/container.xml"};
+    for (std::uint64_t i = 0; i < za.count(); ++i) {
+        const std::string_view n = za.name(i);
+        const auto at = static_cast<std::int64_t>(i);
+        for (int k = 0; k < 3; ++k)
+            if (want[k] < 0 && eb_ascii_iequal(n, names[k])) want[k] = at;
+        if (want[3] < 0 && eb_ascii_iends_with(n, ".opf")) want[3] = at;
+    }
+    za.prefetch({want[0], want[1], want[2], want[3]});
+}
+
 int eb_record_epub_zip(const eb_zip_archive &za, eb_record &r) {
     r.format = "epub";
     if (!za.ok()) {
         eb_set_error("bad zip / not a valid EPUB archive");
         return -1;
     }
+    eb_epub_prefetch(za);
     read_protection(za, r);
     member_doc doc;
     if (!read_doc(za, za.find("META-INF/container.xml"), "META-INF/container.xml", &doc)) {

@@ -14,6 +14,7 @@
 #include "pdf_seeds.h"
 #include "shelf.h"
 #include "zip_builder.h"
+#include "zip_forms.h"
 
 namespace {
 
@@ -280,6 +281,25 @@ void zip_seeds(Corpus &c) {
     c.add("epub", stored_epub(plain));
 }
 
+// The other forms an archive's end may take, each over a book whose
+// members are stored so that mutations reach the markup behind them: ZIP64
+// records, a comment (one holding an end-record signature), bytes before the
+// archive, a directory cut short, the old unknown count.
+void zip_form_seeds(Corpus &c) {
+    qtest::EpubDesc desc;
+    desc.cover = qtest::tiny_jpeg();
+    const std::string book = stored_epub(desc);
+    const qtest::ZipEnd end = qtest::zip_end(book);
+    std::string cut = book;
+    cut.erase(end.dir_offset + end.dir_size / 2, 20);
+    c.add("form-zip64", qtest::zip64_form(book));
+    c.add("form-comment", qtest::zip_with_comment(book, "PK\x05\x06 in a comment"));
+    c.add("form-stub-zip64", "#!/bin/sh\n" + qtest::zip64_form(book));
+    c.add("form-stub", std::string(300, '\x7f') + book);
+    c.add("form-directory-cut", cut);
+    c.add("form-unknown-count", qtest::zip_repeat_entries(book, 2, 0xFFFF));
+}
+
 // ---- tag scanner -----------------------------------------------------------
 
 void text_seeds(Corpus &c) {
@@ -415,6 +435,7 @@ int main(int argc, char **argv) {
     epub_seeds(epub);
     epub_seeds(zip);
     zip_seeds(zip);
+    zip_form_seeds(zip);
     text_seeds(text);
     rename_seeds(rename);
     hostile_seeds(epub, fb2, zip, text);
@@ -423,6 +444,7 @@ int main(int argc, char **argv) {
     hostile_book_seeds(meta_epub, meta_fb2);
     full_record_hostile_seeds(meta_epub, meta_fb2, meta_mobi);
     epub_seeds(meta_epub);
+    zip_form_seeds(meta_epub);
     fb2_seeds(meta_fb2);
     mobi_seeds(meta_mobi);
     qfuzz::meta_epub_seeds(

@@ -162,14 +162,15 @@ QUENFOLD_EBOOK_API char *ebook_rename_plan(const char *files_json,
  * document, at most 16 MiB inflated; a FictionBook's text) plus 16 MiB, plus
  * 320 bytes for each entry of the record's lists (authors, subjects,
  * identifiers...), which the JSON returned holds anyway.
- * Reads: an EPUB costs at most 3 read requests in the common case: its last
- * 64 KiB + 22 bytes (the end of the archive and, in most books, its whole
- * directory), then the container and package documents, in one request when
- * they lie close together (within 64 KiB); a book under 64 KiB is read in
- * one. A directory that starts before that tail, and a package document far
- * from the container or not named *.opf, cost one request more each. The
- * pictures are never read. A MOBI costs a few ranges of its first records,
- * an FB2 one read of the whole file.
+ * Reads: an EPUB costs 2 read requests in the common case: its last 64 KiB
+ * + 22 bytes (the end of the archive and, in most books, its whole
+ * directory), then one range for the container and package documents and
+ * the protection lists when they lie within 64 KiB of one another; a book
+ * of at most 64 KiB + 22 bytes is read in one. A directory that starts
+ * before those last bytes, and a package document far from the container
+ * or not named *.opf, cost one request more each. The pictures are never
+ * read. A MOBI costs a few ranges of its first records, an FB2 one read of
+ * the whole file.
  * Thread-safe like every export; each call reads the book on its own.
  *
  * Comic archives: .cbz, .cbr, .cb7 and .cbt by extension, the content
@@ -237,10 +238,14 @@ typedef long long (*ebook_read_fn)(void *ctx, unsigned long long offset, void *b
  *     list reach past 16 KiB.
  *   FB2: 1 (the whole text: the cover's size is at its end); 2 without a
  *     name. An FB2 inside a ZIP reads like an EPUB and its one document.
- *   EPUB: 2 when the central directory lies in the last 66 KiB and the
- *     container and package documents in the 16 KiB from the first of them
- *     (packagers put them first); one more for each further 16 KiB of the
- *     members it needs beyond those; 3 without a name.
+ *   EPUB: 2 (its last 64 KiB + 22 bytes, which hold the central directory
+ *     in most books, then one range for the container and package
+ *     documents and the protection lists when they lie within 64 KiB of one
+ *     another, as packagers put them); 1 for a book of at most 64 KiB + 22
+ *     bytes; one more for a directory that starts before those last bytes,
+ *     and one more for a package document far from the container or not
+ *     named *.opf. Without a name, one more for the first 16 KiB, unless
+ *     that range already holds the container and package documents.
  *   Any book of at most 16 KiB: 1.
  * Failures: a callback result of -1 (any negative result, or one above
  * len) gives "read failed: %s" (the name, or "<reader>") and no record; 0

@@ -239,14 +239,12 @@ bool eb_zip_archive::load(const member &m) const {
         }
     }
     const std::uint64_t n = s.end - s.start;
-    if (n > span_cap_) {
-        auto *grown = static_cast<unsigned char *>(std::realloc(span_.get(), n));
-        if (!grown) return false;
-        span_.release();
-        span_.reset(grown);
-        span_cap_ = n;
-    }
     span_len_ = 0;
+    if (n > span_cap_) {  // the old bytes are not kept: no copy
+        span_.reset(static_cast<unsigned char *>(std::malloc(n)));
+        span_cap_ = span_ ? n : 0;
+        if (!span_) return false;
+    }
     if (!x_.src->read(s.start, span_.get(), n)) return false;
     span_start_ = s.start;
     span_len_ = n;

@@ -70,8 +70,8 @@ const std::vector<BookCase> &book_cases() {
              return qbench::make_epub(r, sample_meta(), {900 * KB, 19 * MB, 300 * KB, 0, false});
          }},
         // One book at 60 KB and at 30 MB: the same members, one picture of
-        // 1 KB or of 30 MB. Reading in parts makes their cost the same.
-        {"epub", "60KB", "epub", [](qbench::Rng &r) { return qbench::plated_epub(r, 1 * KB); }},
+        // 24 KB or of 30 MB. Reading in parts makes their cost the same.
+        {"epub", "60KB", "epub", [](qbench::Rng &r) { return qbench::plated_epub(r, 24 * KB); }},
         {"epub", "30MB", "epub", [](qbench::Rng &r) { return qbench::plated_epub(r, 30 * MB); }},
         {"fb2", "small", "fb2",
          [](qbench::Rng &r) {

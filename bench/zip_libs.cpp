@@ -86,7 +86,7 @@ int main(int argc, char **argv) {
         {"20MB_80_pictures", ""},
     };
     const std::string bytes[] = {
-        qbench::plated_epub(rng, 1 * KB), qbench::plated_epub(rng, 30 * MB),
+        qbench::plated_epub(rng, 24 * KB), qbench::plated_epub(rng, 30 * MB),
         qbench::make_epub(rng, meta, {400 * KB, 80 * KB, 80 * KB, 0, false}),
         qbench::make_epub(rng, meta, {900 * KB, 19 * MB, 300 * KB, 0, false})};
     for (std::size_t i = 0; i < books.size(); ++i) {

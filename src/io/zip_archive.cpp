@@ -172,20 +172,8 @@ bool eb_zip_archive::size_possible(std::uint64_t i) const {
     return true;
 }
 
-eb_zip_read eb_zip_archive::read(std::uint64_t i, std::uint64_t cap, std::string *out) const {
-    out->clear();
-    char *block = nullptr;
-    std::uint64_t len = 0;
-    eb_zip_read r = read_block(i, cap, &block, &len);
-    if (r == eb_zip_read::ok) out->assign(block, len);
-    std::free(block);
-    return r;
-}
-
-eb_zip_read eb_zip_archive::read_block(std::uint64_t i, std::uint64_t cap, char **out,
-                                       std::uint64_t *len) const {
-    *out = nullptr;
-    *len = 0;
+// The refusals a member meets before any memory is obtained for it.
+eb_zip_read eb_zip_archive::admit(std::uint64_t i, std::uint64_t cap) const {
     if (i >= x_.members.size()) return eb_zip_read::missing;
     const member &m = x_.members[i];
     // A size the data cannot give is a lie and gets no block.
@@ -193,9 +181,29 @@ eb_zip_read eb_zip_archive::read_block(std::uint64_t i, std::uint64_t cap, char 
     // Encrypted members and other compression methods cannot be read.
     if ((m.flags & 1) || (m.method != kStored && m.method != kDeflated))
         return eb_zip_read::damaged;
+    return eb_zip_read::ok;
+}
+
+eb_zip_read eb_zip_archive::read(std::uint64_t i, std::uint64_t cap, std::string *out) const {
+    out->clear();
+    eb_zip_read r = admit(i, cap);
+    if (r != eb_zip_read::ok) return r;
+    out->resize(x_.members[i].size);
+    r = inflate_into(x_.members[i], out->data());
+    if (r != eb_zip_read::ok) out->clear();
+    return r;
+}
+
+eb_zip_read eb_zip_archive::read_block(std::uint64_t i, std::uint64_t cap, char **out,
+                                       std::uint64_t *len) const {
+    *out = nullptr;
+    *len = 0;
+    eb_zip_read r = admit(i, cap);
+    if (r != eb_zip_read::ok) return r;
+    const member &m = x_.members[i];
     eb_unique<char> block(static_cast<char *>(std::malloc(m.size ? m.size : 1)));
     if (!block) return eb_zip_read::damaged;
-    eb_zip_read r = inflate_into(m, block.get());
+    r = inflate_into(m, block.get());
     if (r != eb_zip_read::ok) return r;
     *out = block.release();
     *len = m.size;

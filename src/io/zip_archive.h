@@ -76,6 +76,7 @@ class eb_zip_archive {
   private:
     const unsigned char *member_bytes(std::uint64_t off, std::uint64_t n) const;
     bool load(const member &m) const;
+    eb_zip_read admit(std::uint64_t i, std::uint64_t cap) const;
     eb_zip_read inflate_into(const member &m, char *out) const;
 
     std::unique_ptr<eb_source> own_;  // the memory source of the byte constructor

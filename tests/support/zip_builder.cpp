@@ -4,7 +4,9 @@
 #include <algorithm>
 #include <cstring>
 #include <ctime>
+#include <initializer_list>
 #include <stdexcept>
+#include <utility>
 
 #include <zip.h>
 
@@ -215,6 +217,70 @@ std::string patch_member_header(const std::string &zip, const std::string &name,
     set32(out, h.local + 14, crc);
     set32(out, h.local + 22, size);
     return out;
+}
+
+void zip_put(std::string &zip, std::size_t at, int bytes, std::uint64_t v) {
+    for (int i = 0; i < bytes; ++i)
+        zip.at(at + i) = static_cast<char>(v >> (8 * i));
+}
+
+std::size_t zip_end_at(const std::string &zip) {
+    if (zip.size() < 22 || get32(zip, zip.size() - 22) != 0x06054b50u)
+        throw std::runtime_error("no end record at the end of the archive");
+    return zip.size() - 22;
+}
+
+std::string zip_with_comment(const std::string &zip, const std::string &comment) {
+    std::string out = zip;
+    zip_put(out, zip_end_at(zip) + 20, 2, comment.size());
+    return out + comment;
+}
+
+std::string zip64_form(const std::string &zip) {
+    const std::size_t end = zip_end_at(zip), count = get16(zip, end + 10);
+    const std::size_t dir_at = get32(zip, end + 16);
+    std::string out = zip.substr(0, dir_at);
+    auto add = [&out](std::uint64_t v, int bytes) {
+        out.append(bytes, '\0');
+        zip_put(out, out.size() - bytes, bytes, v);
+    };
+    for (std::size_t i = 0, at = dir_at; i < count; ++i) {
+        const std::size_t name = get16(zip, at + 28), extra = get16(zip, at + 30),
+                          rest = extra + get16(zip, at + 32);
+        std::string e = zip.substr(at, 46 + name);
+        for (std::size_t f : {20, 24, 42})
+            zip_put(e, f, 4, 0xFFFFFFFFu);
+        zip_put(e, 30, 2, extra + 28);
+        out += e;
+        for (std::uint64_t v : {1u, 24u})  // ZIP64 field: size, compressed size, offset
+            add(v, 2);
+        for (std::size_t f : {24, 20, 42})
+            add(get32(zip, at + f), 8);
+        out += zip.substr(at + 46 + name, rest);
+        at += 46 + name + rest;
+    }
+    const std::uint64_t record_at = out.size();
+    // The ZIP64 end record, its locator, and the end record at its maximum.
+    for (auto [v, bytes] : std::initializer_list<std::pair<std::uint64_t, int>>{
+             {0x06064b50, 4}, {44, 8},         {45, 2},         {45, 2},
+             {0, 8},          {count, 8},      {count, 8},      {record_at - dir_at, 8},
+             {dir_at, 8},     {0x07064b50, 4}, {0, 4},          {record_at, 8},
+             {1, 4},          {0x06054b50, 4}, {0, 4},          {0xFFFF, 2},
+             {0xFFFF, 2},     {0xFFFFFFFF, 4}, {0xFFFFFFFF, 4}, {0, 2}})
+        add(v, bytes);
+    return out;
+}
+
+std::string zip_repeat_entries(const std::string &zip, std::size_t times, std::uint16_t count) {
+    const std::size_t end = zip_end_at(zip), dir_at = get32(zip, end + 16);
+    std::string out = zip.substr(0, dir_at);
+    for (std::size_t i = 0; i < times; ++i)
+        out += zip.substr(dir_at, end - dir_at);
+    std::string tail = zip.substr(end);
+    zip_put(tail, 8, 2, count);
+    zip_put(tail, 10, 2, count);
+    zip_put(tail, 12, 4, (end - dir_at) * times);
+    return out + tail;
 }
 
 // ---- EPUB ------------------------------------------------------------------

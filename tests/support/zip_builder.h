@@ -60,6 +60,22 @@ ZipHeaders locate_member_headers(const std::string &zip, const std::string &name
 std::string patch_member_header(const std::string &zip, const std::string &name, std::uint32_t size,
                                 std::uint32_t crc);
 
+// ---- other forms of a built archive (tests of the directory reader) ---------
+
+// Little-endian field of bytes (2, 4 or 8) at at.
+void zip_put(std::string &zip, std::size_t at, int bytes, std::uint64_t v);
+// Offset of the end record of an archive without comment.
+std::size_t zip_end_at(const std::string &zip);
+// The archive with this comment after its end record.
+std::string zip_with_comment(const std::string &zip, const std::string &comment);
+// The same members in ZIP64 form: sizes and local offsets in ZIP64 extra
+// fields (0xFFFFFFFF in the entries), a ZIP64 end record and locator, and an
+// end record whose count, size and offset are at their maximum.
+std::string zip64_form(const std::string &zip);
+// The archive whose directory lists its entries `times` times over, with the
+// end record's count fields set to count.
+std::string zip_repeat_entries(const std::string &zip, std::size_t times, std::uint16_t count);
+
 // ---- EPUB ------------------------------------------------------------------
 
 struct EpubItem {

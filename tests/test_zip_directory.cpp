@@ -146,26 +146,4 @@ TEST(ZipDirectory, LocalHeadersAgainstTheDirectory) {
     }
 }
 
-// A directory of 1,500 members is larger than the tail read first: the part
-// before the tail is read once more and joined to it.
-TEST(ZipDirectory, DirectoryStartingBeforeTheTail) {
-    std::vector<qtest::ZipEntry> entries;
-    for (int i = 0; i < 1500; ++i)
-        entries.push_back(zip_file("OEBPS/a-long-chapter-name-" + std::to_string(i), "x"));
-    const std::string zip = qtest::build_zip(entries);
-    ASSERT_GT(zip.size() - qtest::locate_member_headers(zip, "OEBPS/a-long-chapter-name-0").central,
-              70000u);
-    qtest::TempDir d("zipdir");
-    eb_source file;
-    ASSERT_TRUE(file.open(d.put("big.zip", zip).c_str()));
-    const eb_zip_archive za(file);
-    ASSERT_EQ(za.count(), 1500u);
-    for (int i : {0, 700, 1499}) {
-        std::string out;
-        ASSERT_EQ(za.find("OEBPS/a-long-chapter-name-" + std::to_string(i)), i);
-        EXPECT_EQ(za.read(static_cast<std::uint64_t>(i), 100, &out), eb_zip_read::ok);
-        EXPECT_EQ(out, "x");
-    }
-}
-
 }  // namespace

@@ -44,7 +44,7 @@ int eb_read_file(const char *path, char **out, std::uint64_t *out_len, eb_file_i
         eb_set_error("file too large: %s", path);
         return -1;
     }
-    eb_unique<char> block(static_cast<char *>(std::malloc(size + 1)));
+    eb_unique<char> block(static_cast<char *>(eb_read_block(size + 1)));
     if (!block) {
         eb_set_error("out of memory");
         return -1;
@@ -67,13 +67,13 @@ eb_whole_book::eb_whole_book(const eb_source &src) {
             // Grown to the book's size, not beyond: realloc would copy the
             // old bytes for nothing.
             std::free(t_block.data);
-            t_block.data = static_cast<char *>(std::malloc(size + 1));
+            t_block.data = static_cast<char *>(eb_read_block(size + 1));
             t_block.cap = t_block.data ? size + 1 : 0;
         }
         block = t_block.data;
         if (block) t_block.busy = true;
     } else {
-        block = static_cast<char *>(std::malloc(size + 1));
+        block = static_cast<char *>(eb_read_block(size + 1));
         own_ = block != nullptr;
     }
     if (!block) {

@@ -68,7 +68,7 @@ bool inflate_whole(const unsigned char *in, std::uint64_t comp, std::uint64_t si
 // bytes lands in a scratch byte and fails the member.
 bool inflate_streamed(const eb_source &src, std::uint64_t at, std::uint64_t comp,
                       std::uint64_t size, char *out) {
-    eb_unique<unsigned char> in(static_cast<unsigned char *>(std::malloc(kChunk)));
+    eb_unique<unsigned char> in(static_cast<unsigned char *>(eb_read_block(kChunk)));
     z_stream zs{};
     if (!in || inflateInit2(&zs, -MAX_WBITS) != Z_OK) return false;
     inflate_end end{&zs};
@@ -249,7 +249,7 @@ bool eb_zip_archive::load(const member &m) const {
     const std::uint64_t n = s.end - s.start;
     span_len_ = 0;
     if (n > span_cap_) {  // the old bytes are not kept: no copy
-        span_.reset(static_cast<unsigned char *>(std::malloc(n)));
+        span_.reset(static_cast<unsigned char *>(eb_read_block(n)));
         span_cap_ = span_ ? n : 0;
         if (!span_) return false;
     }

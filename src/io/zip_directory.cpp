@@ -189,7 +189,7 @@ bool walk(const unsigned char *dir, const directory_place &d, std::uint64_t shif
 // part before the tail read in one request and joined to the rest.
 const unsigned char *directory_bytes(eb_zip_index &x, std::uint64_t start, std::uint64_t size) {
     if (const unsigned char *p = x.at(start, size)) return p;
-    x.dir_buf.reset(static_cast<unsigned char *>(std::malloc(size)));
+    x.dir_buf.reset(static_cast<unsigned char *>(eb_read_block(size)));
     if (!x.dir_buf) return nullptr;
     const std::uint64_t before = x.held_start - start < size ? x.held_start - start : size;
     if (!x.src->read(start, x.dir_buf.get(), before)) return nullptr;
@@ -208,7 +208,7 @@ bool eb_zip_read_index(const eb_source &src, eb_zip_index &x) {
         x.held = src.memory();
         x.held_start = 0;
     } else {
-        x.tail_buf.reset(static_cast<unsigned char *>(std::malloc(len)));
+        x.tail_buf.reset(static_cast<unsigned char *>(eb_read_block(len)));
         if (!x.tail_buf || !src.read(size - len, x.tail_buf.get(), len)) return false;
         x.held = x.tail_buf.get();
         x.held_start = size - len;

@@ -144,6 +144,8 @@ TEST(XmlReader, BrokenDocumentsAreReadOn) {
          "<r><image {http://www.w3.org/1999/xlink}href=#c></image><t>y</t></r>", "'l'"},
         {"undeclared prefix, colon in a value", "<r><l:i t='v 1:z'/><t>y</t></r>",
          "<r><{http://www.w3.org/1999/xlink}i t=v 1:z></i><t>y</t></r>", "'l'"},
+        {"undeclared prefix on the root", "<dc:title>T</dc:title>",
+         "<{http://purl.org/dc/elements/1.1/}title>T</title>", "'dc'"},
         {"undeclared element prefix", "<r><dc:title>T</dc:title></r>",
          "<r><{http://purl.org/dc/elements/1.1/}title>T</title></r>", "'dc'"},
         // What never ends is passed over up to the next tag; the rest is read.
@@ -181,6 +183,20 @@ TEST(XmlReader, StopEndsReadingEarly) {
     EXPECT_EQ(r.log, "<r><d>meta</d>");
     EXPECT_LE(r.res.consumed, head.size());
     EXPECT_GE(r.res.consumed, head.size() - 4);
+}
+
+// Past the first megabyte the text is handed over in pieces: a tag across
+// the border is read whole, an error and the stop are placed as in a short
+// document (its line, what is read on, the offset where reading ended).
+TEST(XmlReader, ALongDocumentReadsAsAShortOne) {
+    const std::string value(300, 'v');
+    const std::string doc = "<r><p>" + std::string((1 << 20) - 100, 'p') + "</p>\n\n<a t='" +
+                            value + "'>x</b>\n<c>y</c><d>w</d><e/></r>";
+    const read_out r = read(doc, "d");
+    EXPECT_TRUE(r.log.ends_with("</p>\n\n<a t=" + value + ">x\n<c>y</c><d>w</d>"));
+    EXPECT_TRUE(warned(r.res, "line 3"));
+    EXPECT_LE(r.res.consumed, doc.find("<e/>"));
+    EXPECT_GE(r.res.consumed, doc.find("<e/>") - 4);
 }
 
 TEST(XmlReader, EntityExpansionIsBounded) {

@@ -274,6 +274,36 @@ TEST(FullEpub, CoverFromManifestAndCentralDirectory) {
     EXPECT_EQ(gone.count("/warnings"), 1u);
 }
 
+// The first item named or marked as the cover, in either order of metadata
+// and manifest; reading ends at that item only once the metadata is read.
+TEST(FullEpub, CoverItemInAnyOrderOfThePackage) {
+    const std::string items =
+        "<manifest><item id=\"a\" href=\"a.jpg\" media-type=\"image/jpeg\"/><item id=\"b\" "
+        "href=\"b.png\" media-type=\"image/png\" properties=\"cover-image\"/></manifest>";
+    const auto meta = [](const std::string &cover) {
+        return "<metadata xmlns:dc=\"http://purl.org/dc/elements/1.1/\"><dc:title>T</dc:title>"
+               "<meta name=\"cover\" content=\"" + cover + "\"/></metadata>";
+    };
+    const struct {
+        std::string parts;
+        const char *size, *from;
+    } cases[] = {{meta("a") + items, "1", "meta-cover"},
+                 {meta("x") + items, "2", "cover-image"},
+                 {items + meta("a"), "1", "meta-cover"},
+                 {items + meta("x"), "2", "cover-image"},
+                 {"<meta name=\"cover\" content=\"a\"/>" + items + meta(""), "1", "meta-cover"}};
+    for (const auto &k : cases) {
+        qtest::EpubDesc desc;
+        desc.opf = "<package xmlns=\"http://www.idpf.org/2007/opf\" version=\"2.0\">" + k.parts +
+                   "<spine/></package>";
+        desc.members = {qtest::zip_file("OEBPS/a.jpg", "1"), qtest::zip_file("OEBPS/b.png", "22")};
+        MetaProbe p = of_epub(desc);
+        EXPECT_EQ(p.at("/cover/size"), k.size) << k.parts;
+        EXPECT_EQ(p.at("/cover/from"), k.from) << k.parts;
+        EXPECT_EQ(p.at("/title"), "T") << k.parts;
+    }
+}
+
 TEST(FullEpub, ContainerFailuresKeepTheSingleBookMessages) {
     qtest::EpubDesc no_container;
     no_container.omit = {"META-INF/container.xml"};

@@ -134,8 +134,11 @@ class opf_handler : public eb_xml_handler {
             manifest_done_ = true;
         }
         // The spine and guide hold nothing of the record: reading ends once
-        // the metadata and the manifest are both read, in either order.
-        if (metadata_done_ && manifest_done_) stop = true;
+        // the metadata and the manifest are both read, in either order. The
+        // manifest matters only for the cover: once its item is chosen, the
+        // items after it (most of a package document's markup) are not read,
+        // nor is a broken spot among them warned of.
+        if (metadata_done_ && (manifest_done_ || found_)) stop = true;
         --depth_;
     }
 

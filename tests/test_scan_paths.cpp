@@ -146,6 +146,24 @@ TEST(ScanPaths, LongTextsAgreeWithStringSearches) {
     }
 }
 
+// Near misses in every block (the pair a scan looks for, not the word): the
+// fast scan goes on past each and finds what a plain search does.
+TEST(ScanPaths, NearMissesInEveryBlock) {
+    std::string filler(6000, 'Q');
+    for (std::size_t k = 0; k + 6 < filler.size(); k += 37)
+        filler.replace(k, 6, k % 2 ? "bQQQQy" : "QQypQQ");
+    EXPECT_FALSE(fb2_marked_encrypted(filler));
+    for (std::size_t at = 4000; at < 4140; at += 9) {
+        std::string hay = filler;
+        hay.replace(at, 6, "binary");
+        EXPECT_EQ(fb2_find(hay, "binary", 1), at);
+        hay.replace(at + 20, 10, "<encrypted");
+        EXPECT_TRUE(fb2_marked_encrypted(hay)) << at;
+        hay[at - 1000] = '\0';  // the marker after a NUL does not count
+        EXPECT_FALSE(fb2_marked_encrypted(hay)) << at;
+    }
+}
+
 // The cover's size: six bits per alphabet character before '=' or '<'.
 TEST(ScanPaths, CoverSizeCountsAlphabetCharactersOnly) {
     std::mt19937 rng(3);

@@ -172,16 +172,22 @@ std::size_t fb2_find(std::string_view hay, std::string_view needle, std::size_t 
     if (m < 2 || from > hay.size() || hay.size() - from < m) return hay.find(needle, from);
     std::size_t i = from;
 #if defined(__SSE2__)
+    // The wide scan passes over the quiet blocks; it is taken up again after
+    // every block with a pair that is not the needle (in Base64, one every
+    // few kilobytes), not left at the first.
+    const auto quiet = [&](std::size_t at) {
 #if defined(QEM_FB2_AVX2)
-    if (fb2_have_avx2())
-        i = fb2_quiet_blocks_avx2(hay.data(), hay.size(), i, m + 63, needle[0], needle[m - 1],
-                                  m - 1, false);
+        if (fb2_have_avx2())
+            return fb2_quiet_blocks_avx2(hay.data(), hay.size(), at, m + 63, needle[0],
+                                         needle[m - 1], m - 1, false);
 #endif
+        return at;
+    };
     // 64 starts at a time: only those where both the first and the last
     // byte of the needle match are compared whole. In Base64 text and prose
     // that pair is rare, so nearly every block is passed over at once.
     const __m128i first = _mm_set1_epi8(needle[0]), last = _mm_set1_epi8(needle[m - 1]);
-    for (; hay.size() - i >= m + 63; i += 64) {
+    for (i = quiet(i); hay.size() - i >= m + 63; i = quiet(i + 64)) {
         const char *p = hay.data() + i;
         const __m128i h0 = pair_lanes(p, load16(p), m, first, last);
         const __m128i h1 = pair_lanes(p + 16, load16(p + 16), m, first, last);
@@ -221,12 +227,16 @@ bool fb2_marked_encrypted(std::string_view doc) {
             _mm_or_si128(_mm_xor_si128(v, first), _mm_xor_si128(load16(p + core.size() - 1), last));
         return _mm_min_epu8(pair, v);
     };
+    // As in fb2_find, the wide scan is taken up again after each hit.
+    const auto quiet = [&](std::size_t at) {
 #if defined(QEM_FB2_AVX2)
-    if (fb2_have_avx2())
-        i = fb2_quiet_blocks_avx2(doc.data(), doc.size(), i, reach, core.front(), core.back(),
-                                  core.size() - 1, true);
+        if (fb2_have_avx2())
+            return fb2_quiet_blocks_avx2(doc.data(), doc.size(), at, reach, core.front(),
+                                         core.back(), core.size() - 1, true);
 #endif
-    for (; doc.size() - i >= reach; i += 64) {
+        return at;
+    };
+    for (i = quiet(i); doc.size() - i >= reach; i = quiet(i + 64)) {
         const char *p = doc.data() + i;
         const __m128i v0 = load16(p), v1 = load16(p + 16), v2 = load16(p + 32), v3 = load16(p + 48);
         const __m128i s0 = stops(p, v0), s1 = stops(p + 16, v1), s2 = stops(p + 32, v2),

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
+#include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <memory>
@@ -67,18 +68,20 @@ std::string book_element(const std::string &path, yyjson_val *book) {
 }
 
 // The element of a full record: the path, then every member of the record
-// in its order.
+// in its order. The record is written as it was read and joined to the
+// path's object, not copied member by member into a new document.
 std::string record_element(const std::string &path, yyjson_val *record) {
     yyjson_mut_val *elem = nullptr;
     eb_mut_doc_ptr doc = element_doc(path, elem);
-    yyjson_val *key;
-    yyjson_obj_iter it = yyjson_obj_iter_with(record);
-    while ((key = yyjson_obj_iter_next(&it))) {
-        yyjson_mut_val *k = yyjson_val_mut_copy(doc.get(), key);
-        yyjson_mut_val *v = yyjson_val_mut_copy(doc.get(), yyjson_obj_iter_get_val(key));
-        if (!k || !v || !yyjson_mut_obj_add(elem, k, v)) throw std::bad_alloc();
-    }
-    return write_doc(doc.get());
+    std::string out = write_doc(doc.get());
+    if (yyjson_obj_size(record) == 0) return out;
+    std::size_t len = 0;
+    char *text = yyjson_val_write(record, YYJSON_WRITE_ALLOW_INVALID_UNICODE, &len);
+    if (!text) throw std::bad_alloc();
+    out.back() = ',';  // {"path":...} and {...} make {"path":...,...}
+    out.append(text + 1, len - 1);
+    std::free(text);
+    return out;
 }
 
 void read_basic(Book &b, yyjson_val *root) {
@@ -220,7 +223,9 @@ class Progress {
 
 std::vector<Book> describe_all(const std::vector<std::string> &paths, unsigned jobs, Detail detail,
                                const std::function<void(const Book &)> &on_done) {
-    std::vector<Book> out(paths.size());
+    // A stream keeps nothing of the books it has written but those that
+    // failed: over millions of books the texts would fill the memory.
+    std::vector<Book> out(on_done ? 0 : paths.size());
     std::atomic<std::size_t> next{0};
     std::atomic<bool> stop{false};
     std::exception_ptr failure;
@@ -243,10 +248,18 @@ std::vector<Book> describe_all(const std::vector<std::string> &paths, unsigned j
                 if (on_done) {
                     if (stdout_tty || !b.ok) progress.clear();
                     on_done(b);
+                    if (!b.ok) {
+                        Book failed;
+                        failed.path = std::move(b.path);
+                        failed.error = std::move(b.error);
+                        out.push_back(std::move(failed));
+                    }
+                } else {
+                    out[i] = std::move(b);
                 }
-                out[i] = std::move(b);
-                ++done;
-                cv.notify_one();
+                // The bar is drawn on its own clock: only the last book wakes
+                // the caller (a wake for each would cost a task switch each).
+                if (++done == paths.size()) cv.notify_one();
             }
         } catch (...) {
             // Out of memory on a worker: the others stop after their book,

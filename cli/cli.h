@@ -61,7 +61,8 @@ Book describe(const std::string &path, Detail detail);
 
 // Describes the books on up to `jobs` threads and returns them in the order
 // of `paths`. `on_done` (may be empty) runs for each book as it finishes, one
-// at a time. Draws a progress bar on stderr when that is a terminal and the
+// at a time; with it, only the books that failed are returned (path and
+// error), in the order they finished. Draws a progress bar on stderr when that is a terminal and the
 // work takes more than a moment. An exception thrown while describing (out
 // of memory) stops the work and is thrown again here, on the calling thread.
 std::vector<Book> describe_all(const std::vector<std::string> &paths, unsigned jobs, Detail detail,

@@ -44,8 +44,10 @@ void print_table(const std::vector<const Book *> &books, const std::vector<Field
 
 void print_csv(const std::vector<const Book *> &books, const std::vector<Field> &fields, bool raw) {
     std::string line;
-    for (Field f : fields)
-        line += (line.empty() ? "" : ",") + field_heading(f, false);
+    for (Field f : fields) {
+        if (!line.empty()) line += ',';
+        line += field_heading(f, false);
+    }
     write_out(stdout, line + "\r\n");
     for (const Book *b : books) {
         line.clear();

@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -38,6 +39,7 @@ inline const char *const kBinary = nullptr;
 struct Outcome {
     int rc = -1;
     std::string out, err;
+    long peak_kib = 0;  // the tool's peak resident memory
 };
 
 // How to run the tool: its arguments, additions to the environment, a file
@@ -82,7 +84,9 @@ inline Outcome run(Spawn s) {
     int rc = posix_spawn(&pid, program, &fa, nullptr, c_array(args).data(), c_array(env).data());
     posix_spawn_file_actions_destroy(&fa);
     int status = 0;
-    if (rc == 0 && waitpid(pid, &status, 0) == pid) {
+    rusage ru{};
+    if (rc == 0 && wait4(pid, &status, 0, &ru) == pid) {
+        r.peak_kib = ru.ru_maxrss;
         r.rc = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
         if (s.stdout_path.empty()) r.out = qtest::read_file(io + "/out");
         r.err = qtest::read_file(io + "/err");

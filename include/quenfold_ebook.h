@@ -21,7 +21,10 @@
  *   and nothing else.
  * - Thread safety: any number of threads may call any function at once.
  *   Each thread has its own error text; the library keeps no other state,
- *   starts no threads and takes no locks.
+ *   starts no threads and takes no locks, but for one: the first PDF or
+ *   RAR, 7z or tar comic of the process opens the module that reads them
+ *   (libquenfold-ebook-meta-pdf-comics.so.<version>, beside this library),
+ *   once, while other threads that need it wait; it is never closed.
  * - Paths are passed to the system unchanged (no change of encoding).
  */
 #ifndef QUENFOLD_EBOOK_H

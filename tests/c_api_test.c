@@ -4,9 +4,8 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "c_check.h"
 #include "quenfold_ebook.h"
-
-static int failures = 0;
 
 /* A book behind the read callback: ctx is the text, offset and len as asked. */
 static long long read_text(void *ctx, unsigned long long offset, void *buf, size_t len) {
@@ -22,14 +21,6 @@ static long long read_fails(void *ctx, unsigned long long offset, void *buf, siz
     (void)ctx, (void)offset, (void)buf, (void)len;
     return -1;
 }
-
-#define CHECK(cond)                                                                  \
-    do {                                                                             \
-        if (!(cond)) {                                                               \
-            fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #cond); \
-            failures++;                                                              \
-        }                                                                            \
-    } while (0)
 
 int main(int argc, char **argv) {
     const char *tmpdir = argc > 1 ? argv[1] : ".";

@@ -31,6 +31,7 @@ NAME = "quenfold-ebook-meta"
 PACKAGE = "quenfold_ebook_meta"
 SONAME = "libquenfold-ebook-meta.so.0"
 LIBRARY_ENV = "QUENFOLD_EBOOK_META_LIB"
+LAZY_MODULE = "libquenfold-ebook-meta-pdf-comics.so"
 SUMMARY = "Read e-book metadata (EPUB, FB2, MOBI/AZW/AZW3) through the quenfold-ebook-meta library"
 REQUIRES_PYTHON = ">=3.8"
 CLASSIFIERS = (
@@ -175,6 +176,11 @@ def build_wheel(
     else:
         tag = f"py3-none-{platform_tag()}"
         files.append((f"{PACKAGE}/{SONAME}", library.read_bytes(), 0o755))
+        # The PDF and comic-archive readers: a module the library opens from
+        # its own directory at the first book that needs it.
+        module = library.parent / f"{LAZY_MODULE}.{version}"
+        if module.is_file():
+            files.append((f"{PACKAGE}/{module.name}", module.read_bytes(), 0o755))
     return _write_wheel(wheel_directory, tag, version, files)
 
 

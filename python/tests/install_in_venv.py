@@ -7,7 +7,8 @@ Run by ctest as a new user would do it, with one interpreter:
 PYTHON makes the environment; LIBRARY is the built shared library that the
 wheel must carry; VERSION is what the package must report. The import runs in
 another directory with no variable pointing at the library or the source
-(ASAN_RUNTIME, for a sanitizer build, is preloaded and nothing else).
+(ASAN_RUNTIME, for a sanitizer build: the runtime and the C++ library it
+needs, colon-separated, preloaded and nothing else).
 """
 
 from __future__ import annotations
@@ -32,6 +33,10 @@ lib = qem.Library()
 out = {"file": qem.__file__, "library": lib.path, "version": qem.__version__}
 with tempfile.TemporaryDirectory() as empty:
     out["scan_dir"] = qem.scan_dir(empty)
+    pdf = (b"%PDF-1.4\n1 0 obj <</Type /Catalog /Pages 2 0 R>> endobj\n"
+           b"2 0 obj <</Type /Pages /Kids [] /Count 0>> endobj\n"
+           b"3 0 obj <</Title (Probe)>> endobj\ntrailer <</Root 1 0 R /Info 3 0 R>>\n%%EOF\n")
+    out["pdf_title"] = qem.metadata_from_bytes(pdf).title
     try:
         qem.info(os.path.join(empty, "missing.epub"))
     except qem.EbookError as err:
@@ -78,6 +83,7 @@ def main() -> None:
              "loaded the library the package carries"),
             (got["version"] == version, f"version {version}"),
             (got["scan_dir"] == [], "an empty directory scans to []"),
+            (got["pdf_title"] == "Probe", "a PDF read by the module the package carries"),
             (got.get("error") == "cannot open file: <dir>/missing.epub (No such file or directory)",
              "the library's own error text"),
         ]

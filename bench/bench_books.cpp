@@ -9,6 +9,7 @@
 
 #include "book_builders.h"
 #include "fb2_builder.h"
+#include "text/xml_expat.h"
 #include "zip_builder.h"
 
 namespace qbench {
@@ -82,19 +83,9 @@ std::string title_of(Rng &rng) {
     return t;
 }
 
+// Text and attribute values as the reader's own replay escapes them.
 std::string xml_escape(const std::string &s) {
-    std::string out;
-    for (char c : s) {
-        if (c == '&')
-            out += "&amp;";
-        else if (c == '<')
-            out += "&lt;";
-        else if (c == '"')
-            out += "&quot;";
-        else
-            out += c;
-    }
-    return out;
+    return eb_xml::attr_escape(s);
 }
 
 void fill_random(Rng &rng, char *p, std::size_t n) {

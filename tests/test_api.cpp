@@ -1,4 +1,5 @@
-// test_api.cpp - the exported functions: argument checks, a fresh thread's error text, a DRM book.
+// test_api.cpp - the exported functions: argument checks, a fresh thread's error text, a DRM book,
+// an EPUB through ebook_info.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -7,6 +8,7 @@
 #include "book_builders.h"
 #include "quenfold_ebook.h"
 #include "temp_dir.h"
+#include "zip_builder.h"
 
 namespace {
 
@@ -47,4 +49,33 @@ TEST(Api, DrmBookIsDescribedWithItsNotice) {
         info(p),
         R"({"drm":true,"format":"mobi","title":"","author":"","language":"","series":"","series_index":"","has_cover":false})");
     EXPECT_STREQ(ebook_last_error(), "DRM protected MOBI (encryption type 2); will not decrypt");
+}
+
+TEST(EpubReader, ThroughEbookInfo) {
+    const qtest::TempDir dir_tmp("epub-info");
+    const std::string &dir = dir_tmp.path;
+    qtest::EpubDesc s;
+    s.title = "Un &amp; Deux";
+    s.creator = "Jane \"J\" Doe";
+    s.collection = "Cycle";
+    s.group_position = "4";
+    s.cover = qtest::tiny_png();
+    s.cover_by_properties = true;
+    qtest::write_file(dir + "/book.EPUB", qtest::build_epub(s));
+    qtest::write_file(dir + "/book.zip", qtest::build_epub(s));
+    const std::string expected =
+        "{\"drm\":false,\"format\":\"epub\",\"title\":\"Un & Deux\",\"author\":\"Jane \\\"J\\\" "
+        "Doe\",\"language\":\"en\",\"series\":\"Cycle\",\"series_index\":\"4\",\"has_cover\":"
+        "true}";
+    EXPECT_EQ(info(dir + "/book.EPUB"), expected);
+    EXPECT_EQ(ebook_last_error(), std::string());
+    EXPECT_EQ(info(dir + "/book.zip"), expected);
+
+    s.encryption = true;
+    qtest::write_file(dir + "/drm.epub", qtest::build_epub(s));
+    EXPECT_EQ(info(dir + "/drm.epub"),
+              "{\"drm\":true,\"format\":\"epub\",\"title\":\"\",\"author\":\"\",\"language\":\"\","
+              "\"series\":\"\",\"series_index\":\"\",\"has_cover\":false}");
+    EXPECT_STREQ(ebook_last_error(),
+                 "DRM protected EPUB (encryption.xml present); will not decrypt");
 }

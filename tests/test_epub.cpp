@@ -7,7 +7,6 @@
 #include <vector>
 
 #include "book_builders.h"
-#include "temp_dir.h"
 #include "error.h"
 #include "formats/readers.h"
 #include "quenfold_ebook.h"
@@ -360,42 +359,6 @@ TEST(EpubReader, WantCoverAndMissingCoverMember) {
         EXPECT_EQ(p.m().cover_data, nullptr) << href;
         EXPECT_EQ(p.error, "") << href;
     }
-}
-
-std::string info_of(const std::string &path) {
-    char *json = ebook_info(path.c_str());
-    std::string out = json ? json : "<null>";
-    ebook_free_string(json);
-    return out;
-}
-
-TEST(EpubReader, ThroughEbookInfo) {
-    const qtest::TempDir dir_tmp("epub-info");
-    const std::string &dir = dir_tmp.path;
-    EpubDesc s;
-    s.title = "Un &amp; Deux";
-    s.creator = "Jane \"J\" Doe";
-    s.collection = "Cycle";
-    s.group_position = "4";
-    s.cover = qtest::tiny_png();
-    s.cover_by_properties = true;
-    qtest::write_file(dir + "/book.EPUB", qtest::build_epub(s));
-    qtest::write_file(dir + "/book.zip", qtest::build_epub(s));
-    const std::string expected =
-        "{\"drm\":false,\"format\":\"epub\",\"title\":\"Un & Deux\",\"author\":\"Jane \\\"J\\\" "
-        "Doe\",\"language\":\"en\",\"series\":\"Cycle\",\"series_index\":\"4\",\"has_cover\":"
-        "true}";
-    EXPECT_EQ(info_of(dir + "/book.EPUB"), expected);
-    EXPECT_EQ(ebook_last_error(), std::string());
-    EXPECT_EQ(info_of(dir + "/book.zip"), expected);
-
-    s.encryption = true;
-    qtest::write_file(dir + "/drm.epub", qtest::build_epub(s));
-    EXPECT_EQ(info_of(dir + "/drm.epub"),
-              "{\"drm\":true,\"format\":\"epub\",\"title\":\"\",\"author\":\"\",\"language\":\"\","
-              "\"series\":\"\",\"series_index\":\"\",\"has_cover\":false}");
-    EXPECT_STREQ(ebook_last_error(),
-                 "DRM protected EPUB (encryption.xml present); will not decrypt");
 }
 
 }  // namespace

@@ -263,17 +263,17 @@ TEST(RecordFb2, InvalidBytesAreReplacedWithAWarning) {
 
 // Title, first author, language and primary series agree with the book info.
 TEST(RecordFb2, AgreesWithBookInfo) {
-    std::vector<qtest::Fb2Desc> specs(6);
-    specs[1].authors = {{"A", "B", "C", ""}, {"D", "", "E", ""}};
-    specs[1].series = "Saga";
-    specs[1].series_number = "3";
-    specs[2].section = "Title-info";
-    specs[3].authors = {{"", "", "", "Nick"}};
-    specs[3].lang = "";
-    specs[4].title = "  Spaced  ";
-    specs[5].encoding = "";
-    for (std::size_t i = 0; i < specs.size(); ++i) {
-        const std::string doc = qtest::build_fb2(specs[i]);
+    std::vector<qtest::Fb2Desc> descs(6);
+    descs[1].authors = {{"A", "B", "C", ""}, {"D", "", "E", ""}};
+    descs[1].series = "Saga";
+    descs[1].series_number = "3";
+    descs[2].section = "Title-info";
+    descs[3].authors = {{"", "", "", "Nick"}};
+    descs[3].lang = "";
+    descs[4].title = "  Spaced  ";
+    descs[5].encoding = "";
+    for (std::size_t i = 0; i < descs.size(); ++i) {
+        const std::string doc = qtest::build_fb2(descs[i]);
         eb_meta m;
         eb_meta_init(&m);
         ASSERT_EQ(eb_parse_fb2(doc.c_str(), doc.size(), &m, 0), 0);

@@ -229,15 +229,15 @@ TEST(RecordMobi, UnreadableBytesFail) {
 
 // Title, first author and language agree with the book info.
 TEST(RecordMobi, AgreesWithBookInfo) {
-    std::vector<MobiDesc> specs(6);
-    specs[1].exth_records = {
+    std::vector<MobiDesc> descs(6);
+    descs[1].exth_records = {
         {101, "Publisher"}, {503, "Updated"}, {100, "A1"}, {100, "A2"}, {524, "en"}};
-    specs[2].full_name = "";
-    specs[3].header_len = 24;  // record 0 too short for the full name
-    specs[4].exth = false;
-    specs[5].mobi_header = false;
-    for (std::size_t i = 0; i < specs.size(); ++i) {
-        const std::string book = qtest::build_mobi(specs[i]);
+    descs[2].full_name = "";
+    descs[3].header_len = 24;  // record 0 too short for the full name
+    descs[4].exth = false;
+    descs[5].mobi_header = false;
+    for (std::size_t i = 0; i < descs.size(); ++i) {
+        const std::string book = qtest::build_mobi(descs[i]);
         eb_meta m;
         eb_meta_init(&m);
         eb_parse_mobi(book.c_str(), book.size(), &m, 0);

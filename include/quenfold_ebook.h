@@ -141,8 +141,10 @@ QUENFOLD_EBOOK_API char *ebook_rename_plan(const char *files_json,
  *   "mobipocket" "fb2-encrypted" "archive-password" "pdf-password"
  *   "unknown"|null), obfuscated_fonts (bool),
  *   encoding (the declared text encoding when not UTF-8|null), warnings ([]).
- * Absent texts are "", absent lists []. docs/metadata.schema.json is the
- * JSON Schema of the object.
+ * Absent texts are "", absent lists []. Texts other than "rights" and
+ * "description" are one line: a run of spaces, tabs and line breaks in the
+ * book's markup is one space, and none is kept at either end.
+ * docs/metadata.schema.json is the JSON Schema of the object.
  * path: the book file (NULL fails with "NULL path"). The reader is chosen by
  * extension (epub; fb2; fb2.zip and fbz, a ZIP holding one FB2 document;
  * mobi, azw, azw3, prc, pdb; cbz, cbr, cb7, cbt; pdf; any letter case), else

@@ -66,12 +66,18 @@ struct eb_record {
 // bytes (at a character boundary): titles, names, descriptions, list entries.
 constexpr std::size_t EB_TEXT_LIMIT = 64 * 1024;
 
-// Settles a record a reader filled (valid UTF-8): every text is cut to
+// Settles a record a reader filled (valid UTF-8): in every text but the
+// rights and the description, runs of XML white space (space, tab, CR, LF)
+// become one space and none is left at either end; every text is cut to
 // EB_TEXT_LIMIT, then each list (subjects, languages, identifiers, series,
 // authors, contributors) keeps the first of entries that are equal in every
 // member, in its order. Linear in the record: equal entries are found by
 // hashing.
 void eb_record_settle(eb_record &r);
+
+// One text as the settling makes a one-line text: runs of XML white space
+// become one space, none at either end.
+void eb_fold_line(std::string &s);
 
 // The record as one compact JSON object, every key present, in this order:
 // format container version title title_sort subtitle authors contributors

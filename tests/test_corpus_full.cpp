@@ -12,6 +12,7 @@
 
 #include "agreement.h"
 #include "book_builders.h"
+#include "full_record.h"
 #include "metadata_probe.h"
 
 namespace {
@@ -38,6 +39,9 @@ struct Difference {
 const Difference kDifferences[] = {
     // A ZIP without META-INF/container.xml is no EPUB.
     {"epub/komga-zip-as-epub.epub", "described", "false", "no container.xml"},
+    // The creator is indented and spaced out in the package; the book (a
+    // conformance test) asks for one space, which the full record gives.
+    {"epub/w3c-pkg-meta-whitespace.epub", "creators", "Dave Cramer;", "white space folded"},
 };
 
 const Difference *difference(const std::string &book, const std::string &field) {
@@ -108,7 +112,8 @@ std::map<std::string, std::string> got_epub(const qtest::MetaProbe &p, yyjson_va
     std::size_t i, n;
     yyjson_val *c;
     yyjson_arr_foreach(yyjson_obj_get(details, "creators"), i, n, c) {
-        const std::string name = str(yyjson_obj_get(c, "text"));
+        std::string name = str(yyjson_obj_get(c, "text"));
+        eb_fold_line(name);
         auto found = people.find(name);
         g["creators"] += (found == people.end() ? "MISSING " : "") + name + ";";
         if (found != people.end()) people.erase(found);

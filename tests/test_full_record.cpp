@@ -124,6 +124,34 @@ TEST(Identifiers, SchemesAndIsbnForms) {
     }
 }
 
+// One-line texts lose the markup's wrapping and indentation, and entries
+// that differ only by it are one; prose keeps its line breaks.
+TEST(RecordSettle, OneLineTextsFoldWhiteSpace) {
+    const struct {
+        const char *in, *out;
+    } cases[] = {{"  War\n     and   Peace ", "War and Peace"},
+                 {"\t\t\tDave    Cramer\r\n", "Dave Cramer"},
+                 {"Plain title", "Plain title"},
+                 {" \n\t ", ""},
+                 {"A\xC2\xA0 B", "A\xC2\xA0 B"}};  // a no-break space is the book's choice
+    for (const auto &c : cases) {
+        eb_record r;
+        r.title = c.in;
+        r.authors = {{c.in, c.in, "aut"}, {c.out, c.out, "aut"}};
+        r.series = {{c.in, "1"}};
+        r.subjects = {c.in, c.out};
+        r.description = r.rights = c.in;
+        eb_record_settle(r);
+        EXPECT_EQ(r.title, c.out) << c.in;
+        ASSERT_EQ(r.authors.size(), 1u) << c.in;
+        EXPECT_EQ(r.authors[0].sort, c.out) << c.in;
+        EXPECT_EQ(r.series[0].name, c.out) << c.in;
+        EXPECT_EQ(r.subjects.size(), 1u) << c.in;
+        EXPECT_EQ(r.description, c.in);
+        EXPECT_EQ(r.rights, c.in);
+    }
+}
+
 TEST(ZipArchive, FindReadAndRefusals) {
     std::string zip = qtest::build_zip({qtest::zip_file("Dir/A.txt", "first"),
                                         qtest::zip_file("dir/a.TXT", "second"),

@@ -1,4 +1,5 @@
-// record_settle.cpp - the last step of every reader: texts cut to one limit, lists without repeats.
+// record_settle.cpp - the last step of every reader: one-line texts with their spacing folded,
+// texts cut to one limit, lists without repeats.
 #include <array>
 #include <functional>
 #include <string>
@@ -16,6 +17,40 @@ void cut(std::string &s) {
     while (n > 0 && (static_cast<unsigned char>(s[n]) & 0xC0) == 0x80)
         --n;
     s.resize(n);
+}
+
+constexpr bool xml_space(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r';
+}
+
+// A title, a name or a list entry is one line: markup wraps and indents it
+// at will (a title broken over two lines of a package document, a name
+// between tabs), and in XML such white space means one space. Runs of it
+// become one space, none at either end. A text already in that form (nearly
+// all) is only read.
+void fold(std::string &s) {
+    bool clean = s.empty() || (!xml_space(s.front()) && !xml_space(s.back()));
+    for (std::size_t i = 0; clean && i < s.size(); ++i)
+        clean = !(xml_space(s[i]) && (s[i] != ' ' || xml_space(s[i + 1])));
+    if (clean) return;
+    std::size_t out = 0;
+    bool gap = false;
+    for (char c : s) {
+        if (xml_space(c)) {
+            gap = out > 0;
+            continue;
+        }
+        if (gap) s[out++] = ' ';
+        gap = false;
+        s[out++] = c;
+    }
+    s.resize(out);
+}
+
+// Both steps of a one-line text.
+void settle_line(std::string &s) {
+    fold(s);
+    cut(s);
 }
 
 using key = std::array<std::string_view, 3>;
@@ -66,25 +101,28 @@ void keep_first(std::vector<T> &v, KeyOf key_of) {
 }  // namespace
 
 void eb_record_settle(eb_record &r) {
-    for (std::string *s : {&r.title, &r.title_sort, &r.subtitle, &r.language, &r.publisher,
-                           &r.published, &r.modified, &r.rights, &r.description})
+    // Rights and the description are prose: their line breaks are kept.
+    for (std::string *s : {&r.rights, &r.description})
         cut(*s);
+    for (std::string *s : {&r.title, &r.title_sort, &r.subtitle, &r.language, &r.publisher,
+                           &r.published, &r.modified})
+        settle_line(*s);
     for (auto *list : {&r.authors, &r.contributors})
         for (eb_person &p : *list) {
-            cut(p.name);
-            cut(p.sort);
-            cut(p.role);
+            settle_line(p.name);
+            settle_line(p.sort);
+            settle_line(p.role);
         }
     for (auto *list : {&r.languages, &r.subjects})
         for (std::string &s : *list)
-            cut(s);
+            settle_line(s);
     for (eb_series &s : r.series) {
-        cut(s.name);
-        cut(s.index);
+        settle_line(s.name);
+        settle_line(s.index);
     }
     for (eb_identifier &id : r.identifiers) {
-        cut(id.scheme);
-        cut(id.value);
+        settle_line(id.scheme);
+        settle_line(id.value);
     }
 
     auto text = [](const std::string &s) { return key{s, {}, {}}; };
@@ -95,4 +133,8 @@ void eb_record_settle(eb_record &r) {
     auto person = [](const eb_person &p) { return key{p.name, p.sort, p.role}; };
     keep_first(r.authors, person);
     keep_first(r.contributors, person);
+}
+
+void eb_fold_line(std::string &s) {
+    fold(s);
 }

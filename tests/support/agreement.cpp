@@ -5,6 +5,7 @@
 
 #include <cstring>
 
+#include "full_record.h"
 #include "metadata_probe.h"
 #include "quenfold_ebook.h"
 #include "text/encoding.h"
@@ -42,8 +43,10 @@ Agreement compare_with_info(const std::string &path) {
     const std::string encoding = meta.at("/encoding");
     auto decoded = [&](const std::string &bytes) {
         std::string out;
-        if (encoding != "<null>" && eb_decode(bytes, encoding, &out, nullptr)) return out;
-        return eb_utf8_repair(bytes, nullptr);
+        if (encoding == "<null>" || !eb_decode(bytes, encoding, &out, nullptr))
+            out = eb_utf8_repair(bytes, nullptr);
+        eb_fold_line(out);
+        return out;
     };
     auto differ = [&](const char *field, const std::string &info_value, std::string full) {
         if (full == "<missing>") full = "";

@@ -13,7 +13,8 @@ struct Agreement {
     std::string meta_error;  // its error text when it failed
     std::string schema_error;
     // "field: info 'x' vs full 'y'" for title, author and language, after
-    // decoding ebook_info's bytes by the encoding the full record names. A
+    // decoding ebook_info's bytes by the encoding the full record names and
+    // folding their white space as the full record does. A
     // first author that differs because ebook_info's author is a contributor
     // of another role in the full record is not listed.
     std::vector<std::string> differences;

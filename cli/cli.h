@@ -330,9 +330,10 @@ bool plan_names(const std::vector<PlanRequest> &asked, const std::string &patter
 
 // The plan with --folders: each book's folders from the parts of `pattern`
 // before its last '/', each part named by the planner as a whole name is
-// (sanitised, never "." or "..", a leading full stop made visible), below
-// `base_of` the book; its name from the last part, clashes numbered within
-// each folder. Books whose new path would not fit the planner are left out
+// (sanitised, never "." or "..", a leading full stop made visible; no
+// folder where the part names nothing for the book, as "{series}" for a book
+// in none), below `base_of` the book; its name from the last part, clashes
+// numbered within each folder. Books whose new path would not fit the planner are left out
 // with a message (`ok` false) and taken out of `asked`. Entries in the order
 // of `asked`.
 bool plan_in_folders(std::vector<PlanRequest> &asked, const std::string &pattern,

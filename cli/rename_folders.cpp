@@ -25,8 +25,8 @@ std::vector<std::string> split_pattern(std::string_view pattern) {
 // Each book's name for one folder part of the pattern, in one plan: every
 // book gets an extension of its own (".0", ".1"...), so that books sharing
 // a folder are not numbered apart; the extension is then taken off again.
-bool folder_names(const std::vector<PlanRequest> &asked, const std::string &part,
-                  std::vector<std::string> &names) {
+bool part_names(const std::vector<PlanRequest> &asked, const std::string &part,
+                std::vector<std::string> &names) {
     std::vector<PlanRequest> req = asked;
     for (std::size_t i = 0; i < req.size(); ++i)
         req[i].path = "folder." + std::to_string(i);
@@ -43,10 +43,31 @@ bool folder_names(const std::vector<PlanRequest> &asked, const std::string &part
         if (name.size() > ext.size() &&
             name.compare(name.size() - ext.size(), ext.size(), ext) == 0)
             name.resize(name.size() - ext.size());
+        names.push_back(std::move(name));
+    }
+    return true;
+}
+
+// The folders one part of the pattern makes: "" for a book for which the
+// part names nothing ("{series}" of a book in no series), which the planner
+// calls "untitled" -- unlike a name that is "untitled" whatever the book
+// lacks: the part is planned again with every empty field filled in, and
+// only a name that changes then came from nothing.
+bool folder_names(const std::vector<PlanRequest> &asked, const std::string &part,
+                  std::vector<std::string> &names) {
+    std::vector<std::string> plain, filled;
+    std::vector<PlanRequest> full = asked;
+    for (PlanRequest &r : full)
+        for (std::string *field : {&r.author, &r.series, &r.series_index, &r.title})
+            if (field->empty()) *field = "x";
+    if (!part_names(asked, part, plain) || !part_names(full, part, filled)) return false;
+    for (std::size_t i = 0; i < plain.size(); ++i) {
+        std::string name = plain[i];
+        if (name == "untitled" && filled[i] != name) name.clear();
         // The planner trims a name's trailing full stops, so "." and ".."
         // never come back; a leading one would hide the folder.
         make_visible_name(name);
-        names.push_back(name);
+        names.push_back(std::move(name));
     }
     return true;
 }
@@ -74,7 +95,7 @@ bool plan_in_folders(std::vector<PlanRequest> &asked, const std::string &pattern
         std::vector<std::string> names;
         if (!folder_names(asked, part, names)) return false;
         for (std::size_t i = 0; i < asked.size(); ++i)
-            folders[i].push_back(names[i]);
+            if (!names[i].empty()) folders[i].push_back(names[i]);
     }
 
     // Books are planned folder by folder: the planner numbers equal names

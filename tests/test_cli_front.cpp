@@ -219,7 +219,7 @@ TEST_F(CliFront, RenameIntoFoldersAndUndoRoundTrip) {
     std::filesystem::create_directory(lib);
     const std::set<std::string> before = {"a.epub", "b.epub", "c.mobi", "d.mobi", "e.epub"};
     qtest::write_file(lib + "/a.epub", epub("Et dukkehjem", "Henrik Ibsen"));
-    qtest::write_file(lib + "/b.epub", epub("Gengangere", "Henrik Ibsen"));
+    qtest::write_file(lib + "/b.epub", epub("Gengangere", "Henrik Ibsen", "Skuespil", "2"));
     qtest::write_file(lib + "/c.mobi", mobi("Poems", "Ann Lee"));
     qtest::write_file(lib + "/d.mobi", mobi("Poems", "Tom Bell"));
     qtest::write_file(lib + "/e.epub", epub("Hidden", "..hack"));
@@ -267,6 +267,14 @@ TEST_F(CliFront, RenameIntoFoldersAndUndoRoundTrip) {
     Outcome undone = run({"rename", "--undo", log});
     EXPECT_EQ(undone.rc, 0) << undone.err;
     EXPECT_EQ(names_in(lib), before) << "books back, the folders made removed";
+
+    // A part that names nothing for a book (no series) makes no folder.
+    Outcome series = run({"rename", "--folders", "--pattern", "{author}/{series}/{title}", lib});
+    std::vector<std::string> to;
+    for (const std::string &e : elements(series.out))
+        to.push_back(member(e, "to").substr(lib.size()));
+    EXPECT_EQ(to[0], "/Henrik Ibsen/Et dukkehjem.epub");
+    EXPECT_EQ(to[1], "/Henrik Ibsen/Skuespil/Gengangere.epub");
 
     // Undo never writes over a file that took a book's old name, and keeps
     // the folder that still holds the book.

@@ -131,7 +131,7 @@ TEST_F(CliFront, ScanAndInfoTakeFilesAndFoldersMixed) {
         Outcome r = run(c.args);
         EXPECT_EQ(r.rc, c.rc) << r.err;
         std::vector<std::string> got;
-        if (c.args[2] == "jsonl") {
+        if (std::find(c.args.begin(), c.args.end(), "jsonl") != c.args.end()) {
             for (const std::string &l : lines(r.out))
                 got.push_back(l);
         } else {
@@ -201,7 +201,9 @@ TEST_F(CliFront, ErrorTextsInJsonAreValidUtf8) {
         EXPECT_EQ(r.rc, 1) << r.err;
         std::size_t errors = 0;
         const std::vector<std::string> docs =
-            cmd[2] == "jsonl" ? lines(r.out) : std::vector<std::string>{r.out};
+            std::find(cmd.begin(), cmd.end(), "jsonl") != cmd.end()
+                ? lines(r.out)
+                : std::vector<std::string>{r.out};
         for (const std::string &doc : docs) {
             EXPECT_TRUE(strict_json(doc)) << doc;
             for (std::size_t at = doc.find("\"error\""); at != std::string::npos;

@@ -47,7 +47,7 @@ install: build
 	cmake --install build
 
 format:
-	clang-format -i include/*.h src/*.cpp src/*.h src/*/*.cpp src/*/*.h tests/*.cpp tests/*.c tests/support/*.cpp tests/support/*.h examples/*.c examples/*.cpp
+	clang-format -i include/*.h src/*.cpp src/*.h src/*/*.cpp src/*/*.h src/*/*/*.cpp src/*/*/*.h tests/*.cpp tests/*.c tests/support/*.cpp tests/support/*.h examples/*.c examples/*.cpp
 
 clean:
 	rm -rf build build-asan build-tsan build-fuzz

@@ -6,7 +6,7 @@
 #include <string_view>
 
 #include "error.h"
-#include "formats/comic.h"
+#include "formats/comic/comic.h"
 #include "formats/detect.h"
 #include "formats/full_readers.h"
 #include "formats/zip_books.h"

@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "formats/comic_archive.h"
+#include "formats/comic/comic_archive.h"
 #include "full_record.h"
 #include "io/source.h"
 

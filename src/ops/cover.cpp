@@ -10,7 +10,7 @@
 #include <cstdio>
 
 #include "error.h"
-#include "formats/comic.h"
+#include "formats/comic/comic.h"
 #include "formats/detect.h"
 
 namespace {

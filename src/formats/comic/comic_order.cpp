@@ -1,5 +1,5 @@
 // comic_order.cpp - pages and documents among a comic archive's members, natural order, the cover.
-#include "formats/comic_order.h"
+#include "formats/comic/comic_order.h"
 
 #include <algorithm>
 #include <string>

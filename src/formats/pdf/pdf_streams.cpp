@@ -1,6 +1,6 @@
 // pdf_streams.cpp - stream data under caps: the XMP packet through a pipeline that stops decoding
 // at 4 MiB, and object streams checked before qpdf would inflate them whole.
-#include "formats/pdf_streams.h"
+#include "formats/pdf/pdf_streams.h"
 
 #include <qpdf/Pipeline.hh>
 #include <qpdf/QPDF.hh>

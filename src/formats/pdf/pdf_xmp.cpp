@@ -1,6 +1,6 @@
 // pdf_xmp.cpp - XMP packet to the properties the full record takes: RDF simple values, arrays and
 // structures, in element or attribute form, read with the lenient XML reader.
-#include "formats/pdf_xmp.h"
+#include "formats/pdf/pdf_xmp.h"
 
 #include "text/xml_reader.h"
 

@@ -4,7 +4,7 @@
 
 #include "error.h"
 #include "heap.h"
-#include "formats/epub_opf.h"
+#include "formats/epub/epub_opf.h"
 #include "formats/full_readers.h"
 #include "formats/zip_books.h"
 #include "text/xml_reader.h"

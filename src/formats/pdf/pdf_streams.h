@@ -3,7 +3,7 @@
 #ifndef QUENFOLD_FORMATS_PDF_STREAMS_H
 #define QUENFOLD_FORMATS_PDF_STREAMS_H
 
-#include "formats/pdf_xmp.h"
+#include "formats/pdf/pdf_xmp.h"
 #include "full_record.h"
 
 class QPDF;

@@ -15,10 +15,10 @@
 
 #include "error.h"
 #include "formats/full_readers.h"
-#include "formats/pdf_map.h"
-#include "formats/pdf_source.h"
-#include "formats/pdf_streams.h"
-#include "formats/pdf_text.h"
+#include "formats/pdf/pdf_map.h"
+#include "formats/pdf/pdf_source.h"
+#include "formats/pdf/pdf_streams.h"
+#include "formats/pdf/pdf_text.h"
 #include "text/encoding.h"
 
 namespace {

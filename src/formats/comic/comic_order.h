@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "formats/comic_archive.h"
+#include "formats/comic/comic_archive.h"
 
 // Member names are bytes: '/' and '\' both separate folders, a leading "/"
 // or "./" says nothing, and no name is ever used as a path.

@@ -5,7 +5,7 @@
 // only what a later element may still change is kept (titles and people
 // until their refinements are known, refinements by id, the cover
 // candidates), so that thousands of meta or item elements cost no memory.
-#include "formats/epub_opf.h"
+#include "formats/epub/epub_opf.h"
 
 #include <set>
 #include <unordered_map>

@@ -1,5 +1,5 @@
 // fb2_text.cpp - FictionBook rich text as plain paragraphs, and the cover's binary element sized.
-#include "formats/fb2_text.h"
+#include "formats/fb2/fb2_text.h"
 
 #include <algorithm>
 #include <bit>
@@ -9,7 +9,7 @@
 #include <emmintrin.h>
 #endif
 
-#include "formats/fb2_avx2.h"
+#include "formats/fb2/fb2_avx2.h"
 #include "text/encoding.h"
 
 namespace {

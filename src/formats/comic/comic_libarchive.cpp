@@ -12,7 +12,7 @@
 #include <new>
 #include <string>
 
-#include "formats/comic_archive.h"
+#include "formats/comic/comic_archive.h"
 #include "heap.h"
 
 namespace {

@@ -1,5 +1,5 @@
 // pdf_text.cpp - PDF text strings and dates: the three encodings, PDFDocEncoding's table, ISO 8601.
-#include "formats/pdf_text.h"
+#include "formats/pdf/pdf_text.h"
 
 #include <cstdio>
 

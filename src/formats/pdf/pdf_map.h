@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "formats/pdf_xmp.h"
+#include "formats/pdf/pdf_xmp.h"
 #include "full_record.h"
 
 // The Info dictionary's entries as decoded text ("" when absent).

@@ -1,6 +1,6 @@
 // comic_archive.cpp - the archive kind by signature, members over ZIP or the other listings, reads
 // under the solid budget.
-#include "formats/comic_archive.h"
+#include "formats/comic/comic_archive.h"
 
 #include <cstdlib>
 #include <cstring>

@@ -1,15 +1,15 @@
 // comic.cpp - the comic archive reader: archive by content, metadata by precedence, pages and
 // cover.
-#include "formats/comic.h"
+#include "formats/comic/comic.h"
 
 #include <cstdlib>
 #include <optional>
 #include <string>
 
 #include "error.h"
-#include "formats/comic_archive.h"
-#include "formats/comic_meta.h"
-#include "formats/comic_order.h"
+#include "formats/comic/comic_archive.h"
+#include "formats/comic/comic_meta.h"
+#include "formats/comic/comic_order.h"
 #include "formats/detect.h"
 #include "io/file.h"
 #include "text/encoding.h"

@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "formats/comic_archive.h"
+#include "formats/comic/comic_archive.h"
 
 namespace {
 

@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "error.h"
-#include "formats/fb2_text.h"
+#include "formats/fb2/fb2_text.h"
 #include "formats/full_readers.h"
 #include "text/isbn.h"
 #include "text/xml_reader.h"

@@ -3,7 +3,7 @@
 #include <array>
 #include <string>
 
-#include "formats/comic_meta.h"
+#include "formats/comic/comic_meta.h"
 #include "io/zip_archive.h"
 #include "record/identifiers.h"
 #include "text/ascii.h"

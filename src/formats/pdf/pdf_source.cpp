@@ -1,5 +1,5 @@
 // pdf_source.cpp - libqpdf's input over a book source: positions, lines, and a read-ahead cache.
-#include "formats/pdf_source.h"
+#include "formats/pdf/pdf_source.h"
 
 #include <cstdio>
 #include <cstring>

@@ -1,5 +1,5 @@
 // fb2_avx2.cpp - the FictionBook scans' wide loops, for processors with AVX2.
-#include "formats/fb2_avx2.h"
+#include "formats/fb2/fb2_avx2.h"
 
 #if defined(QEM_FB2_AVX2)
 #include <immintrin.h>

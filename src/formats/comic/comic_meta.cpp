@@ -1,6 +1,6 @@
 // comic_meta.cpp - credits, subjects and dates of comic metadata, ComicBookInfo's JSON, and the
 // precedence fill.
-#include "formats/comic_meta.h"
+#include "formats/comic/comic_meta.h"
 
 #include <cstdio>
 

@@ -1,11 +1,11 @@
 // pdf_map.cpp - the Info dictionary and XMP merged field by field into the full record, the newer
 // statement winning; authors and keywords split, dates in ISO 8601, identifiers classified.
-#include "formats/pdf_map.h"
+#include "formats/pdf/pdf_map.h"
 
 #include <unordered_set>
 #include <vector>
 
-#include "formats/pdf_text.h"
+#include "formats/pdf/pdf_text.h"
 #include "record/identifiers.h"
 #include "text/plain_text.h"
 #include "text/utf8.h"

@@ -15,6 +15,7 @@
 #include "io/source.h"
 #include "io/zip_archive.h"
 #include "quenfold_ebook.h"
+#include "text/ascii.h"
 #include "text/encoding.h"
 
 namespace {

@@ -104,19 +104,6 @@ bool inflate_streamed(const eb_source &src, std::uint64_t at, std::uint64_t comp
 
 }  // namespace
 
-bool eb_ascii_iequal(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i)
-        if (eb_ascii_lower(static_cast<unsigned char>(a[i])) !=
-            eb_ascii_lower(static_cast<unsigned char>(b[i])))
-            return false;
-    return true;
-}
-
-bool eb_ascii_iends_with(std::string_view s, std::string_view suffix) {
-    return s.size() >= suffix.size() && eb_ascii_iequal(s.substr(s.size() - suffix.size()), suffix);
-}
-
 eb_zip_archive::eb_zip_archive(const eb_source &src) {
     ok_ = eb_zip_read_index(src, x_);
 }

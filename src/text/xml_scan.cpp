@@ -7,7 +7,7 @@
 #include <cstring>
 #include <string_view>
 
-#include "record.h"
+#include "heap.h"
 #include "text/ascii.h"
 
 //

@@ -7,6 +7,7 @@
 #include "formats/epub/epub_opf.h"
 #include "formats/full_readers.h"
 #include "formats/zip_books.h"
+#include "text/ascii.h"
 #include "text/xml_reader.h"
 
 namespace {

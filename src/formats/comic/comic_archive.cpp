@@ -7,6 +7,7 @@
 #include <string>
 
 #include "heap.h"
+#include "io/cursor.h"
 
 namespace {
 
@@ -14,31 +15,24 @@ constexpr std::string_view kRar4("Rar!\x1A\x07\x00", 7);
 constexpr std::string_view kRar5("Rar!\x1A\x07\x01\x00", 8);
 constexpr std::string_view k7z("7z\xBC\xAF\x27\x1C", 6);
 
-// RAR 5's variable-length integers: 7 bits a byte, low bits first.
-bool vint(std::string_view s, std::size_t &at, std::uint64_t &v) {
-    v = 0;
-    for (unsigned shift = 0; at < s.size() && shift < 64; shift += 7) {
-        auto b = static_cast<unsigned char>(s[at++]);
-        v |= static_cast<std::uint64_t>(b & 0x7F) << shift;
-        if (!(b & 0x80)) return true;
-    }
-    return false;
-}
-
 // RAR 5's first header: the archive encryption header when every header is
 // encrypted, else the main archive header with its flags.
 void sniff_rar5(std::string_view h, eb_comic_sniff &s) {
-    std::size_t at = kRar5.size() + 4;  // past the header's CRC
-    std::uint64_t size, type, flags, skip, archive_flags;
-    if (!vint(h, at, size) || !vint(h, at, type)) return;
+    eb_cursor c(h);
+    c.skip(kRar5.size() + 4);  // past the header's CRC
+    c.vint();                  // header size
+    const std::uint64_t type = c.vint();
+    if (!c.ok()) return;
     if (type == 4) {
         s.header_encrypted = true;
         return;
     }
-    if (type != 1 || !vint(h, at, flags)) return;
-    if ((flags & 1) && !vint(h, at, skip)) return;  // extra area size
-    if ((flags & 2) && !vint(h, at, skip)) return;  // data size
-    if (vint(h, at, archive_flags)) s.solid = archive_flags & 0x0004;
+    const std::uint64_t flags = c.vint();
+    if (type != 1 || !c.ok()) return;
+    if (flags & 1) c.vint();  // extra area size
+    if (flags & 2) c.vint();  // data size
+    const std::uint64_t archive_flags = c.vint();
+    if (c.ok()) s.solid = archive_flags & 0x0004;
 }
 
 }  // namespace
@@ -57,8 +51,7 @@ eb_comic_sniff eb_comic_sniff_source(const eb_source &src) {
         // The archive header follows the marker: CRC, type 0x73, flags.
         s.kind = eb_comic_kind::rar4;
         if (n >= 12 && static_cast<unsigned char>(h[9]) == 0x73) {
-            const unsigned flags = static_cast<unsigned char>(h[10]) |
-                                   static_cast<unsigned>(static_cast<unsigned char>(h[11])) << 8;
+            const unsigned flags = eb_le16(reinterpret_cast<const unsigned char *>(head) + 10);
             s.solid = flags & 0x0008;
             s.header_encrypted = flags & 0x0080;
         }

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "formats/comic/comic_archive.h"
+#include "io/cursor.h"
 
 namespace {
 
@@ -17,49 +18,15 @@ constexpr std::uint64_t kDirectory = 0x0001, kHasTime = 0x0002, kHasCrc = 0x0004
                         kSizeUnknown = 0x0008;
 constexpr std::uint64_t kRecordEncryption = 0x01;
 
-// A bounds-checked cursor over one header, with a sticky ok flag.
-struct fields {
-    std::string_view s;
-    std::size_t at = 0;
-    bool ok = true;
-
-    std::uint64_t vint() {
-        std::uint64_t v = 0;
-        for (unsigned shift = 0; shift < 64; shift += 7) {
-            if (at >= s.size()) break;
-            auto b = static_cast<unsigned char>(s[at++]);
-            v |= static_cast<std::uint64_t>(b & 0x7F) << shift;
-            if (!(b & 0x80)) return v;
-        }
-        ok = false;
-        return 0;
-    }
-    std::string_view bytes(std::uint64_t n) {
-        if (!ok || n > s.size() - at) {
-            ok = false;
-            return {};
-        }
-        std::string_view v = s.substr(at, n);
-        at += n;
-        return v;
-    }
-};
-
 // Whether a file header's extra area holds an encryption record.
 bool encrypted_extra(std::string_view area) {
-    fields f{area};
-    while (f.ok && f.at < area.size()) {
-        const std::uint64_t size = f.vint();
-        std::string_view record = f.bytes(size);
-        if (!f.ok) break;
-        fields r{record};
-        if (r.vint() == kRecordEncryption && r.ok) return true;
+    eb_cursor f(area);
+    while (f.ok() && f.left() > 0) {
+        eb_cursor record(f.text(f.vint()));
+        if (!f.ok()) break;
+        if (record.vint() == kRecordEncryption && record.ok()) return true;
     }
     return false;
-}
-
-std::uint32_t le32(const unsigned char *p) {
-    return p[0] | p[1] << 8 | p[2] << 16 | static_cast<std::uint32_t>(p[3]) << 24;
 }
 
 }  // namespace
@@ -92,27 +59,28 @@ eb_comic_listing eb_rar5_list(const eb_source &src, bool *solid) {
         const std::size_t n =
             size - pos < sizeof head ? static_cast<std::size_t>(size - pos) : sizeof head;
         if (!src.read(pos, head, n)) break;
-        fields sf{std::string_view(reinterpret_cast<const char *>(head) + 4, n - 4)};
+        eb_cursor sf(head + 4, n - 4);
         const std::uint64_t body = sf.vint();
-        if (!sf.ok || body == 0 || body > kMaxHeader || body > size - pos - 4 - sf.at) {
+        if (!sf.ok() || body == 0 || body > kMaxHeader || body > size - pos - 4 - sf.pos()) {
             stop("damaged header");
             break;
         }
-        header.resize(sf.at + body);
+        header.resize(sf.pos() + body);
         if (4 + header.size() <= n)
             std::memcpy(header.data(), head + 4, header.size());
         else if (!src.read(pos + 4, header.data(), header.size()))
             break;
         if (crc32_z(0, reinterpret_cast<const Bytef *>(header.data()), header.size()) !=
-            le32(head)) {
+            eb_le32(head)) {
             stop("header CRC mismatch");
             break;
         }
-        fields f{std::string_view(header).substr(sf.at)};
+        const std::string_view fields = std::string_view(header).substr(sf.pos());
+        eb_cursor f(fields);
         const std::uint64_t type = f.vint(), flags = f.vint();
         const std::uint64_t extra = (flags & kHasExtra) ? f.vint() : 0;
         const std::uint64_t data = (flags & kHasData) ? f.vint() : 0;
-        if (!f.ok || extra > f.s.size()) {
+        if (!f.ok() || extra > fields.size()) {
             stop("damaged header");
             break;
         }
@@ -132,18 +100,18 @@ eb_comic_listing eb_rar5_list(const eb_source &src, bool *solid) {
                 break;
             }
             const std::uint64_t file_flags = f.vint(), unpacked = f.vint();
-            f.vint();                               // attributes
-            if (file_flags & kHasTime) f.bytes(4);  // modification time
-            if (file_flags & kHasCrc) f.bytes(4);   // data CRC
-            f.vint();                               // compression information
-            f.vint();                               // host system
-            const std::string_view name = f.bytes(f.vint());
-            if (!f.ok) {
+            f.vint();                              // attributes
+            if (file_flags & kHasTime) f.skip(4);  // modification time
+            if (file_flags & kHasCrc) f.skip(4);   // data CRC
+            f.vint();                              // compression information
+            f.vint();                              // host system
+            const std::string_view name = f.text(f.vint());
+            if (!f.ok()) {
                 stop("damaged file header");
                 break;
             }
             if (!(file_flags & kDirectory)) {
-                const bool enc = encrypted_extra(f.s.substr(f.s.size() - extra));
+                const bool enc = encrypted_extra(fields.substr(fields.size() - extra));
                 l.files.push_back({l.names.size(), name.size(),
                                    (file_flags & kSizeUnknown) ? 0 : unpacked, ordinal, enc});
                 l.names.append(name);

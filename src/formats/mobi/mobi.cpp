@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "error.h"
+#include "formats/mobi/palm.h"
 #include "formats/readers.h"
 #include "heap.h"
 #include "io/range.h"
@@ -18,7 +19,6 @@
 
 namespace {
 
-constexpr std::uint64_t kPalmHeader = 78;  // fixed PalmDB header, then the record list
 constexpr std::uint32_t kNoCover = 0xFFFFFFFFu;
 
 // The start of the book read in one request: the PalmDB header, the record
@@ -46,7 +46,7 @@ char *palm_name(const eb_range &file) {
 
 // Record i's file offset from the record list (the caller checked i < n).
 std::uint32_t record_offset(const eb_range &file, std::uint32_t i) {
-    return file.u32(kPalmHeader + 8ull * i);
+    return file.u32(EB_PALM_HEADER + 8ull * i);
 }
 
 // Stores a text field from an EXTH record unless the field is already set.
@@ -69,14 +69,14 @@ const char *cover_mime_of(const unsigned char *b, std::uint64_t n) {
 // The PalmDB header and the record list: the number of records, or -1
 // with the error text set when the list does not fit or is empty.
 long read_record_list(const eb_range &file, eb_meta *meta) {
-    if (file.n < kPalmHeader) {
+    if (file.n < EB_PALM_HEADER) {
         eb_set_error("MOBI too short for PalmDB header");
         return -1;
     }
     set_format(meta, "mobi");
 
     const std::uint32_t n = file.u16(76);
-    if (file.n < kPalmHeader + 8ull * n) {
+    if (file.n < EB_PALM_HEADER + 8ull * n) {
         eb_set_error("MOBI record list truncated");
         return -1;
     }
@@ -164,23 +164,15 @@ void read_title(const eb_range &file, const eb_range &r0, eb_meta *meta) {
 // cover offset (into *cover_k). False when the block declares no records,
 // which ends the reading of the book.
 bool read_exth(const eb_range &r0, std::uint64_t hlen, eb_meta *meta, std::uint32_t *cover_k) {
-    const std::uint64_t size0 = r0.n;
-    const std::uint64_t exth = 16 + hlen;
-    const std::uint64_t block = r0.u32(exth + 4);
-    const std::uint32_t count = r0.u32(exth + 8);
-    if (count == 0) return false;
-    const std::uint64_t limit = exth + block < size0 ? exth + block : size0;
-    std::uint64_t w = hlen + 28;
-    for (std::uint32_t seen = 0;;) {
-        if (w + 8 > limit) break;
-        const std::uint64_t rlen = r0.u32(w + 4);
-        if (rlen < 8 || w + rlen > limit) break;
-        const std::uint64_t nbytes = rlen - 8;
-        const unsigned char *bytes = r0.bytes(w + 8, nbytes);
-        if (!bytes) break;
+    eb_exth_records exth(r0, hlen);
+    if (exth.declared() == 0) return false;
+    std::uint32_t type;
+    const unsigned char *bytes;
+    std::uint64_t nbytes;
+    for (std::uint32_t seen = 0; seen < exth.declared() && exth.next(type, bytes, nbytes); ++seen) {
         // 101 (publisher) and 503 (updated title) are not author or
         // language, whatever their position: only the dedicated types count.
-        switch (r0.u32(w)) {
+        switch (type) {
             case 100:
                 take_text(meta->author, bytes, nbytes);
                 break;
@@ -192,13 +184,11 @@ bool read_exth(const eb_range &r0, std::uint64_t hlen, eb_meta *meta, std::uint3
                 take_text(meta->language, bytes, nbytes);
                 break;
             case 201:
-                if (nbytes >= 4) *cover_k = r0.u32(w + 8);
+                if (nbytes >= 4) *cover_k = eb_be32(bytes);
                 break;
             default:
                 break;
         }
-        if (++seen == count) break;
-        w += rlen;
     }
     return true;
 }

@@ -11,6 +11,7 @@
 
 #include "error.h"
 #include "formats/full_readers.h"
+#include "formats/mobi/palm.h"
 #include "io/range.h"
 #include "text/encoding.h"
 #include "text/isbn.h"
@@ -18,7 +19,6 @@
 
 namespace {
 
-constexpr std::uint64_t kPalmHeader = 78;  // fixed PalmDB header, then the record list
 constexpr std::uint32_t kNone = 0xFFFFFFFFu;
 
 // The start of the book read in one request: the PalmDB header, the record
@@ -29,8 +29,8 @@ constexpr std::uint64_t kFirstRead = 16 * 1024;
 // outside the file (or makes it empty).
 bool record_at(const eb_range &file, std::uint32_t n, std::uint32_t i, std::uint64_t *start,
                std::uint64_t *size) {
-    const std::uint64_t from = file.u32(kPalmHeader + 8ull * i);
-    const std::uint64_t end = i + 1ull < n ? file.u32(kPalmHeader + 8ull * (i + 1)) : file.n;
+    const std::uint64_t from = file.u32(EB_PALM_HEADER + 8ull * i);
+    const std::uint64_t end = i + 1ull < n ? file.u32(EB_PALM_HEADER + 8ull * (i + 1)) : file.n;
     if (!(from < end && end <= file.n)) return false;
     *start = from;
     *size = end - from;
@@ -100,23 +100,12 @@ struct exth_extra {
 };
 
 void read_exth(const eb_range &r0, std::uint64_t hlen, texts &text, eb_record &r, exth_extra &x) {
-    const std::uint64_t exth = 16 + hlen;
-    const std::uint64_t block = r0.u32(exth + 4);
-    const std::uint32_t count = r0.u32(exth + 8);
-    const std::uint64_t limit = exth + block < r0.n ? exth + block : r0.n;
-    std::uint64_t w = hlen + 28;
-    for (std::uint32_t seen = 0; seen < count; ++seen) {
-        if (w + 8 > limit) break;
-        const std::uint64_t rlen = r0.u32(w + 4);
-        if (rlen < 8 || w + rlen > limit) break;
-        const std::uint64_t n = rlen - 8;
-        const std::uint32_t type = r0.u32(w);
-        const std::uint64_t at = w + 8;
-        w += rlen;
+    eb_exth_records exth(r0, hlen);
+    std::uint32_t type;
+    const unsigned char *bytes;
+    std::uint64_t n;
+    for (std::uint32_t seen = 0; seen < exth.declared() && exth.next(type, bytes, n); ++seen) {
         if (n == 0) continue;
-        // Valid until the range is next read; each case takes what it needs first.
-        const unsigned char *bytes = r0.bytes(at, n);
-        if (!bytes) break;
         switch (type) {
             case 100:
                 if (std::string name = text(bytes, n); !name.empty())
@@ -164,10 +153,10 @@ void read_exth(const eb_range &r0, std::uint64_t hlen, texts &text, eb_record &r
                 }
                 break;
             case 121:
-                if (n >= 4 && x.boundary == kNone) x.boundary = r0.u32(at);
+                if (n >= 4 && x.boundary == kNone) x.boundary = eb_be32(bytes);
                 break;
             case 201:
-                if (n >= 4) x.cover = r0.u32(at);  // a later one replaces it
+                if (n >= 4) x.cover = eb_be32(bytes);  // a later one replaces it
                 break;
             default:
                 break;
@@ -236,12 +225,12 @@ void read_linked_records(const eb_source &src, const eb_range &file, std::uint32
 int read_mobi(const eb_source &src, eb_record &r) {
     const std::uint64_t len = src.size();
     const eb_range file(src, 0, len, kFirstRead);
-    if (len < kPalmHeader) {
+    if (len < EB_PALM_HEADER) {
         eb_set_error("MOBI too short for PalmDB header");
         return -1;
     }
     const std::uint32_t n = file.u16(76);
-    if (len < kPalmHeader + 8ull * n) {
+    if (len < EB_PALM_HEADER + 8ull * n) {
         eb_set_error("MOBI record list truncated");
         return -1;
     }
@@ -251,8 +240,8 @@ int read_mobi(const eb_source &src, eb_record &r) {
     }
     // Record 0 runs to the next record, or to the end of the file when that
     // offset is missing or nonsensical (as the book info reads it).
-    const std::uint64_t start0 = file.u32(kPalmHeader);
-    std::uint64_t end0 = n == 1 ? len : file.u32(kPalmHeader + 8);
+    const std::uint64_t start0 = file.u32(EB_PALM_HEADER);
+    std::uint64_t end0 = n == 1 ? len : file.u32(EB_PALM_HEADER + 8);
     if (start0 >= len) {
         eb_set_error("MOBI record 0 offset invalid");
         return -1;
@@ -271,7 +260,10 @@ int read_mobi(const eb_source &src, eb_record &r) {
     }
     if (!r0.tag(16, "MOBI")) {
         // A plain PalmDOC database names itself and says nothing more.
-        r.format = file.tag(60, "TEXt") && file.tag(64, "REAd") ? "palmdoc" : "mobi";
+        const unsigned char *head = file.bytes(0, EB_PALM_KIND_AT + 8);
+        const std::string_view start(reinterpret_cast<const char *>(head),
+                                     head ? EB_PALM_KIND_AT + 8 : 0);
+        r.format = eb_palm_kind_of(start) == eb_palm_kind::doc ? "palmdoc" : "mobi";
         r.title = palm_name(file);
         if (r.format == "mobi") r.warnings.push_back("no MOBI header; only the database name read");
         return 0;

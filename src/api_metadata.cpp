@@ -232,50 +232,6 @@ int read_book(const char *name, const char *label, const eb_source &src, eb_reco
     return -1;
 }
 
-// The readers promise valid UTF-8; should one slip, the host still gets valid
-// JSON, with the bad bytes replaced and a warning saying so.
-void ensure_utf8(eb_record &r) {
-    bool replaced = false;
-    auto fix = [&](std::string &s) {
-        if (!eb_utf8_valid(s)) {
-            s = eb_utf8_repair(s, nullptr);
-            replaced = true;
-        }
-    };
-    auto fix_opt = [&](std::optional<std::string> &s) {
-        if (s) fix(*s);
-    };
-    for (std::string *s : {&r.format, &r.title, &r.title_sort, &r.subtitle, &r.language,
-                           &r.publisher, &r.published, &r.modified, &r.rights, &r.description})
-        fix(*s);
-    fix_opt(r.container);
-    fix_opt(r.version);
-    fix_opt(r.drm_scheme);
-    fix_opt(r.encoding);
-    for (auto *list : {&r.authors, &r.contributors})
-        for (eb_person &p : *list) {
-            fix(p.name);
-            fix(p.sort);
-            fix(p.role);
-        }
-    for (auto *list : {&r.languages, &r.subjects, &r.warnings})
-        for (std::string &s : *list)
-            fix(s);
-    for (eb_series &s : r.series) {
-        fix(s.name);
-        fix(s.index);
-    }
-    for (eb_identifier &id : r.identifiers) {
-        fix(id.scheme);
-        fix(id.value);
-    }
-    if (r.cover) {
-        fix(r.cover->mime);
-        fix(r.cover->from);
-    }
-    if (replaced) r.warnings.push_back("invalid UTF-8 replaced");
-}
-
 // A book that changed while it was read gives no record, protected or not:
 // what was read of it cannot be trusted.
 // label: what "unsupported ebook format: %s" names when name is null.
@@ -287,7 +243,7 @@ char *describe(const char *name, const eb_source &src, const char *label = "(mem
         return nullptr;
     }
     if (rc != 0 && !r.drm) return nullptr;
-    ensure_utf8(r);
+    eb_record_ensure_utf8(r);
     eb_record_settle(r);
     // Notices live in the record's warnings; after a success the text is empty.
     eb_clear_error();

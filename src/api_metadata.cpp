@@ -250,18 +250,6 @@ char *describe(const char *name, const eb_source &src, const char *label = "(mem
     return eb_record_to_json(r);
 }
 
-// No exception may cross the C boundary; the only ones possible here are
-// allocation failures.
-template <typename F>
-char *guarded(F f) noexcept {
-    try {
-        return f();
-    } catch (...) {
-        eb_set_error("out of memory");
-        return nullptr;
-    }
-}
-
 }  // namespace
 
 extern "C" QUENFOLD_EBOOK_API char *ebook_metadata(const char *path) noexcept {
@@ -270,7 +258,7 @@ extern "C" QUENFOLD_EBOOK_API char *ebook_metadata(const char *path) noexcept {
         eb_set_error("NULL path");
         return nullptr;
     }
-    return guarded([&]() -> char * {
+    return eb_guarded<char *>(nullptr, [&]() -> char * {
         // One descriptor for the call; each reader asks only for the ranges
         // it needs (the FictionBook reader for the whole text).
         eb_source src;
@@ -286,7 +274,7 @@ extern "C" QUENFOLD_EBOOK_API char *ebook_metadata_from_memory(const void *data,
         eb_set_error("NULL data");
         return nullptr;
     }
-    return guarded([&]() -> char * {
+    return eb_guarded<char *>(nullptr, [&]() -> char * {
         const eb_source src(data, static_cast<std::uint64_t>(len));
         return describe(name, src);
     });
@@ -300,7 +288,7 @@ extern "C" QUENFOLD_EBOOK_API char *ebook_metadata_from_reader(ebook_read_fn rea
         eb_set_error("NULL read");
         return nullptr;
     }
-    return guarded([&]() -> char * {
+    return eb_guarded<char *>(nullptr, [&]() -> char * {
         const eb_source src(read, ctx, size, name);
         return describe(name, src, src.path());
     });

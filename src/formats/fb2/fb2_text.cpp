@@ -10,6 +10,7 @@
 #endif
 
 #include "formats/fb2/fb2_avx2.h"
+#include "text/base64.h"
 #include "text/encoding.h"
 
 namespace {
@@ -20,15 +21,6 @@ constexpr std::size_t kMaxDescription = EB_TEXT_LIMIT + 8;
 
 bool is_space(char c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\r';
-}
-
-int b64_value(char c) {
-    if (c >= 'A' && c <= 'Z') return c - 'A';
-    if (c >= 'a' && c <= 'z') return c - 'a' + 26;
-    if (c >= '0' && c <= '9') return c - '0' + 52;
-    if (c == '+') return 62;
-    if (c == '/') return 63;
-    return -1;
 }
 
 #if defined(__SSE2__)
@@ -107,7 +99,7 @@ std::uint64_t b64_chars(std::string_view body) {
 #endif
     for (; i < body.size(); ++i) {
         if (body[i] == '=' || body[i] == '<') break;
-        chars += b64_value(body[i]) >= 0;
+        chars += eb_b64_value(static_cast<unsigned char>(body[i])) >= 0;
     }
     return chars;
 }
@@ -148,7 +140,7 @@ std::string sniff_mime(std::string_view b64) {
     int bits = 0;
     for (char c : b64) {
         if (c == '=' || c == '<' || n == sizeof head) break;
-        const int v = b64_value(c);
+        const int v = eb_b64_value(static_cast<unsigned char>(c));
         if (v < 0) continue;
         acc = (acc << 6) | static_cast<unsigned>(v);
         bits += 6;

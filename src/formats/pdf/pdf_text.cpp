@@ -11,24 +11,6 @@ namespace {
 constexpr std::size_t kTextCap = 64 * 1024;
 constexpr char32_t kReplacement = 0xFFFD;
 
-void append_utf8(std::string &out, char32_t cp) {
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (cp >> 18));
-        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-}
-
 // PDFDocEncoding where it is not Latin-1: 0x18-0x1F are spacing accents,
 // 0x80-0xA0 typographic marks, ligatures and letters of other alphabets.
 // 0 marks a code the encoding leaves undefined.
@@ -73,7 +55,7 @@ std::string from_utf16(std::string_view b, bool big) {
         } else if (u >= 0xD800 && u < 0xE000) {
             u = kReplacement;
         }
-        append_utf8(out, u);
+        eb_utf8_append(out, u);
     }
     return out;
 }
@@ -174,7 +156,7 @@ std::string eb_pdf_text(std::string_view b) {
         b.remove_suffix(1);
     std::string out;
     for (std::size_t i = 0; i < b.size() && out.size() < kTextCap + 4; ++i)
-        append_utf8(out, pdfdoc(static_cast<unsigned char>(b[i])));
+        eb_utf8_append(out, pdfdoc(static_cast<unsigned char>(b[i])));
     return trimmed(std::move(out));
 }
 

@@ -9,6 +9,7 @@
 #include "formats/comic/comic.h"
 #include "formats/detect.h"
 #include "formats/full_readers.h"
+#include "formats/lazy_readers.h"
 #include "formats/zip_books.h"
 #include "full_record.h"
 #include "io/file.h"
@@ -224,7 +225,7 @@ int read_book(const char *name, const char *label, const eb_source &src, eb_reco
             if (int rc = eb_record_comic_by_content(src, label, r); rc != 1) return rc;
             break;
         case reader::pdf:
-            return eb_record_pdf(src, r);
+            return eb_lazy_record_pdf(src, r);
         case reader::none:
             break;
     }

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <string>
 
+#include "formats/lazy_readers.h"
 #include "heap.h"
 #include "io/cursor.h"
 
@@ -93,7 +94,7 @@ eb_comic_archive::eb_comic_archive(const eb_source &src, const eb_comic_sniff &s
             // the same block; the blocks are not told, so every 7z counts as
             // solid.
             if (kind_ == eb_comic_kind::sevenzip) solid_ = true;
-            take(eb_la_list(src, kind_));
+            take(eb_lazy_archive_list(src, kind_));
             return;
         case eb_comic_kind::none:
             return;
@@ -175,7 +176,7 @@ eb_comic_read eb_comic_archive::read_block(const eb_comic_member &m, std::uint64
         if (spent_ + cost > EB_COMIC_SOLID_BUDGET) return eb_comic_read::over_budget;
         spent_ += cost;
     }
-    return eb_la_read(*src_, kind_, m, cap, out, len);
+    return eb_lazy_archive_read(*src_, kind_, m, cap, out, len);
 }
 
 eb_comic_read eb_comic_archive::read(const eb_comic_member &m, std::uint64_t cap,

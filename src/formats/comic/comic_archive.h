@@ -114,7 +114,8 @@ class eb_comic_archive {
     mutable std::uint64_t spent_ = 0;  // decompressed against the solid budget
 };
 
-// libarchive's side (comic_libarchive.cpp): the listing, and one member's
+// libarchive's side (comic_libarchive.cpp, in the lazily loaded module,
+// reached through its table: lazy_readers.h): the listing, and one member's
 // data by ordinal into a malloc block (the solid budget is the caller's).
 eb_comic_listing eb_la_list(const eb_source &src, eb_comic_kind kind);
 eb_comic_read eb_la_read(const eb_source &src, eb_comic_kind kind, const eb_comic_member &m,

@@ -187,11 +187,6 @@ int finish(const eb_source &src, const eb_comic_archive &ar, int rc) {
 
 }  // namespace
 
-bool eb_comic_name(const char *name) {
-    const std::string e = ext_of(name);
-    return e == "cbz" || e == "cbr" || e == "cb7" || e == "cbt";
-}
-
 int eb_record_comic(const eb_source &src, const char *name, const char *label, eb_record &r) {
     std::optional<eb_comic_archive> ar;
     open_named(src, name, label, ar);
@@ -205,10 +200,6 @@ int eb_record_comic(const eb_source &src, const char *name, const char *label, e
         r.warnings.push_back("extension ." + ext + " but the content is a " +
                              kind_word(ar->kind()) + " archive, read as " + r.format);
     return finish(src, *ar, rc);
-}
-
-bool eb_comic_signature(const eb_source &src) {
-    return libarchive_kind(eb_comic_sniff_source(src).kind);
 }
 
 int eb_record_comic_by_content(const eb_source &src, const char *, eb_record &r) {

@@ -12,18 +12,12 @@
 // larger one fails the book with "zip member too large: %s".
 constexpr std::uint64_t EB_COMIC_DOC_CAP = 4u * 1024u * 1024u;
 
-// Whether name (may be null) ends in .cbz, .cbr, .cb7 or .cbt, any letter case.
-bool eb_comic_name(const char *name);
-
 // The full record of a comic archive named as one. The content decides the
 // archive kind, and the format names it ("cbz", "cbr", "cb7", "cbt", with a
 // warning when the extension says another). label names the book in
 // messages. 0, or -1 with the error text set when the bytes are no archive
 // of those kinds.
 int eb_record_comic(const eb_source &src, const char *name, const char *label, eb_record &r);
-
-// Whether the bytes start as a RAR, 7z or POSIX tar archive.
-bool eb_comic_signature(const eb_source &src);
 
 // By content, under a name that chooses no reader: a RAR, 7z or tar archive
 // (by signature) holding a ComicInfo.xml where one is looked for. 1 when it

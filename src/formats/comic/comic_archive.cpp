@@ -39,12 +39,17 @@ void sniff_rar5(std::string_view h, eb_comic_sniff &s) {
 }  // namespace
 
 eb_comic_sniff eb_comic_sniff_source(const eb_source &src) {
-    eb_comic_sniff s;
-    char head[512];
+    char head[EB_COMIC_SNIFF];
     const std::size_t n =
         src.size() < sizeof head ? static_cast<std::size_t>(src.size()) : sizeof head;
-    if (!src.read(0, head, n)) return s;
-    const std::string_view h(head, n);
+    if (!src.read(0, head, n)) return {};
+    return eb_comic_sniff_bytes(std::string_view(head, n));
+}
+
+eb_comic_sniff eb_comic_sniff_bytes(std::string_view h) {
+    eb_comic_sniff s;
+    if (h.size() > EB_COMIC_SNIFF) h = h.substr(0, EB_COMIC_SNIFF);
+    const std::size_t n = h.size();
     if (h.substr(0, kRar5.size()) == kRar5) {
         s.kind = eb_comic_kind::rar5;
         sniff_rar5(h, s);
@@ -52,13 +57,13 @@ eb_comic_sniff eb_comic_sniff_source(const eb_source &src) {
         // The archive header follows the marker: CRC, type 0x73, flags.
         s.kind = eb_comic_kind::rar4;
         if (n >= 12 && static_cast<unsigned char>(h[9]) == 0x73) {
-            const unsigned flags = eb_le16(reinterpret_cast<const unsigned char *>(head) + 10);
+            const unsigned flags = eb_le16(reinterpret_cast<const unsigned char *>(h.data()) + 10);
             s.solid = flags & 0x0008;
             s.header_encrypted = flags & 0x0080;
         }
     } else if (h.substr(0, k7z.size()) == k7z) {
         s.kind = eb_comic_kind::sevenzip;
-    } else if (n == 512 && h.substr(257, 5) == "ustar") {
+    } else if (n == EB_COMIC_SNIFF && h.substr(257, 5) == "ustar") {
         s.kind = eb_comic_kind::tar;
     } else if (n >= 4 && h[0] == 'P' && h[1] == 'K' &&
                ((h[2] == 3 && h[3] == 4) || (h[2] == 5 && h[3] == 6) || (h[2] == 7 && h[3] == 8))) {

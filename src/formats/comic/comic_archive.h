@@ -26,6 +26,10 @@ struct eb_comic_sniff {
 // ZIP local header or end record at the very start. none when the source
 // falls short.
 eb_comic_sniff eb_comic_sniff_source(const eb_source &src);
+// The same from the book's first bytes (all of them when fewer), of which
+// it looks at the first EB_COMIC_SNIFF.
+constexpr std::size_t EB_COMIC_SNIFF = 512;
+eb_comic_sniff eb_comic_sniff_bytes(std::string_view head);
 
 // One file member (directories and links are not members).
 struct eb_comic_member {

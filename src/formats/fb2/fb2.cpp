@@ -8,6 +8,7 @@
 #include "error.h"
 #include "formats/readers.h"
 #include "heap.h"
+#include "io/file.h"
 #include "record.h"
 #include "text/base64.h"
 #include "text/buffer.h"
@@ -222,4 +223,10 @@ int eb_parse_fb2(const char *data, std::uint64_t len, eb_meta *meta, int want_co
     if (!want_cover) return 0;
     load_cover(data, len, cover, meta);
     return 0;
+}
+
+int eb_parse_fb2_source(const eb_source &src, eb_meta *meta, int want_cover) {
+    eb_whole_book book(src);
+    if (!book.ok()) return -1;
+    return eb_parse_fb2(book.data(), book.size(), meta, want_cover);
 }

@@ -1,9 +1,11 @@
-// api.cpp - the six exported functions: argument checks, error reset, and calls into the library.
+// api.cpp - the six exported functions of the book info, and what a host asks of the library itself
+// (its formats, its version): argument checks, error reset, calls into the library.
 
 #include <cstdlib>
 
 #include "error.h"
 #include "formats/detect.h"
+#include "formats/registry.h"
 #include "ops/cover.h"
 #include "ops/eb_rename.h"
 #include "ops/scan.h"
@@ -67,4 +69,14 @@ extern "C" QUENFOLD_EBOOK_API const char *ebook_last_error(void) noexcept {
 
 extern "C" QUENFOLD_EBOOK_API void ebook_free_string(char *s) noexcept {
     std::free(s);
+}
+
+// The error text is not emptied first: a host may ask between a failing
+// call and reading its message.
+extern "C" QUENFOLD_EBOOK_API char *ebook_formats(void) noexcept {
+    return eb_guarded<char *>(nullptr, [] { return eb_formats_json(); });
+}
+
+extern "C" QUENFOLD_EBOOK_API const char *ebook_version(void) noexcept {
+    return QUENFOLD_EBOOK_VERSION_STRING;
 }

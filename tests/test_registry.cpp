@@ -133,4 +133,55 @@ TEST(Registry, ContentDecidesInStages) {
     EXPECT_STREQ(ebook_last_error(), "unsupported ebook format: (memory)");
 }
 
+std::string text_list(yyjson_val *arr) {
+    std::string out;
+    size_t i, n;
+    yyjson_val *v;
+    yyjson_arr_foreach(arr, i, n, v) out += std::string(i ? " " : "") + yyjson_get_str(v);
+    return out;
+}
+
+// What hosts read: every format of the record in order, with its endings
+// and abilities; the Palm rule as data for a directory walk.
+TEST(Registry, FormatsForHosts) {
+    char *text = ebook_formats();
+    ASSERT_NE(text, nullptr);
+    yyjson_doc *doc = yyjson_read(text, std::strlen(text), 0);
+    ebook_free_string(text);
+    ASSERT_NE(doc, nullptr);
+    std::vector<std::string> rows;
+    size_t i, n;
+    yyjson_val *o;
+    yyjson_arr_foreach(yyjson_doc_get_root(doc), i, n, o) {
+        std::string row = yyjson_get_str(yyjson_obj_get(o, "format"));
+        row += " [" + text_list(yyjson_obj_get(o, "extensions")) + "]";
+        row += " [" + text_list(yyjson_obj_get(o, "info_extensions")) + "]";
+        for (const char *flag : {"read", "write", "cover", "module"})
+            if (yyjson_get_bool(yyjson_obj_get(o, flag))) row += std::string(" ") + flag;
+        row += " [" + text_list(yyjson_obj_get(o, "shared_extensions")) + "]";
+        yyjson_val *sigs = yyjson_obj_get(o, "signatures");
+        size_t j, m;
+        yyjson_val *s;
+        yyjson_arr_foreach(sigs, j, m, s) {
+            row += " " + std::to_string(yyjson_get_uint(yyjson_obj_get(s, "offset"))) + ":" +
+                   yyjson_get_str(yyjson_obj_get(s, "bytes"));
+        }
+        rows.push_back(row);
+    }
+    yyjson_doc_free(doc);
+    const std::vector<std::string> want = {
+        "epub [.epub] [.epub] read cover []",
+        "fb2 [.fb2 .fb2.zip .fbz] [.fb2] read cover []",
+        "mobi [.mobi .azw .prc .pdb] [.mobi .azw] read cover [.pdb .prc] 60:BOOKMOBI 60:TEXtREAd",
+        "azw3 [.azw3] [.azw3] read cover []",
+        "palmdoc [.pdb .prc] [] read [.pdb .prc] 60:BOOKMOBI 60:TEXtREAd",
+        "pdf [.pdf] [] read module []",
+        "cbz [.cbz] [] read cover []",
+        "cbr [.cbr] [] read cover module []",
+        "cb7 [.cb7] [] read cover module []",
+        "cbt [.cbt] [] read cover module []",
+    };
+    EXPECT_EQ(rows, want);
+}
+
 }  // namespace

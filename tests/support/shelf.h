@@ -1,7 +1,7 @@
 // shelf.h - a small shelf of book files of every family (good, damaged, DRM),
-// made with the test builders, for the planner's fuzz target and the seeds.
-#ifndef QEM_FUZZ_SHELF_H
-#define QEM_FUZZ_SHELF_H
+// made with the test builders, for the tests, the planner's fuzz target and the seeds.
+#ifndef QEM_TEST_SHELF_H
+#define QEM_TEST_SHELF_H
 
 #include <string>
 #include <vector>
@@ -10,7 +10,7 @@
 #include "fb2_builder.h"
 #include "zip_builder.h"
 
-namespace qfuzz {
+namespace qtest {
 
 struct ShelfBook {
     std::string name;  // file name, extension included
@@ -71,6 +71,6 @@ inline std::vector<ShelfBook> shelf_books() {
     return books;
 }
 
-}  // namespace qfuzz
+}  // namespace qtest
 
 #endif

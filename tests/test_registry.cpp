@@ -55,6 +55,9 @@ TEST(Registry, NamesChooseByTheirEnding) {
     for (const auto &c : cases)
         EXPECT_EQ(by_name(c.name), c.want) << c.name;
     EXPECT_EQ(by_name(nullptr), "-");
+    ASSERT_NE(eb_format_named("azw3"), nullptr);
+    EXPECT_EQ(eb_format_named("azw3")->name, "azw3");
+    EXPECT_EQ(eb_format_named("azw"), nullptr);
     EXPECT_TRUE(eb_name_refused("Books.ZIP"));
     EXPECT_FALSE(eb_name_refused("t.fb2.zip.x"));
 

@@ -19,6 +19,12 @@ const eb_format *eb_format_by_name(const char *name, std::string_view *suffix) {
     return nullptr;
 }
 
+const eb_format *eb_format_named(std::string_view format) {
+    for (const eb_format &f : eb_formats())
+        if (f.name == format) return &f;
+    return nullptr;
+}
+
 bool eb_name_refused(const char *name) {
     return name && eb_ascii_iends_with(name, ".zip");
 }

@@ -82,6 +82,9 @@ struct eb_format {
 // The rows, in the order ebook_formats lists them.
 std::span<const eb_format> eb_formats();
 
+// The row of a format as the record names it ("epub", "azw3"...); null for
+// another word. What writes a book finds its writer here.
+const eb_format *eb_format_named(std::string_view format);
 // The row whose extensions end name (may be null), and the ending in *suffix;
 // null when none does.
 const eb_format *eb_format_by_name(const char *name, std::string_view *suffix);

@@ -56,7 +56,7 @@ wheel: deps
 		print('dist/' + b.build_wheel('../dist', {'library': '../build-release/libquenfold-ebook-meta.so.0'}))"
 
 format:
-	clang-format -i include/*.h src/*.cpp src/*.h src/*/*.cpp src/*/*.h tests/*.cpp tests/*.c tests/support/*.cpp tests/support/*.h examples/*.c examples/*.cpp
+	clang-format -i include/*.h src/*.cpp src/*.h src/*/*.cpp src/*/*.h src/*/*/*.cpp src/*/*/*.h tests/*.cpp tests/*.c tests/support/*.cpp tests/support/*.h examples/*.c examples/*.cpp
 
 clean:
 	rm -rf build build-asan build-tsan build-fuzz build-release dist

@@ -19,6 +19,7 @@
 #include "read_meter.h"
 
 #include "formats/readers.h"
+#include "heap.h"
 #include "quenfold_ebook.h"
 #include "record.h"
 #include "text/base64.h"

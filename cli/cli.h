@@ -124,14 +124,16 @@ struct WalkOptions {
     bool basic_only = false;
 };
 
-// True when the name's extension (any letter case) is one of the book
-// extensions: epub, fb2, mobi, azw, azw3, and unless `basic_only` also
-// fb2.zip, fbz, prc, pdb and pdf, and the comic archives cbz, cbr, cb7 and cbt.
+// True when the name ends (any letter case) in one of the extensions the
+// library reads books under (ebook_formats: epub, fb2, fb2.zip, mobi, pdf,
+// cbz...); with `basic_only` one of those ebook_scan_dir lists.
 bool has_book_ext(std::string_view name, bool basic_only = false);
 
-// True when the file starts like a Mobipocket book or a PalmDOC text (the
-// PalmDB type and creator): .prc and .pdb also name other Palm databases.
-bool palm_book(const std::string &path);
+// False for a file under an extension that other files share (.prc and .pdb
+// also name Palm address books and memos) which holds none of the signatures
+// the library gives for a book there (the PalmDB type and creator); true
+// for any other file, and for one that cannot be read (the library says why).
+bool holds_book_signature(const std::string &path);
 
 // Appends to `out` the book files lying in `dir` (and below it when
 // recursive): names starting with '.' are skipped, the extension decides.

@@ -11,10 +11,8 @@
 #include <thread>
 
 #include "cli.h"
+#include "quenfold_ebook.h"
 
-#ifndef QEM_VERSION
-#define QEM_VERSION "unknown"
-#endif
 
 namespace qcli {
 namespace {
@@ -209,7 +207,7 @@ int run(int argc, char **argv) {
         "Reads the metadata of e-books without changing them: EPUB, FictionBook 2, MOBI/AZW/AZW3 "
         "and PalmDOC, PDF, and comic archives (CBZ, CBR, CB7, CBT).",
         kProg};
-    app.set_version_flag("--version", std::string(kProg) + " " + QEM_VERSION);
+    app.set_version_flag("--version", std::string(kProg) + " " + QUENFOLD_EBOOK_VERSION_STRING);
     app.require_subcommand(1);
     app.footer(
         "Exit status: 0 when every book was described (or renamed), 1 when some failed (the output "

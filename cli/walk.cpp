@@ -1,5 +1,5 @@
 // walk.cpp - finds the book files in directories, optionally below them, without walking in
-// circles.
+// circles; which names are books' the library's formats say.
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -7,8 +7,10 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 
 #include "cli.h"
+#include "quenfold_ebook.h"
 
 namespace qcli {
 
@@ -25,45 +27,101 @@ bool ends_with(std::string_view s, std::string_view tail) {
     return s.size() >= tail.size() && s.substr(s.size() - tail.size()) == tail;
 }
 
-// .prc and .pdb, which also name Palm databases that hold no book.
-bool palm_ext(std::string_view name) {
-    std::string lower = ascii_lower(name);
-    return ends_with(lower, ".prc") || ends_with(lower, ".pdb");
+// What the library says of the names of books (ebook_formats), read once:
+// the endings it reads books under, those ebook_scan_dir lists, and the
+// endings other files share with what a book under them holds.
+struct BookNames {
+    std::vector<std::string> all, basic;
+    struct Shared {
+        std::string ending;
+        std::vector<std::pair<std::size_t, std::string>> signatures;  // offset, bytes
+    };
+    std::vector<Shared> shared;
+};
+
+std::vector<std::string> texts(yyjson_val *arr) {
+    std::vector<std::string> out;
+    std::size_t i, n;
+    yyjson_val *v;
+    yyjson_arr_foreach(arr, i, n, v) {
+        if (yyjson_is_str(v)) out.emplace_back(yyjson_get_str(v), yyjson_get_len(v));
+    }
+    return out;
+}
+
+const BookNames &book_names() {
+    static const BookNames names = [] {
+        BookNames b;
+        char *text = ebook_formats();
+        if (!text) {
+            complain("cannot list the library's formats: %s", ebook_last_error());
+            return b;
+        }
+        eb_doc_ptr doc(yyjson_read(text, std::strlen(text), 0));
+        ebook_free_string(text);
+        std::size_t i, n;
+        yyjson_val *f;
+        yyjson_arr_foreach(doc ? yyjson_doc_get_root(doc.get()) : nullptr, i, n, f) {
+            for (std::string &e : texts(yyjson_obj_get(f, "extensions")))
+                b.all.push_back(std::move(e));
+            for (std::string &e : texts(yyjson_obj_get(f, "info_extensions")))
+                b.basic.push_back(std::move(e));
+            BookNames::Shared kind;
+            std::size_t j, m;
+            yyjson_val *s;
+            yyjson_arr_foreach(yyjson_obj_get(f, "signatures"), j, m, s) {
+                yyjson_val *bytes = yyjson_obj_get(s, "bytes");
+                if (yyjson_is_str(bytes))
+                    kind.signatures.emplace_back(
+                        yyjson_get_uint(yyjson_obj_get(s, "offset")),
+                        std::string(yyjson_get_str(bytes), yyjson_get_len(bytes)));
+            }
+            for (std::string &e : texts(yyjson_obj_get(f, "shared_extensions")))
+                b.shared.push_back({std::move(e), kind.signatures});
+        }
+        return b;
+    }();
+    return names;
+}
+
+bool ends_in_one_of(const std::string &lower, const std::vector<std::string> &endings) {
+    for (const std::string &e : endings)
+        if (ends_with(lower, e)) return true;
+    return false;
 }
 
 }  // namespace
 
 bool has_book_ext(std::string_view name, bool basic_only) {
-    std::size_t dot = name.rfind('.');
-    if (dot == std::string_view::npos) return false;
-    std::string_view ext = name.substr(dot + 1);
-    if (ext.find_first_of("/\\") != std::string_view::npos) return false;
-    std::string lower = ascii_lower(ext);
-    if (lower == "epub" || lower == "fb2" || lower == "mobi" || lower == "azw" || lower == "azw3")
-        return true;
-    if (basic_only) return false;
-    // A bare .zip is no book (an archive of several is common); a FictionBook
-    // packed alone says so in its name.
-    return lower == "fbz" || lower == "prc" || lower == "pdb" || lower == "pdf" || lower == "cbz" ||
-           lower == "cbr" || lower == "cb7" || lower == "cbt" ||
-           (lower == "zip" && ends_with(ascii_lower(name.substr(0, dot + 1)), ".fb2."));
+    const BookNames &names = book_names();
+    return ends_in_one_of(ascii_lower(name), basic_only ? names.basic : names.all);
 }
 
-bool palm_book(const std::string &path) {
+bool holds_book_signature(const std::string &path) {
+    const std::string lower = ascii_lower(path);
+    const BookNames::Shared *kind = nullptr;
+    for (const BookNames::Shared &s : book_names().shared)
+        if (ends_with(lower, s.ending)) kind = &s;
+    if (!kind || kind->signatures.empty()) return true;
+    std::size_t want = 0;
+    for (const auto &[at, bytes] : kind->signatures)
+        want = std::max(want, at + bytes.size());
     int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) return true;  // the library says why it cannot be read
-    char head[68];
+    std::string head(want, '\0');
     std::size_t got = 0;
-    while (got < sizeof head) {
-        ssize_t n = read(fd, head + got, sizeof head - got);
+    while (got < want) {
+        ssize_t n = read(fd, head.data() + got, want - got);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) break;
         got += static_cast<std::size_t>(n);
     }
     close(fd);
-    if (got < sizeof head) return false;
-    std::string_view kind(head + 60, 8);
-    return kind == "BOOKMOBI" || kind == "TEXtREAd";
+    head.resize(got);
+    for (const auto &[at, bytes] : kind->signatures)
+        if (head.size() >= at + bytes.size() && head.compare(at, bytes.size(), bytes) == 0)
+            return true;
+    return false;
 }
 
 namespace {
@@ -135,7 +193,7 @@ bool collect_books(const std::string &dir, const WalkOptions &how, Visited &visi
             case Kind::Book:
                 // Other Palm databases under these names are passed over
                 // like any file that is no book.
-                if (palm_ext(e->d_name) && !palm_book(path)) break;
+                if (!holds_book_signature(path)) break;
                 books.push_back(std::move(path));
                 break;
             case Kind::Dir:

@@ -1,7 +1,7 @@
 // fuzz_meta_comic.cpp - the full record and the cover of arbitrary bytes as a comic archive, by
 // name and by content.
 #include "comic_repair.h"
-#include "formats/comic.h"
+#include "formats/comic/comic.h"
 #include "fuzz_meta_common.h"
 
 QFUZZ_COMIC_MUTATOR

@@ -91,7 +91,7 @@ std::string member_str(yyjson_val *obj, const char *key) {
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***) {
     g_dir = qtest::make_temp_dir("qem-fuzz-shelf");
-    for (const qfuzz::ShelfBook &b : qfuzz::shelf_books()) {
+    for (const qtest::ShelfBook &b : qtest::shelf_books()) {
         qtest::write_file(g_dir + "/" + b.name, b.bytes);
         g_names.push_back(b.name);
     }

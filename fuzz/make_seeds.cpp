@@ -369,7 +369,7 @@ int main(int argc, char **argv) {
     qfuzz::comic_seeds([&](const std::string &n, const std::string &b) { meta_comic.add(n, b); });
     qfuzz::meta_pdf_seeds([&](const std::string &n, const std::string &b) { meta_pdf.add(n, b); });
     // Every book of the planner's shelf is a seed of its reader as well.
-    for (const qfuzz::ShelfBook &b : qfuzz::shelf_books()) {
+    for (const qtest::ShelfBook &b : qtest::shelf_books()) {
         const std::string ext = fs::path(b.name).extension().string();
         if (ext == ".epub") epub.add("shelf-" + b.name, b.bytes);
         if (ext == ".fb2") fb2.add("shelf-" + b.name, b.bytes);

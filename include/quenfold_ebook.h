@@ -3,8 +3,16 @@
  *
  * Reads the metadata of e-books without rendering or decrypting them: EPUB,
  * FictionBook 2, the Mobipocket family (MOBI, AZW, AZW3) and PalmDOC, and in
- * the full record also PDF and comic archives (CBZ, CBR, CB7, CBT). Nine
+ * the full record also PDF and comic archives (CBZ, CBR, CB7, CBT). Eleven
  * functions, NUL-terminated byte strings in, compact JSON text out.
+ *
+ * Versions: QUENFOLD_EBOOK_VERSION_MAJOR, _MINOR, _PATCH and _STRING
+ * (quenfold_ebook_version.h) give the version of this header,
+ * ebook_version() that of the library loaded. A newer minor version only
+ * adds functions; each function is exported under the version node of the
+ * release that added it (QUENFOLD_EBOOK_0.1 for the first nine,
+ * QUENFOLD_EBOOK_0.2 for ebook_formats and ebook_version), so a host can
+ * test for one with dlsym or a weak reference.
  *
  * Common rules
  * - The operations (ebook_info, ebook_extract_cover, ebook_scan_dir,
@@ -16,9 +24,9 @@
  *   error text may still hold a notice (a DRM-protected book, a partly
  *   understood one): judge success by the result, never by the text.
  * - Every string returned by ebook_info, ebook_scan_dir, ebook_rename_plan,
- *   ebook_metadata, ebook_metadata_from_memory and ebook_metadata_from_reader
- *   is a heap block owned by the caller; release it with ebook_free_string
- *   and nothing else.
+ *   ebook_metadata, ebook_metadata_from_memory, ebook_metadata_from_reader
+ *   and ebook_formats is a heap block owned by the caller; release it with
+ *   ebook_free_string and nothing else. ebook_version's is the library's own.
  * - Thread safety: any number of threads may call any function at once.
  *   Each thread has its own error text; the library keeps no other state,
  *   starts no threads and takes no locks, but for one: the first PDF or
@@ -31,6 +39,8 @@
 #define QUENFOLD_EBOOK_H
 
 #include <stddef.h>
+
+#include "quenfold_ebook_version.h"
 
 #if defined(_WIN32)
 #if defined(QUENFOLD_EBOOK_BUILD)
@@ -301,6 +311,41 @@ QUENFOLD_EBOOK_API const char *ebook_last_error(void) QUENFOLD_EBOOK_NOEXCEPT;
 
 /* Releases a string returned by this library. NULL does nothing. */
 QUENFOLD_EBOOK_API void ebook_free_string(char *s) QUENFOLD_EBOOK_NOEXCEPT;
+
+/*
+ * The formats this library reads, as a JSON array with one object per value
+ * of the full record's "format", in a fixed order:
+ *   {"format":"mobi",
+ *    "extensions":[".mobi",".azw",".prc",".pdb"],  name endings that choose
+ *        it, lower case (compared without letter case; ".fb2.zip" is one);
+ *    "info_extensions":[".mobi",".azw"],  those ebook_info and
+ *        ebook_scan_dir read it under ([] for a format only ebook_metadata
+ *        reads);
+ *    "read":true,  ebook_metadata reads it;
+ *    "write":false,  it can be written;
+ *    "cover":true,  ebook_extract_cover gives its cover;
+ *    "module":false,  its reader lives in the module opened at first use
+ *        (libquenfold-ebook-meta-pdf-comics.so.<version>, see above);
+ *    "shared_extensions":[".prc",".pdb"],  endings that files of other kinds
+ *        share (Palm address books, memos): a file under one of them is a
+ *        book only when it holds one of
+ *    "signatures":[{"offset":60,"bytes":"BOOKMOBI"},...]  the bytes at that
+ *        offset; a directory walk passes over the other files silently.}
+ * The formats: epub, fb2, mobi, azw3, palmdoc, pdf, cbz, cbr, cb7, cbt. A
+ * file whose name ends in none of the extensions is still read when its
+ * content says what it is (not under a bare ".zip").
+ * Result: a heap string to release with ebook_free_string; NULL only when
+ * memory runs out (the error text then says so). Unlike the operations, it
+ * does not empty the error text first.
+ */
+QUENFOLD_EBOOK_API char *ebook_formats(void) QUENFOLD_EBOOK_NOEXCEPT;
+
+/*
+ * The library's version, "MAJOR.MINOR.PATCH" (QUENFOLD_EBOOK_VERSION_STRING
+ * of the header it was built with). A string of the library's own: never
+ * NULL, never to be released. Leaves the error text alone.
+ */
+QUENFOLD_EBOOK_API const char *ebook_version(void) QUENFOLD_EBOOK_NOEXCEPT;
 
 #ifdef __cplusplus
 }

@@ -1,30 +1,16 @@
-// api.cpp - the six exported functions: argument checks, error reset, and calls into the library.
+// api.cpp - the six exported functions of the book info, and what a host asks of the library itself
+// (its formats, its version): argument checks, error reset, calls into the library.
 
 #include <cstdlib>
 
 #include "error.h"
 #include "formats/detect.h"
+#include "formats/registry.h"
 #include "ops/cover.h"
 #include "ops/eb_rename.h"
 #include "ops/scan.h"
 #include "quenfold_ebook.h"
 #include "record.h"
-
-// No exception may cross the C boundary. The readers report failure by
-// result, but the reading path holds standard containers, so running out of
-// memory can still throw: each operation's work runs inside guarded(), which
-// turns that into "out of memory" and the operation's failure result.
-namespace {
-template <typename R, typename F>
-R guarded(R failure, F f) noexcept {
-    try {
-        return f();
-    } catch (...) {
-        eb_set_error("out of memory");
-        return failure;
-    }
-}
-}  // namespace
 
 extern "C" QUENFOLD_EBOOK_API char *ebook_info(const char *path) noexcept {
     eb_clear_error();
@@ -34,7 +20,7 @@ extern "C" QUENFOLD_EBOOK_API char *ebook_info(const char *path) noexcept {
     }
     eb_meta meta;
     eb_meta_init(&meta);
-    char *json = guarded<char *>(nullptr, [&]() -> char * {
+    char *json = eb_guarded<char *>(nullptr, [&]() -> char * {
         int rc = load_and_parse(path, &meta, 0);
         return rc == 0 || meta.drm ? eb_meta_to_json(&meta) : nullptr;
     });
@@ -53,7 +39,7 @@ extern "C" QUENFOLD_EBOOK_API int ebook_extract_cover(const char *path,
     eb_meta_init(&meta);
     // A DRM-protected book fails here like any reader failure: there is
     // nothing to write for it.
-    int rc = guarded(-1, [&] { return extract_cover(path, out_path, &meta); });
+    int rc = eb_guarded(-1, [&] { return extract_cover(path, out_path, &meta); });
     eb_meta_free(&meta);
     return rc;
 }
@@ -64,7 +50,7 @@ extern "C" QUENFOLD_EBOOK_API char *ebook_scan_dir(const char *dir) noexcept {
         eb_set_error("NULL dir");
         return nullptr;
     }
-    return guarded<char *>(nullptr, [&] { return scan_dir(dir); });
+    return eb_guarded<char *>(nullptr, [&] { return scan_dir(dir); });
 }
 
 extern "C" QUENFOLD_EBOOK_API char *ebook_rename_plan(const char *files_json,
@@ -74,7 +60,7 @@ extern "C" QUENFOLD_EBOOK_API char *ebook_rename_plan(const char *files_json,
         eb_set_error("NULL files_json");
         return nullptr;
     }
-    return guarded<char *>(nullptr, [&] { return eb_rename_plan_impl(files_json, pattern); });
+    return eb_guarded<char *>(nullptr, [&] { return eb_rename_plan_impl(files_json, pattern); });
 }
 
 extern "C" QUENFOLD_EBOOK_API const char *ebook_last_error(void) noexcept {
@@ -83,4 +69,14 @@ extern "C" QUENFOLD_EBOOK_API const char *ebook_last_error(void) noexcept {
 
 extern "C" QUENFOLD_EBOOK_API void ebook_free_string(char *s) noexcept {
     std::free(s);
+}
+
+// The error text is not emptied first: a host may ask between a failing
+// call and reading its message.
+extern "C" QUENFOLD_EBOOK_API char *ebook_formats(void) noexcept {
+    return eb_guarded<char *>(nullptr, [] { return eb_formats_json(); });
+}
+
+extern "C" QUENFOLD_EBOOK_API const char *ebook_version(void) noexcept {
+    return QUENFOLD_EBOOK_VERSION_STRING;
 }

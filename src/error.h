@@ -26,4 +26,18 @@ void eb_set_errno_error(const char *what, const char *subject, int errnum);
 // The calling thread's error text; never null, valid until the thread ends.
 const char *eb_error_text();
 
+// No exception may cross the C boundary. The readers report failure by
+// result, but the reading path holds standard containers, so running out of
+// memory can still throw: every export's work runs inside eb_guarded, which
+// turns that into "out of memory" and the export's failure result.
+template <typename R, typename F>
+R eb_guarded(R failure, F &&work) noexcept {
+    try {
+        return work();
+    } catch (...) {
+        eb_set_error("out of memory");
+        return failure;
+    }
+}
+
 #endif  // QUENFOLD_ERROR_H

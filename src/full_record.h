@@ -22,21 +22,24 @@ struct eb_series {
 };
 
 struct eb_identifier {
-    std::string scheme;  // "isbn", "uuid", "asin", "doi", "fb2-id", or the book's own word, lower-cased
-    std::string value;   // ISBNs as 13 digits; other values as found
+    std::string
+        scheme;  // "isbn", "uuid", "asin", "doi", "fb2-id", or the book's own word, lower-cased
+    std::string value;  // ISBNs as 13 digits; other values as found
 };
 
 struct eb_cover_info {
     std::string mime;
     std::uint64_t size = 0;
-    std::string from;  // which rule found it, e.g. "cover-image", "meta-cover", "first-image", "coverpage", "exth-201"
+    std::string from;  // which rule found it, e.g. "cover-image", "meta-cover", "first-image",
+                       // "coverpage", "exth-201"
 };
 
 // Every text member is valid UTF-8 (readers decode; the JSON writer refuses
 // anything else). Absent texts are "", absent lists empty; the members kept
 // in std::optional are written as null when absent.
 struct eb_record {
-    std::string format;  // "epub" | "fb2" | "mobi" | "azw3" | "palmdoc" | "pdf" | "cbz" | "cbr" | "cb7" | "cbt"
+    std::string format;  // "epub" | "fb2" | "mobi" | "azw3" | "palmdoc" | "pdf" | "cbz" | "cbr" |
+                         // "cb7" | "cbt"
     std::optional<std::string> container;  // "fb2.zip" for an FB2 read out of a ZIP
     std::optional<std::string> version;    // EPUB package version, MOBI file version
     std::string title, title_sort, subtitle;
@@ -53,18 +56,24 @@ struct eb_record {
     // count; absent where a format states none (reflowable text has no pages).
     std::optional<std::uint64_t> pages;
     std::optional<eb_cover_info> cover;
-    bool drm = false;                       // real protection only
+    bool drm = false;  // real protection only
     // "adobe-adept" | "readium-lcp" | "apple-fairplay" | "mobipocket" | "fb2-encrypted" |
     // "pdf-password" | "archive-password" | "unknown"
     std::optional<std::string> drm_scheme;
     bool obfuscated_fonts = false;
-    std::optional<std::string> encoding;  // declared text encoding when not UTF-8 (e.g. "windows-1251")
-    std::vector<std::string> warnings;    // soft notices; the call still succeeds
+    std::optional<std::string>
+        encoding;  // declared text encoding when not UTF-8 (e.g. "windows-1251")
+    std::vector<std::string> warnings;  // soft notices; the call still succeeds
 };
 
 // Every text of the record, of every format, is cut to at most this many
 // bytes (at a character boundary): titles, names, descriptions, list entries.
 constexpr std::size_t EB_TEXT_LIMIT = 64 * 1024;
+
+// The readers promise valid UTF-8; should one slip, every text that is not
+// gets its bad bytes replaced (U+FFFD) and the warning "invalid UTF-8
+// replaced", so that the host still gets valid JSON.
+void eb_record_ensure_utf8(eb_record &r);
 
 // Settles a record a reader filled (valid UTF-8): in every text but the
 // rights and the description, runs of XML white space (space, tab, CR, LF)

@@ -3,6 +3,7 @@
 #define QUENFOLD_HEAP_H
 
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 
 // Strings and blocks are malloc'd and released with free, because the host
@@ -12,6 +13,15 @@ struct eb_free_deleter {
 };
 template <typename T>
 using eb_unique = std::unique_ptr<T, eb_free_deleter>;
+
+// Heap copy of s; null for null s or when memory runs out (no message).
+inline char *eb_strdup(const char *s) {
+    if (!s) return nullptr;
+    const std::size_t n = std::strlen(s) + 1;
+    char *p = static_cast<char *>(std::malloc(n));
+    if (p) std::memcpy(p, s, n);
+    return p;
+}
 
 // A block the kernel fills from a file (pread): page-aligned, because the
 // kernel's copy into it runs at full speed only when the destination is

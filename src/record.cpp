@@ -28,14 +28,6 @@ void eb_meta_free(eb_meta *m) {
     eb_meta_init(m);
 }
 
-char *eb_strdup(const char *s) {
-    if (!s) return nullptr;
-    std::size_t n = std::strlen(s) + 1;
-    char *p = static_cast<char *>(std::malloc(n));
-    if (p) std::memcpy(p, s, n);
-    return p;
-}
-
 namespace {
 inline const char *or_empty(const char *s) {
     return s ? s : "";

@@ -22,8 +22,6 @@ struct eb_meta {
 void eb_meta_init(eb_meta *m);
 // Releases every owned string and the cover block, then zeroes the record.
 void eb_meta_free(eb_meta *m);
-// Heap copy of s; null for null s or when memory runs out (no message).
-char *eb_strdup(const char *s);
 // The book JSON object as a new heap string, or null with the error text set.
 char *eb_meta_to_json(const eb_meta *m);
 

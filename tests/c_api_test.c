@@ -96,9 +96,26 @@ int main(int argc, char **argv) {
         ebook_free_string(s);
     }
     CHECK(strcmp(ebook_last_error(), "") == 0);
-    /* Releasing NULL is harmless and leaves the error text alone. */
+    /* Releasing NULL is harmless and leaves the error text alone, as do the
+     * library's version and its formats. */
     ebook_info(NULL);
     ebook_free_string(NULL);
+    CHECK(strcmp(ebook_last_error(), "NULL path") == 0);
+    {
+        char version[32];
+        snprintf(version, sizeof version, "%d.%d.%d", QUENFOLD_EBOOK_VERSION_MAJOR,
+                 QUENFOLD_EBOOK_VERSION_MINOR, QUENFOLD_EBOOK_VERSION_PATCH);
+        CHECK(strcmp(version, QUENFOLD_EBOOK_VERSION_STRING) == 0);
+        CHECK(strcmp(ebook_version(), QUENFOLD_EBOOK_VERSION_STRING) == 0);
+    }
+    s = ebook_formats();
+    CHECK(s != NULL && s[0] == '[');
+    if (s) {
+        CHECK(strstr(s, "{\"format\":\"epub\",\"extensions\":[\".epub\"],"
+                        "\"info_extensions\":[\".epub\"],\"read\":true,\"write\":false,"
+                        "\"cover\":true,\"module\":false,") == s + 1);
+        ebook_free_string(s);
+    }
     CHECK(strcmp(ebook_last_error(), "NULL path") == 0);
 
     if (failures) {

@@ -1,4 +1,5 @@
-# Fails unless the shared library's defined dynamic symbols are exactly the nine exports.
+# Fails unless the shared library's defined dynamic symbols are exactly the exports of the public
+# header, each under the version node of the release that added it, and the two nodes.
 execute_process(COMMAND nm -D --defined-only ${LIB} OUTPUT_VARIABLE out RESULT_VARIABLE rc)
 if(NOT rc EQUAL 0)
   message(FATAL_ERROR "nm failed on ${LIB}")
@@ -10,8 +11,15 @@ foreach(line ${lines})
   list(APPEND names ${name})
 endforeach()
 list(SORT names)
-set(want ebook_extract_cover ebook_free_string ebook_info ebook_last_error ebook_metadata
-  ebook_metadata_from_memory ebook_metadata_from_reader ebook_rename_plan ebook_scan_dir)
+set(want QUENFOLD_EBOOK_0.1 QUENFOLD_EBOOK_0.2)
+foreach(fn ebook_extract_cover ebook_free_string ebook_info ebook_last_error ebook_metadata
+    ebook_metadata_from_memory ebook_metadata_from_reader ebook_rename_plan ebook_scan_dir)
+  list(APPEND want ${fn}@@QUENFOLD_EBOOK_0.1)
+endforeach()
+foreach(fn ebook_formats ebook_version)
+  list(APPEND want ${fn}@@QUENFOLD_EBOOK_0.2)
+endforeach()
+list(SORT want)
 if(NOT names STREQUAL want)
   message(FATAL_ERROR "exported symbols: ${names}\nexpected: ${want}")
 endif()

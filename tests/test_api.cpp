@@ -6,20 +6,14 @@
 #include <thread>
 
 #include "book_builders.h"
+#include "book_info.h"
 #include "quenfold_ebook.h"
 #include "temp_dir.h"
 #include "zip_builder.h"
 
 namespace {
 
-// ebook_info's text, or "ERR:" and the error text.
-std::string info(const std::string &path) {
-    char *s = ebook_info(path.c_str());
-    if (!s) return "ERR:" + std::string(ebook_last_error());
-    std::string out = s;
-    ebook_free_string(s);
-    return out;
-}
+using qtest::info;
 
 }  // namespace
 

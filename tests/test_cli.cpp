@@ -1,4 +1,5 @@
 // End-to-end tests of the quenfold-ebook-meta tool: the built binary run on generated books.
+#include "quenfold_ebook.h"
 #include "test_cli_harness.h"
 
 namespace {
@@ -14,7 +15,7 @@ using CliRename = Cli;
 TEST_F(CliGeneral, VersionHelpAndUsageErrors) {
     Outcome v = run({"--version"});
     EXPECT_EQ(v.rc, 0);
-    EXPECT_EQ(v.out, "quenfold-ebook-meta 0.1.0\n");
+    EXPECT_EQ(v.out, std::string("quenfold-ebook-meta ") + QUENFOLD_EBOOK_VERSION_STRING + "\n");
     Outcome h = run({"--help"});
     EXPECT_EQ(h.rc, 0);
     for (const char *cmd : {"info", "cover", "scan", "rename"}) {

@@ -9,8 +9,8 @@
 
 #include "book_builders.h"
 #include "comic_builder.h"
-#include "formats/comic_archive.h"
-#include "formats/comic_order.h"
+#include "formats/comic/comic_archive.h"
+#include "formats/comic/comic_order.h"
 #include "metadata_probe.h"
 #include "quenfold_ebook.h"
 #include "rar_builder.h"

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "book_builders.h"
+#include "book_info.h"
 #include "formats/detect.h"
 #include "quenfold_ebook.h"
 #include "temp_dir.h"
@@ -13,14 +14,7 @@
 
 namespace {
 
-// ebook_info's text, or "ERR:" and the error text.
-std::string info(const std::string &path) {
-    char *s = ebook_info(path.c_str());
-    if (!s) return "ERR:" + std::string(ebook_last_error());
-    std::string out = s;
-    ebook_free_string(s);
-    return out;
-}
+using qtest::info;
 
 std::string mobi_book(const std::string &title) {
     qtest::MobiDesc s;

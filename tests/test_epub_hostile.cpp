@@ -4,20 +4,14 @@
 
 #include <string>
 
+#include "book_info.h"
 #include "hostile_books.h"
 #include "quenfold_ebook.h"
 #include "temp_dir.h"
 
 namespace {
 
-// ebook_info's text, or "ERR:" and the error text.
-std::string info(const std::string &path) {
-    char *s = ebook_info(path.c_str());
-    if (!s) return "ERR:" + std::string(ebook_last_error());
-    std::string out = s;
-    ebook_free_string(s);
-    return out;
-}
+using qtest::info;
 
 std::string described(const std::string &author, const std::string &series,
                       const std::string &index, bool cover) {

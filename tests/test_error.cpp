@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "book_builders.h"
+#include "book_info.h"
 #include "error.h"
 #include "quenfold_ebook.h"
 #include "temp_dir.h"
@@ -17,14 +18,7 @@
 
 namespace {
 
-// ebook_info's text, or "ERR:" and the error text.
-std::string info(const std::string &path) {
-    char *s = ebook_info(path.c_str());
-    if (!s) return "ERR:" + std::string(ebook_last_error());
-    std::string out = s;
-    ebook_free_string(s);
-    return out;
-}
+using qtest::info;
 
 std::string mobi_book(const std::string &title) {
     qtest::MobiDesc s;

@@ -9,20 +9,14 @@
 #include <string>
 #include <string_view>
 
+#include "book_info.h"
 #include "io/file.h"
 #include "quenfold_ebook.h"
 #include "temp_dir.h"
 
 namespace {
 
-// ebook_info's text, or "ERR:" and the error text.
-std::string info(const std::string &path) {
-    char *s = ebook_info(path.c_str());
-    if (!s) return "ERR:" + std::string(ebook_last_error());
-    std::string out = s;
-    ebook_free_string(s);
-    return out;
-}
+using qtest::info;
 
 }  // namespace
 

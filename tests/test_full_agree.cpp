@@ -8,16 +8,16 @@
 
 #include "agreement.h"
 #include "book_builders.h"
-#include "temp_dir.h"
 #include "fb2_builder.h"
 #include "shelf.h"
+#include "temp_dir.h"
 #include "zip_builder.h"
 
 namespace {
 
 // Books that exercise the places where the two readers could part ways.
-std::vector<qfuzz::ShelfBook> rule_books() {
-    std::vector<qfuzz::ShelfBook> books = qfuzz::shelf_books();
+std::vector<qtest::ShelfBook> rule_books() {
+    std::vector<qtest::ShelfBook> books = qtest::shelf_books();
     qtest::EpubDesc series3;
     series3.collection = "Coll";
     series3.group_position = "7";
@@ -88,7 +88,7 @@ TEST(FullAgreement, BuilderBooks) {
     const qtest::TempDir dir_tmp("full-agree");
     const std::string &dir = dir_tmp.path;
     int compared = 0, used = 0;
-    for (const qfuzz::ShelfBook &b : rule_books()) {
+    for (const qtest::ShelfBook &b : rule_books()) {
         SCOPED_TRACE(b.name);
         const std::string path = dir + "/" + b.name;
         qtest::write_file(path, b.bytes);

@@ -35,7 +35,8 @@ TEST(RecordJson, EmptyRecordHasEveryKeyInOrder) {
               "\"title_sort\":\"\",\"subtitle\":\"\",\"authors\":[],\"contributors\":[],"
               "\"language\":\"\",\"languages\":[],\"series\":[],\"identifiers\":[],\"isbn\":null,"
               "\"asin\":null,\"publisher\":\"\",\"published\":\"\",\"modified\":\"\","
-              "\"rights\":\"\",\"description\":\"\",\"subjects\":[],\"pages\":null,\"cover\":null,\"drm\":false,"
+              "\"rights\":\"\",\"description\":\"\",\"subjects\":[],\"pages\":null,\"cover\":null,"
+              "\"drm\":false,"
               "\"drm_scheme\":null,\"obfuscated_fonts\":false,\"encoding\":null,\"warnings\":[]}");
     EXPECT_EQ(schema().check(json), "");
 }
@@ -150,6 +151,40 @@ TEST(RecordSettle, OneLineTextsFoldWhiteSpace) {
         EXPECT_EQ(r.description, c.in);
         EXPECT_EQ(r.rights, c.in);
     }
+}
+
+// Every text of the record is made valid UTF-8 (one warning says so), and
+// only the texts of the book's content are settled: a label stays as written.
+TEST(RecordSettle, EveryTextMadeValidLabelsKept) {
+    const std::string bad = " x\xFF\n y ", fixed = " x\xEF\xBF\xBD\n y ";
+    eb_record r;
+    std::string *texts[] = {&r.format,    &r.title,     &r.title_sort, &r.subtitle, &r.language,
+                            &r.publisher, &r.published, &r.modified,   &r.rights,   &r.description};
+    for (std::string *s : texts)
+        *s = bad;
+    r.container = r.version = r.drm_scheme = r.encoding = bad;
+    r.authors = r.contributors = {{bad, bad, bad}};
+    r.languages = r.subjects = {bad};
+    r.series = {{bad, bad}};
+    r.identifiers = {{bad, bad}};
+    r.cover = eb_cover_info{bad, 1, bad};
+    r.warnings = {bad};
+    eb_record_ensure_utf8(r);
+    eb_record_settle(r);
+    EXPECT_NE(to_json(r), "<null>");  // the writer refuses any text that is not UTF-8
+    for (const std::string &label : {r.format, *r.container, *r.version, *r.drm_scheme, *r.encoding,
+                                     r.cover->mime, r.cover->from, r.warnings[0]})
+        EXPECT_EQ(label, fixed);
+    for (const std::string &prose : {r.rights, r.description})
+        EXPECT_EQ(prose, fixed);
+    for (const std::string &line :
+         {r.title, r.title_sort, r.subtitle, r.language, r.publisher, r.published, r.modified,
+          r.authors[0].name, r.authors[0].sort, r.authors[0].role, r.contributors[0].role,
+          r.languages[0], r.subjects[0], r.series[0].name, r.series[0].index,
+          r.identifiers[0].scheme, r.identifiers[0].value})
+        EXPECT_EQ(line, "x\xEF\xBF\xBD y");
+    EXPECT_EQ(r.warnings.back(), "invalid UTF-8 replaced");
+    EXPECT_EQ(r.warnings.size(), 2u);
 }
 
 TEST(ZipArchive, FindReadAndRefusals) {

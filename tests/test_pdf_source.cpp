@@ -9,7 +9,7 @@
 #include <random>
 #include <string>
 
-#include "formats/pdf_source.h"
+#include "formats/pdf/pdf_source.h"
 #include "pdf_builder.h"
 #include "temp_dir.h"
 

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <string>
 
+#include "heap.h"
 #include "quenfold_ebook.h"
 #include "record.h"
 

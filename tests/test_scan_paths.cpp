@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "formats/fb2_text.h"
+#include "formats/fb2/fb2_text.h"
 #include "full_record.h"
 #include "text/encoding.h"
 

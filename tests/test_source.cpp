@@ -8,6 +8,7 @@
 #include <string>
 
 #include "book_builders.h"
+#include "book_info.h"
 #include "error.h"
 #include "fb2_builder.h"
 #include "formats/detect.h"
@@ -56,12 +57,7 @@ std::string describe(const std::string &path, const eb_source &src, int want_cov
     return out;
 }
 
-std::string info(const std::string &path) {
-    char *s = ebook_info(path.c_str());
-    std::string out = s ? s : "ERR:" + std::string(ebook_last_error());
-    ebook_free_string(s);
-    return out;
-}
+using qtest::info;
 
 TEST(Source, ReadsOnlyInsideTheBook) {
     qtest::TempDir d("source");

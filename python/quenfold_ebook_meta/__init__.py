@@ -50,7 +50,7 @@ from ._errors import (
 from ._library import BookSource, BytesLike, Library, RenameItem, StrPath
 from ._native import ENV_VAR, LibraryLoadError
 from ._record import BookMetadata, Cover, Identifier, Person, RecordError, Series
-from ._scan import BOOK_SUFFIXES, ScanResult
+from ._scan import ScanResult
 from ._version import VERSION
 
 __all__ = [
@@ -73,6 +73,7 @@ __all__ = [
     "ScanResult",
     "Series",
     "extract_cover",
+    "formats",
     "info",
     "load",
     "metadata",
@@ -112,6 +113,19 @@ def _library() -> Library:
                 _default = Library()
             lib = _default
     return lib
+
+
+def formats() -> List[Dict[str, Any]]:
+    """The formats the library reads; see :meth:`Library.formats`."""
+    return _library().formats()
+
+
+def __getattr__(name: str) -> Any:
+    # BOOK_SUFFIXES, the endings of the files scan() considers, come from the
+    # library's formats: read when first asked for.
+    if name == "BOOK_SUFFIXES":
+        return _library().book_suffixes
+    raise AttributeError(f"module {__name__!r} has no attribute {name!r}")
 
 
 def info(path: StrPath) -> Dict[str, Any]:

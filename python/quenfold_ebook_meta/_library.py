@@ -11,7 +11,7 @@ from ._errors import DrmWarning, EbookError, EbookWarning, error_from_message
 from ._native import NativeLibrary
 from ._reader import FileReader, is_file_object
 from ._record import BookMetadata, RecordError
-from ._scan import ScanResult, scan_books
+from ._scan import BookNames, ScanResult, scan_books
 
 #: A file system path as the binding accepts it.
 StrPath = Union[str, bytes, "os.PathLike[str]", "os.PathLike[bytes]"]
@@ -67,11 +67,48 @@ class Library:
 
     def __init__(self, path: Optional[StrPath] = None) -> None:
         self._native = NativeLibrary(path)
+        self._names: Optional[BookNames] = None
 
     @property
     def path(self) -> str:
         """The file or name the library was loaded from."""
         return self._native.path
+
+    @property
+    def version(self) -> str:
+        """The loaded library's version, e.g. "0.2.0" (``ebook_version``).
+
+        Raises :class:`LibraryLoadError` for a library older than 0.2.
+        """
+        raw: bytes = self._native.later_export("ebook_version")()
+        return _text(raw)
+
+    def formats(self) -> List[Dict[str, Any]]:
+        """The formats the library reads, one dict each (``ebook_formats``).
+
+        Each has ``format`` (the full record's word: "epub", "fb2", "mobi",
+        "azw3", "palmdoc", "pdf", "cbz", "cbr", "cb7", "cbt"), ``extensions``
+        (the name endings that choose it, lower case), ``info_extensions``
+        (those :meth:`info` reads it under), ``read``, ``write``, ``cover``,
+        ``module`` (its reader is loaded at first use), and
+        ``shared_extensions`` with the ``signatures`` (``offset``, ``bytes``)
+        a file under them must hold to be a book. Raises
+        :class:`LibraryLoadError` for a library older than 0.2.
+        """
+        formats: List[Dict[str, Any]]
+        formats, _ = self._json_call(self._native.later_export("ebook_formats"))
+        return formats
+
+    @property
+    def book_suffixes(self) -> Tuple[str, ...]:
+        """The name endings of the files :meth:`scan` considers, lower case."""
+        return self._book_names().suffixes
+
+    def _book_names(self) -> BookNames:
+        names = self._names
+        if names is None:
+            names = self._names = BookNames(self.formats())
+        return names
 
     def _json_call(self, fn: Any, *args: Any) -> Tuple[Any, bytes]:
         """Call a JSON-returning export; its parsed result and the notice, or EbookError."""
@@ -201,19 +238,21 @@ class Library:
         Yields ``(path, BookMetadata)`` for each book and ``(path, EbookError)``
         for a book file that cannot be described, in name order (depth first
         when ``recursive``). The files considered end in one of
-        :data:`BOOK_SUFFIXES`, in any letter case; names starting with "."
-        are skipped, and symbolic links to directories are not followed. A
-        .prc or .pdb file whose PalmDB header names no Mobipocket or PalmDOC
-        book (other Palm databases share those endings) is passed over
-        silently. A subdirectory that cannot be read is yielded with its error.
+        :attr:`book_suffixes` (the extensions of :meth:`formats`), in any
+        letter case; names starting with "." are skipped, and symbolic links
+        to directories are not followed. A file under an ending that other
+        files share (a .prc or .pdb whose PalmDB header names no Mobipocket or
+        PalmDOC book) is passed over silently. A subdirectory that cannot be
+        read is yielded with its error.
 
         ``jobs`` threads call the library at once (default: the number of
         processors plus four, at most 32). Raises :class:`EbookError` at once
         when ``path`` cannot be read, :class:`LibraryLoadError` when the
-        library is older than the full record.
+        library is older than its formats (0.2).
         """
         self._native.later_export("ebook_metadata")  # fail here, not once per book
-        return scan_books(self.metadata, os.fsdecode(os.fspath(path)), recursive, jobs)
+        names = self._book_names()
+        return scan_books(self.metadata, names, os.fsdecode(os.fspath(path)), recursive, jobs)
 
     def extract_cover(self, path: StrPath, out_path: StrPath) -> None:
         """Write the cover image of the book at ``path`` to ``out_path``, unchanged.

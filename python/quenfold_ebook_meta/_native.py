@@ -75,6 +75,9 @@ _LATER_EXPORTS: Dict[str, Tuple[List[Any], Any]] = {
         [READ_FN, ctypes.c_void_p, ctypes.c_ulonglong, ctypes.c_char_p],
         ctypes.c_void_p,
     ),
+    "ebook_formats": ([], ctypes.c_void_p),
+    # The library's own string, never released.
+    "ebook_version": ([], ctypes.c_char_p),
 }
 
 

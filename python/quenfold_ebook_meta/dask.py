@@ -58,7 +58,7 @@ else:
 
 from . import EbookError, _library
 from ._reader import FileReader
-from ._scan import _PALM_BOOK_KINDS, _PALM_SUFFIXES, is_book_name
+from ._scan import BookNames
 
 __all__ = ["list_books", "read_metadata", "main"]
 
@@ -70,7 +70,8 @@ def _visible(path: str, root: str) -> bool:
     # Hidden names below the root are skipped, as the directory scan does.
     below = path[len(root) :] if path.startswith(root) else posixpath.basename(path)
     parts = [p for p in below.split("/") if p]
-    return bool(parts) and not any(p.startswith(".") for p in parts) and is_book_name(parts[-1])
+    names = _library()._book_names()
+    return bool(parts) and not any(p.startswith(".") for p in parts) and names.is_book_name(parts[-1])
 
 
 def _regular_file(fs: fsspec.AbstractFileSystem, path: str, info: Dict[str, Any]) -> bool:
@@ -119,10 +120,13 @@ def list_books(
     return fs, sorted(found.items())
 
 
-def _is_palm_non_book(f: Any) -> bool:
+def _is_shared_non_book(f: Any, signatures: List[Tuple[int, bytes]]) -> bool:
     # As the local scan: a .prc/.pdb whose header names no book is no book.
-    f.seek(60)
-    return bytes(f.read(8)) not in _PALM_BOOK_KINDS
+    # One read of the bytes the signatures lie in.
+    start = min(at for at, _ in signatures)
+    f.seek(start)
+    header = bytes(start) + bytes(f.read(BookNames.header_size(signatures) - start))
+    return not BookNames.holds_one(header, signatures)
 
 
 class _Ranges:
@@ -185,9 +189,10 @@ def read_book(fs: fsspec.AbstractFileSystem, book: Book) -> Optional[Dict[str, A
                     requests += 1
                     size = int(fs.size(path))
                 f = _Ranges(fs, path, size)
-            if path.lower().endswith(_PALM_SUFFIXES):
+            signatures = _library()._book_names().signatures(path)
+            if signatures:
                 requests += 1
-                if _is_palm_non_book(f):
+                if _is_shared_non_book(f, signatures):
                     return None
             out, calls, read, total = _describe(f, path)
     except Exception as exc:  # the store refused the file before any read

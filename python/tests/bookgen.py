@@ -2,6 +2,7 @@
 
 from __future__ import annotations
 
+import atexit
 import base64
 import ctypes
 import io
@@ -295,6 +296,24 @@ class BookTestCase(unittest.TestCase):
 
 
 # ---- a library of books on disk ---------------------------------------------
+
+
+# How many books the tests that only read a library share (the cluster's and
+# the HTTP server's): enough for partitions to finish while a worker is
+# killed, and every seventh one large.
+SHARED_BOOKS = 240
+_shared: Optional[Tuple[str, List[str]]] = None
+
+
+def shared_library() -> Tuple[str, List[str]]:
+    """One library (see :func:`library`) for the tests of this process that only read it,
+    written at first use and removed at exit: its directory and its books."""
+    global _shared
+    if _shared is None:
+        top = tempfile.mkdtemp(prefix="qem-shared-")
+        atexit.register(shutil.rmtree, top, True)
+        _shared = (top, library(top, SHARED_BOOKS))
+    return _shared
 
 
 def library(top: str, count: int) -> List[str]:

@@ -21,17 +21,13 @@ from typing import Any, Dict, List, Tuple
 from unittest import mock
 
 import quenfold_ebook_meta as qem
-from bookgen import epub, library, library_path, needs_full_record
+from bookgen import epub, library_path, needs_full_record, shared_library
 
 try:
     import distributed
     from quenfold_ebook_meta import dask as qdask
 except ImportError as exc:  # the ctest python_dask runs these with Debian's python3
     raise unittest.SkipTest(f"dask.distributed or fsspec is not installed for this Python: {exc}")
-
-# Books in the library: the 500 the issue names take about 1.5 s to read on
-# the cluster; the cluster's start (two processes) costs about as much.
-BOOKS = 500
 
 
 def serial_records(top: str) -> Dict[str, Dict[str, Any]]:
@@ -57,8 +53,7 @@ class ClusterTest(unittest.TestCase):
     @classmethod
     def setUpClass(cls) -> None:
         needs_full_record(qem.load(library_path()))
-        cls.top = tempfile.mkdtemp(prefix="qem-dask-")
-        cls.books = library(cls.top, BOOKS)
+        cls.top, cls.books = shared_library()
         cls.serial = serial_records(cls.top)
         cls.cluster = distributed.LocalCluster(
             n_workers=2, threads_per_worker=2, processes=True, dashboard_address=None)
@@ -68,7 +63,6 @@ class ClusterTest(unittest.TestCase):
     def tearDownClass(cls) -> None:
         cls.client.close()
         cls.cluster.close()
-        shutil.rmtree(cls.top, ignore_errors=True)
 
     def setUp(self) -> None:
         self.out = tempfile.mkdtemp(prefix="qem-dask-out-")

@@ -6,13 +6,11 @@ from __future__ import annotations
 import collections
 import io
 import os
-import shutil
-import tempfile
 import unittest
 from typing import Any, Dict, List, Tuple
 
 import quenfold_ebook_meta as qem
-from bookgen import library, library_path, needs_full_record
+from bookgen import library_path, needs_full_record, shared_library
 from nginx import NGINX, Nginx
 
 try:
@@ -25,7 +23,6 @@ except ImportError as exc:  # the ctest python_dask runs these with Debian's pyt
 if NGINX is None:
     raise unittest.SkipTest("nginx is not installed (scripts/install-deps installs it)")
 
-BOOKS = 500  # the books of test_dask
 KiB = 1024
 
 
@@ -33,15 +30,13 @@ class HttpTest(unittest.TestCase):
     @classmethod
     def setUpClass(cls) -> None:
         needs_full_record(qem.load(library_path()))
-        cls.top = tempfile.mkdtemp(prefix="qem-http-")
-        cls.books = library(cls.top, BOOKS)
+        cls.top, cls.books = shared_library()
         cls.local = {os.path.relpath(p, cls.top): r for p, r in qem.scan(cls.top, recursive=True)}
         cls.server = Nginx(cls.top)
 
     @classmethod
     def tearDownClass(cls) -> None:
         cls.server.stop()
-        shutil.rmtree(cls.top, ignore_errors=True)
 
     def rel(self, url: str) -> str:
         return url[len(self.server.url):]

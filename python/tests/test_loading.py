@@ -72,6 +72,23 @@ class LoadingTest(unittest.TestCase):
             self.skipTest(f"not run from a source checkout: no {cmake}")
         self.assertEqual(qem.__version__, _version.read_version(cmake))
         self.assertRegex(qem.__version__, r"^[0-9]+\.[0-9]+\.[0-9]+$")
+        # The library built from the same checkout states the same.
+        self.assertEqual(qem.Library(library_path()).version, qem.__version__)
+
+    def test_formats_and_the_suffixes_a_scan_considers(self) -> None:
+        lib = qem.load(library_path())
+        formats = lib.formats()
+        self.assertEqual([f["format"] for f in formats], ["epub", "fb2", "mobi", "azw3", "palmdoc",
+                                                          "pdf", "cbz", "cbr", "cb7", "cbt"])
+        suffixes = lib.book_suffixes
+        self.assertEqual(qem.BOOK_SUFFIXES, suffixes)
+        self.assertEqual(set(suffixes), {e for f in formats for e in f["extensions"]})
+        self.assertIn(".fb2.zip", suffixes)
+        self.assertNotIn(".zip", suffixes)
+        palm = {(s["offset"], s["bytes"]) for s in formats[2]["signatures"]}
+        self.assertEqual(palm, {(60, "BOOKMOBI"), (60, "TEXtREAd")})
+        with self.assertRaises(AttributeError):
+            qem.NO_SUCH_NAME  # type: ignore[attr-defined]
 
 
 if __name__ == "__main__":

@@ -53,7 +53,7 @@ class ScanWalkTest(BookTestCase):
         deep = flat + ["sub/deeper/k.mobi", "sub/j.epub"]
         for recursive, expected in ((False, flat), (True, deep)):
             with self.subTest(recursive=recursive):
-                results = list(_scan.scan_books(described, self.dir, recursive, 3))
+                results = list(_scan.scan_books(described, self.lib._book_names(), self.dir, recursive, 3))
                 self.assertEqual(self.names(results), expected)
                 errors = {os.path.basename(p): str(r) for p, r in results
                           if isinstance(r, qem.EbookError)}
@@ -80,7 +80,7 @@ class ScanWalkTest(BookTestCase):
                 threads[name] = threads.get(name, 0) + 1
             return described(path)
 
-        results = list(_scan.scan_books(slow, self.dir, False, 4))
+        results = list(_scan.scan_books(slow, self.lib._book_names(), self.dir, False, 4))
         self.assertEqual(self.names(results), [f"{i:02}.epub" for i in range(12)])
         self.assertEqual(len(threads), 4)
         self.assertTrue(all(n.startswith("quenfold-scan") for n in threads))
@@ -94,7 +94,7 @@ class ScanWalkTest(BookTestCase):
             calls.append(path)
             return described(path)
 
-        scan = _scan.scan_books(counted, self.dir, False, 2)
+        scan = _scan.scan_books(counted, self.lib._book_names(), self.dir, False, 2)
         first = next(scan)
         scan.close()  # type: ignore[attr-defined]
         self.assertEqual(self.names([first]), ["000.mobi"])
@@ -103,11 +103,11 @@ class ScanWalkTest(BookTestCase):
     def test_failures_before_the_first_book(self) -> None:
         missing = os.path.join(self.dir, "none")
         with self.assertRaises(qem.EbookError) as cm:
-            _scan.scan_books(described, missing, True, None)  # at the call, not at next()
+            _scan.scan_books(described, self.lib._book_names(), missing, True, None)  # at the call, not at next()
         self.assertEqual(str(cm.exception),
                          f"cannot open dir: {missing} (No such file or directory)")
         with self.assertRaises(ValueError):
-            _scan.scan_books(described, self.dir, False, 0)
+            _scan.scan_books(described, self.lib._book_names(), self.dir, False, 0)
 
     def test_unreadable_subdirectory_is_reported_and_the_scan_goes_on(self) -> None:
         self.write("a.epub", b"")
@@ -122,7 +122,7 @@ class ScanWalkTest(BookTestCase):
             return real(path)
 
         with mock.patch.object(_scan, "_entries", entries):
-            results = list(_scan.scan_books(described, self.dir, True, 2))
+            results = list(_scan.scan_books(described, self.lib._book_names(), self.dir, True, 2))
         self.assertEqual(self.names(results), ["a.epub", "sub", "z.epub"])
         self.assertEqual(str(results[1][1]),
                          f"cannot open dir: {self.dir}/sub (Permission denied)")

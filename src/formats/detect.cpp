@@ -1,11 +1,14 @@
-// detect.cpp - reader choice by extension and content, and one book file through its reader.
+// detect.cpp - the book info's reader choice: by extension through the format table, else by
+// content.
 
 #include "formats/detect.h"
 
 #include <cstring>
 
 #include "error.h"
+#include "formats/mobi/palm.h"
 #include "formats/readers.h"
+#include "formats/registry.h"
 #include "io/file.h"
 #include "text/ascii.h"
 
@@ -32,10 +35,7 @@ const char *eb_ext_lower(const char *path, char *out, std::size_t out_size) {
 }
 
 int eb_is_ebook_ext(const char *ext) {
-    static const char *const known[] = {"epub", "fb2", "mobi", "azw", "azw3"};
-    for (const char *k : known)
-        if (std::strcmp(ext, k) == 0) return 1;
-    return 0;
+    return eb_format_for_info(ext) != nullptr;
 }
 
 namespace {
@@ -52,43 +52,23 @@ bool has_fb2_root(const char *text) {
 }
 }  // namespace
 
-bool eb_palm_book(const eb_source &src) {
-    // Read from the start, as the reader reads next: a host's callback is
-    // then asked once for the block that serves both.
-    char head[68];
-    if (src.size() < 78) return true;
-    if (!src.read(0, head, sizeof head)) return false;
-    return std::memcmp(head + 60, "BOOKMOBI", 8) == 0 || std::memcmp(head + 60, "TEXtREAd", 8) == 0;
-}
-
 int parse_by_ext(const char *path, const char *data, std::uint64_t len, eb_meta *meta,
                  int want_cover) {
     eb_source src(data, len);
     return parse_source(path, src, meta, want_cover);
 }
 
-namespace {
-
-// The FictionBook reader wants the whole text; it comes in one read into the
-// thread's reusable block.
-int parse_fb2_whole(const eb_source &src, eb_meta *meta, int want_cover) {
-    eb_whole_book book(src);
-    if (!book.ok()) return -1;
-    return eb_parse_fb2(book.data(), book.size(), meta, want_cover);
-}
-
-}  // namespace
-
-// The content tests look at the first 68 bytes; only a text that looks like
-// XML is read whole, to search it for the FictionBook root element.
+// The extension decides when the format table names a reader of the book
+// info for it, and that reader gets no second chance under another format.
+// Otherwise the content tests look at the first 68 bytes; only a text that
+// looks like XML is read whole, to search it for the FictionBook root
+// element.
 int parse_source(const char *path, const eb_source &src, eb_meta *meta, int want_cover) {
     char ext[32];
     eb_ext_lower(path, ext, sizeof ext);
-    if (std::strcmp(ext, "epub") == 0) return eb_parse_epub_source(src, meta, want_cover);
-    if (std::strcmp(ext, "fb2") == 0) return parse_fb2_whole(src, meta, want_cover);
-    if (std::strcmp(ext, "mobi") == 0 || std::strcmp(ext, "azw") == 0 ||
-        std::strcmp(ext, "azw3") == 0) {
-        if (eb_palm_book(src)) return eb_parse_mobi_source(src, meta, want_cover);
+    if (const eb_format *f = eb_format_for_info(ext)) {
+        eb_book book(src, path, path);
+        if (!f->vet || f->vet(book)) return f->info(src, meta, want_cover);
         if (src.failed()) {
             src.report_short_read();
             return -1;
@@ -113,7 +93,7 @@ int parse_source(const char *path, const eb_source &src, eb_meta *meta, int want
                 if (has_fb2_root(book.data()))
                     return eb_parse_fb2(book.data(), book.size(), meta, want_cover);
             }
-            if (len >= 68 && std::memcmp(head + 60, "BOOKMOBI", 8) == 0)
+            if (eb_palm_kind_of(std::string_view(head, n)) == eb_palm_kind::mobi)
                 return eb_parse_mobi_source(src, meta, want_cover);
         }
     }

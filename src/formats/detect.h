@@ -1,4 +1,4 @@
-// detect.h - choosing a reader for a book by its extension, else by its content.
+// detect.h - the book info's choice of a reader: by its extension, else by its content.
 #ifndef QUENFOLD_FORMATS_DETECT_H
 #define QUENFOLD_FORMATS_DETECT_H
 
@@ -12,16 +12,12 @@
 // Extension of path into out (at most out_size - 1 bytes), its ASCII letters
 // lower-cased whatever the locale.
 const char *eb_ext_lower(const char *path, char *out, std::size_t out_size);
-// 1 for "epub", "fb2", "mobi", "azw", "azw3"; else 0.
+// 1 for an extension the book info reads by ("epub", "fb2", "mobi", "azw",
+// "azw3": the format table's info extensions); else 0.
 int eb_is_ebook_ext(const char *ext);
-// False for a Palm database of a kind that holds no book. Address books,
-// calendars and memos share the extensions .pdb and .prc with books, and any
-// file may be renamed: only "BOOKMOBI" (Mobipocket) and "TEXtREAd" (PalmDOC)
-// as type and creator, at bytes 60 to 67, make a book. A file shorter than
-// the 78-byte database header is left to the reader, which says so. False
-// too when the bytes cannot be read (the source then says it failed).
-bool eb_palm_book(const eb_source &src);
-// Chooses a reader by extension, else by content, and runs it.
+// Chooses a reader by extension, else by content, and runs it. Under an
+// extension of the Mobipocket family only the Palm databases that hold a
+// book are read (the table's vet); others are "unsupported ebook format".
 int parse_by_ext(const char *path, const char *data, std::uint64_t len, eb_meta *meta,
                  int want_cover);
 // The same over a source: only the bytes the chosen reader asks for are read.

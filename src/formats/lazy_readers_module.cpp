@@ -1,15 +1,21 @@
-// lazy_readers_module.cpp - the module's one export: its table of the PDF reader and libarchive's side of the comic reader.
+// lazy_readers_module.cpp - the module's one export: its table of the PDF reader and libarchive's
+// side of the comic reader.
 #include "error.h"
 #include "formats/full_readers.h"
 #include "formats/lazy_readers.h"
 
 namespace {
 
-const char *error_text() { return eb_error_text(); }
-void clear_error() { eb_clear_error(); }
+const char *error_text() {
+    return eb_error_text();
+}
+void clear_error() {
+    eb_clear_error();
+}
 
-const eb_lazy_readers kReaders = {eb_lazy_layout(), eb_record_pdf, eb_la_list, eb_la_read,
-                                  error_text,       clear_error};
+const eb_lazy_pdf kPdf = {eb_record_pdf};
+const eb_lazy_archive kArchive = {eb_la_list, eb_la_read};
+const eb_lazy_readers kReaders = {eb_lazy_layout(), error_text, clear_error, &kPdf, &kArchive};
 
 }  // namespace
 

@@ -18,5 +18,8 @@ int eb_parse_epub(const char *data, std::uint64_t len, eb_meta *meta, int want_c
 // a memory source. A source that falls short gives "short read: %s".
 int eb_parse_mobi_source(const eb_source &src, eb_meta *meta, int want_cover);
 int eb_parse_epub_source(const eb_source &src, eb_meta *meta, int want_cover);
+// The FictionBook reader wants the whole text: it comes in one read into the
+// thread's reusable block ("file too large: %s" above 512 MiB).
+int eb_parse_fb2_source(const eb_source &src, eb_meta *meta, int want_cover);
 
 #endif  // QUENFOLD_FORMATS_READERS_H

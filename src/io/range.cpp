@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "io/cursor.h"
+
 eb_range::eb_range(const eb_source &src, std::uint64_t start, std::uint64_t n, std::uint64_t first,
                    const eb_range *parent)
     : n(n), src_(&src), parent_(parent), start_(start) {
@@ -13,14 +15,12 @@ eb_range::eb_range(const eb_source &src, std::uint64_t start, std::uint64_t n, s
 
 std::uint32_t eb_range::u16(std::uint64_t at) const {
     const unsigned char *p = bytes(at, 2);
-    return p ? static_cast<std::uint32_t>(p[0]) << 8 | p[1] : 0;
+    return p ? eb_be16(p) : 0;
 }
 
 std::uint32_t eb_range::u32(std::uint64_t at) const {
     const unsigned char *p = bytes(at, 4);
-    return p ? static_cast<std::uint32_t>(p[0]) << 24 | static_cast<std::uint32_t>(p[1]) << 16 |
-                   static_cast<std::uint32_t>(p[2]) << 8 | p[3]
-             : 0;
+    return p ? eb_be32(p) : 0;
 }
 
 bool eb_range::tag(std::uint64_t at, const char *four) const {

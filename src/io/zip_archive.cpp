@@ -10,7 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "io/zip_cursor.h"
+#include "io/cursor.h"
 #include "text/ascii.h"
 
 namespace {
@@ -103,19 +103,6 @@ bool inflate_streamed(const eb_source &src, std::uint64_t at, std::uint64_t comp
 }
 
 }  // namespace
-
-bool eb_ascii_iequal(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i)
-        if (eb_ascii_lower(static_cast<unsigned char>(a[i])) !=
-            eb_ascii_lower(static_cast<unsigned char>(b[i])))
-            return false;
-    return true;
-}
-
-bool eb_ascii_iends_with(std::string_view s, std::string_view suffix) {
-    return s.size() >= suffix.size() && eb_ascii_iequal(s.substr(s.size() - suffix.size()), suffix);
-}
 
 eb_zip_archive::eb_zip_archive(const eb_source &src) {
     ok_ = eb_zip_read_index(src, x_);
@@ -267,13 +254,13 @@ eb_zip_read eb_zip_archive::inflate_into(const member &m, char *out) const {
     const unsigned char *h = member_bytes(m.local, kLocalSize);
     if (!h && load(m)) h = member_bytes(m.local, kLocalSize);
     if (!h) return eb_zip_read::damaged;
-    eb_zip_cursor c(h, kLocalSize);
-    const std::uint32_t sig = c.u32();
+    eb_cursor c(h, kLocalSize);
+    const std::uint32_t sig = c.le32();
     c.skip(2);
-    const std::uint16_t flags = c.u16(), method = c.u16();
+    const std::uint16_t flags = c.le16(), method = c.le16();
     c.skip(4);
-    const std::uint32_t crc = c.u32(), comp = c.u32(), size = c.u32();
-    const std::uint16_t name_len = c.u16(), extra_len = c.u16();
+    const std::uint32_t crc = c.le32(), comp = c.le32(), size = c.le32();
+    const std::uint16_t name_len = c.le16(), extra_len = c.le16();
     if (sig != kLocalSig || method != m.method || name_len != m.stored_name_len)
         return eb_zip_read::damaged;
     if (!(flags & 8) && (crc != m.crc || (comp != kMax32 && comp != m.comp_size) ||

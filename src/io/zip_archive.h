@@ -89,9 +89,4 @@ class eb_zip_archive {
     mutable std::vector<std::uint64_t> planned_;
 };
 
-// ASCII-only case-insensitive equality (the locale plays no part).
-bool eb_ascii_iequal(std::string_view a, std::string_view b);
-// ASCII-only case-insensitive test of a suffix.
-bool eb_ascii_iends_with(std::string_view s, std::string_view suffix);
-
 #endif  // QUENFOLD_IO_ZIP_ARCHIVE_H

@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "io/zip_cursor.h"
+#include "io/cursor.h"
 
 namespace {
 
@@ -21,10 +21,6 @@ constexpr std::uint64_t kTail = 65536 + kEndSize;
 // least that many.
 constexpr std::uint64_t kUnknownCount = 0xFFFF;
 constexpr std::uint32_t kMax32 = 0xFFFFFFFF;
-
-std::uint32_t le32(const unsigned char *p) {
-    return eb_zip_cursor(p, 4).u32();
-}
 
 std::uint64_t add_capped(std::uint64_t a, std::uint64_t b) {
     return a > UINT64_MAX - b ? UINT64_MAX : a + b;
@@ -57,15 +53,15 @@ struct directory_place {
 // a comment or in member data seldom passes both.
 bool plausible_end(const unsigned char *t, std::uint64_t p, std::uint64_t len,
                    std::uint64_t tail_start) {
-    eb_zip_cursor c(t + p, len - p);
+    eb_cursor c(t + p, len - p);
     c.skip(10);
-    const std::uint64_t count = c.u16(), dir_size = c.u32();
+    const std::uint64_t count = c.le16(), dir_size = c.le32();
     c.skip(4);
-    if (c.u16() > c.left()) return false;
-    if (p >= kLocatorSize && le32(t + p - kLocatorSize) == kLocatorSig) return true;
+    if (c.le16() > c.left()) return false;
+    if (p >= kLocatorSize && eb_le32(t + p - kLocatorSize) == kLocatorSig) return true;
     if (count == 0 || dir_size < kEntrySize) return false;
     if (dir_size > p) return dir_size - p <= tail_start;
-    return le32(t + p - dir_size) == kEntrySig;
+    return eb_le32(t + p - dir_size) == kEntrySig;
 }
 
 // The end record: the first plausible signature in the tail whose comment
@@ -81,18 +77,18 @@ bool find_end(const eb_zip_index &x, const unsigned char *t, std::uint64_t len,
         const void *hit = memrchr(t, 'P', p);
         if (!hit) break;
         p = static_cast<std::uint64_t>(static_cast<const unsigned char *>(hit) - t);
-        if (le32(t + p) != kEndSig || !plausible_end(t, p, len, tail_start)) continue;
+        if (eb_le32(t + p) != kEndSig || !plausible_end(t, p, len, tail_start)) continue;
         if (last == UINT64_MAX) last = p;
-        if (p + kEndSize + eb_zip_cursor(t + p + 20, 2).u16() == len) exact = p;
+        if (p + kEndSize + eb_le16(t + p + 20) == len) exact = p;
     }
     const std::uint64_t best = exact != UINT64_MAX ? exact : last;
     if (best == UINT64_MAX) return false;
-    eb_zip_cursor c(t + best + 4, len - best - 4);
-    const std::uint16_t disk = c.u16(), dir_disk = c.u16(), on_disk = c.u16();
-    d.count = c.u16();
-    d.size = c.u32();
-    d.offset = c.u32();
-    const std::uint16_t comment = c.u16();
+    eb_cursor c(t + best + 4, len - best - 4);
+    const std::uint16_t disk = c.le16(), dir_disk = c.le16(), on_disk = c.le16();
+    d.count = c.le16();
+    d.size = c.le32();
+    d.offset = c.le32();
+    const std::uint16_t comment = c.le16();
     d.comment = std::string_view(reinterpret_cast<const char *>(t + best + kEndSize), comment);
     d.end_at = d.dir_end = tail_start + best;
     d.one_disk = disk == 0 && dir_disk == 0 && on_disk == d.count;
@@ -109,25 +105,25 @@ void read_zip64(const eb_zip_index &x, directory_place &d) {
     const std::uint64_t loc_at = d.end_at - kLocatorSize;
     unsigned char buf[kEnd64Size];
     const unsigned char *l = fetch(x, loc_at, kLocatorSize, buf);
-    if (!l || le32(l) != kLocatorSig) return;
-    eb_zip_cursor lc(l + 4, kLocatorSize - 4);
-    const std::uint32_t disk = lc.u32();
-    const std::uint64_t named = lc.u64();
-    if (disk != 0 || lc.u32() > 1) return;
+    if (!l || eb_le32(l) != kLocatorSig) return;
+    eb_cursor lc(l + 4, kLocatorSize - 4);
+    const std::uint32_t disk = lc.le32();
+    const std::uint64_t named = lc.le64();
+    if (disk != 0 || lc.le32() > 1) return;
     std::uint64_t rec_at = named;
     const unsigned char *r = nullptr;
     if (named <= loc_at && loc_at - named >= kEnd64Size) r = fetch(x, named, kEnd64Size, buf);
-    if ((!r || le32(r) != kEnd64Sig) && loc_at >= kEnd64Size) {
+    if ((!r || eb_le32(r) != kEnd64Sig) && loc_at >= kEnd64Size) {
         rec_at = loc_at - kEnd64Size;
         r = fetch(x, rec_at, kEnd64Size, buf);
     }
-    if (!r || le32(r) != kEnd64Sig) return;
-    eb_zip_cursor c(r + 16, kEnd64Size - 16);
-    const std::uint32_t rec_disk = c.u32(), dir_disk = c.u32();
-    const std::uint64_t on_disk = c.u64();
-    d.count = c.u64();
-    d.size = c.u64();
-    d.offset = c.u64();
+    if (!r || eb_le32(r) != kEnd64Sig) return;
+    eb_cursor c(r + 16, kEnd64Size - 16);
+    const std::uint32_t rec_disk = c.le32(), dir_disk = c.le32();
+    const std::uint64_t on_disk = c.le64();
+    d.count = c.le64();
+    d.size = c.le64();
+    d.offset = c.le64();
     d.dir_end = rec_at;
     d.one_disk = rec_disk == 0 && dir_disk == 0 && on_disk == d.count;
 }
@@ -136,15 +132,15 @@ void read_zip64(const eb_zip_index &x, directory_place &d) {
 // marks 0xFFFFFFFF, in their fixed order, as far as the field holds them.
 void read_zip64_extra(const unsigned char *extra, std::uint16_t len, std::uint64_t &size,
                       std::uint64_t &comp, std::uint64_t &local) {
-    eb_zip_cursor e(extra, len);
+    eb_cursor e(extra, len);
     while (e.left() >= 4) {
-        const std::uint16_t id = e.u16(), n = e.u16();
+        const std::uint16_t id = e.le16(), n = e.le16();
         const unsigned char *body = e.take(n);
         if (!body) return;
         if (id != 0x0001) continue;
-        eb_zip_cursor z(body, n);
+        eb_cursor z(body, n);
         for (std::uint64_t *v : {&size, &comp, &local})
-            if (*v == kMax32 && z.left() >= 8) *v = z.u64();
+            if (*v == kMax32 && z.left() >= 8) *v = z.le64();
         return;
     }
 }
@@ -156,18 +152,18 @@ bool walk(const unsigned char *dir, const directory_place &d, std::uint64_t shif
           std::vector<eb_zip_entry> &out) {
     const bool unknown = d.count == kUnknownCount;
     out.reserve(static_cast<std::size_t>(d.count));
-    eb_zip_cursor c(dir, d.size);
+    eb_cursor c(dir, d.size);
     while (unknown || out.size() < d.count) {
         const std::uint64_t at = c.pos();
-        if (c.left() < kEntrySize || c.u32() != kEntrySig) break;
+        if (c.left() < kEntrySize || c.le32() != kEntrySig) break;
         c.skip(4);  // versions
-        const std::uint16_t flags = c.u16(), method = c.u16();
+        const std::uint16_t flags = c.le16(), method = c.le16();
         c.skip(4);  // time and date, never converted
-        const std::uint32_t crc = c.u32();
-        std::uint64_t comp = c.u32(), size = c.u32();
-        const std::uint16_t name_len = c.u16(), extra_len = c.u16(), comment_len = c.u16();
+        const std::uint32_t crc = c.le32();
+        std::uint64_t comp = c.le32(), size = c.le32();
+        const std::uint16_t name_len = c.le16(), extra_len = c.le16(), comment_len = c.le16();
         c.skip(8);  // disk, attributes
-        std::uint64_t local = c.u32();
+        std::uint64_t local = c.le32();
         const unsigned char *name = c.take(name_len);
         const unsigned char *extra = c.take(extra_len);
         c.skip(comment_len);

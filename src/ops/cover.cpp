@@ -10,8 +10,8 @@
 #include <cstdio>
 
 #include "error.h"
-#include "formats/comic.h"
 #include "formats/detect.h"
+#include "formats/registry.h"
 
 namespace {
 // Opens the destination for writing without truncating it, and truncates it
@@ -77,16 +77,16 @@ int write_cover(const eb_meta &meta, const char *out_path, const eb_file_id &boo
     return 0;
 }
 
-// The readers of the first version keep their cover to the byte: a comic
-// is looked for only where they would find no book.
+// The readers of the book info keep their cover to the byte: the formats
+// of the table with a cover of their own (comic archives) are looked for
+// only under names those readers do not take, and they decide the rest.
 int extract_cover(const char *path, const char *out_path, eb_meta *meta) {
     eb_source src;
     if (!src.open(path)) return -1;
     const eb_file_id book = src.id();
     char ext[32];
     if (!eb_is_ebook_ext(eb_ext_lower(path, ext, sizeof ext))) {
-        const int rc =
-            eb_comic_cover(src, path, !eb_comic_name(path), &meta->cover_data, &meta->cover_len);
+        const int rc = eb_format_cover(src, path, &meta->cover_data, &meta->cover_len);
         if (rc < 0) return -1;
         if (rc == 0) return write_cover(*meta, out_path, book);
     }

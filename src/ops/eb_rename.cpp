@@ -18,7 +18,6 @@
 #include "json_doc.h"
 #include "ops/eb_rename.h"
 #include "quenfold_ebook.h"
-#include "record.h"
 #include "text/utf8.h"
 
 namespace {

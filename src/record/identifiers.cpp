@@ -1,7 +1,7 @@
 // identifiers.cpp - the scheme names and ISBN forms of the full record's identifiers.
 #include "record/identifiers.h"
 
-#include "io/zip_archive.h"
+#include "text/ascii.h"
 #include "text/isbn.h"
 
 namespace {

@@ -1,5 +1,5 @@
-// record_settle.cpp - the last step of every reader: one-line texts with their spacing folded,
-// texts cut to one limit, lists without repeats.
+// record_settle.cpp - the last steps of every reader: texts made valid UTF-8, one-line texts with
+// their spacing folded, texts cut to one limit, lists without repeats.
 #include <array>
 #include <functional>
 #include <string>
@@ -7,6 +7,8 @@
 #include <vector>
 
 #include "full_record.h"
+#include "record/record_texts.h"
+#include "text/encoding.h"
 
 namespace {
 
@@ -100,30 +102,25 @@ void keep_first(std::vector<T> &v, KeyOf key_of) {
 
 }  // namespace
 
+void eb_record_ensure_utf8(eb_record &r) {
+    bool replaced = false;
+    eb_record_texts(r, [&](std::string &s, eb_text_kind) {
+        if (!eb_utf8_valid(s)) {
+            s = eb_utf8_repair(s, nullptr);
+            replaced = true;
+        }
+    });
+    if (replaced) r.warnings.push_back("invalid UTF-8 replaced");
+}
+
 void eb_record_settle(eb_record &r) {
     // Rights and the description are prose: their line breaks are kept.
-    for (std::string *s : {&r.rights, &r.description})
-        cut(*s);
-    for (std::string *s : {&r.title, &r.title_sort, &r.subtitle, &r.language, &r.publisher,
-                           &r.published, &r.modified})
-        settle_line(*s);
-    for (auto *list : {&r.authors, &r.contributors})
-        for (eb_person &p : *list) {
-            settle_line(p.name);
-            settle_line(p.sort);
-            settle_line(p.role);
-        }
-    for (auto *list : {&r.languages, &r.subjects})
-        for (std::string &s : *list)
+    eb_record_texts(r, [](std::string &s, eb_text_kind kind) {
+        if (kind == eb_text_kind::line)
             settle_line(s);
-    for (eb_series &s : r.series) {
-        settle_line(s.name);
-        settle_line(s.index);
-    }
-    for (eb_identifier &id : r.identifiers) {
-        settle_line(id.scheme);
-        settle_line(id.value);
-    }
+        else if (kind == eb_text_kind::prose)
+            cut(s);
+    });
 
     auto text = [](const std::string &s) { return key{s, {}, {}}; };
     keep_first(r.subjects, text);

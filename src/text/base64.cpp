@@ -5,17 +5,6 @@
 
 #include <cstdlib>
 
-namespace {
-int b64_value(unsigned char c) {
-    if (c >= 'A' && c <= 'Z') return c - 'A';
-    if (c >= 'a' && c <= 'z') return c - 'a' + 26;
-    if (c >= '0' && c <= '9') return c - '0' + 52;
-    if (c == '+') return 62;
-    if (c == '/') return 63;
-    return -1;
-}
-}  // namespace
-
 // Decodes Base64 text as found in FB2 binaries: bytes outside the alphabet
 // (line breaks, blanks, stray punctuation, high bytes) are skipped, the first
 // '=' ends the text, and a trailing group of fewer than 8 bits is dropped.
@@ -33,7 +22,7 @@ unsigned char *eb_b64_decode(const char *src, std::size_t len, std::uint64_t *ou
     for (std::size_t i = 0; i < len; ++i) {
         const unsigned char c = static_cast<unsigned char>(src[i]);
         if (c == '=') break;
-        const int v = b64_value(c);
+        const int v = eb_b64_value(c);
         if (v < 0) continue;
         acc = (acc << 6) | static_cast<std::uint32_t>(v);
         bits += 6;

@@ -8,7 +8,7 @@
 #include "text/ascii.h"
 #include "text/xml_scan.h"
 
-// eb_find_close moves from '<' to '<', and where it goes from each '<'
+// eb_find_close moves from '<' to '<' (eb_nesting_step), and where it goes from each '<'
 // (past it, past "</", or past the '>' of a self-closing tag) and how it
 // changes the depth (-1 for an end tag, +1 for a nested start tag, 0 else)
 // depend on that '<' alone, never on where the scan began. A body that
@@ -39,43 +39,25 @@ std::vector<eb_element_end> eb_element_ends(const char *begin, const char *end, 
         if (!lt) break;
         while (next_body < bodies.size() && bodies[next_body] <= lt)
             open.push_back({next_body++, level});
-        const std::size_t m = static_cast<std::size_t>(end - lt);
-        if (m > n + 2 && lt[1] == '/') {
-            const unsigned char after = static_cast<unsigned char>(lt[n + 2]);
-            if (std::memcmp(lt + 2, name, n) == 0 && (after == '>' || eb_ascii_space(after))) {
-                if (!open.empty() && open.back().level == level) {
-                    const char *gt = gts.at_or_after(lt);
-                    eb_element_end e{nullptr, nullptr};
-                    if (gt) {
-                        if (gt != memo_gt) {
-                            memo_gt = gt;
-                            memo_content_end = eb_content_end(lt, gt + 1);
-                        }
-                        e = {gt + 1, memo_content_end};
-                    }
-                    while (!open.empty() && open.back().level == level) {
-                        ends[open.back().body] = e;
-                        open.pop_back();
-                    }
+        const int step = eb_nesting_step(lt, end, name, n, gts, &p);
+        if (step > 0) ++level;
+        if (step >= 0) continue;
+        if (!open.empty() && open.back().level == level) {
+            const char *gt = gts.at_or_after(lt);
+            eb_element_end e{nullptr, nullptr};
+            if (gt) {
+                if (gt != memo_gt) {
+                    memo_gt = gt;
+                    memo_content_end = eb_content_end(lt, gt + 1);
                 }
-                --level;
-                p = lt + 2;
-            } else {
-                p = lt + 1;
+                e = {gt + 1, memo_content_end};
             }
-            continue;
-        }
-        p = lt + 1;
-        if (m > n + 1 && lt[1] != '/' && lt[1] != '!' && std::memcmp(lt + 1, name, n) == 0) {
-            const unsigned char after = static_cast<unsigned char>(lt[n + 1]);
-            if (after == '/' || after == '>' || eb_ascii_space(after)) {
-                const char *gt = gts.at_or_after(lt);
-                if (gt && gt[-1] == '/')
-                    p = gt + 1;
-                else
-                    ++level;
+            while (!open.empty() && open.back().level == level) {
+                ends[open.back().body] = e;
+                open.pop_back();
             }
         }
+        --level;
     }
     return ends;
 }

@@ -8,6 +8,8 @@
 #include <cstring>
 #include <string>
 
+#include "text/utf8.h"
+
 namespace {
 
 constexpr char kReplacement[] = "\xEF\xBF\xBD";  // U+FFFD
@@ -91,13 +93,8 @@ std::string decode_cp1252(std::string_view bytes, bool *replaced) {
         if (cp == 0) {
             out += kReplacement;
             any = true;
-        } else if (cp < 0x800) {
-            out += static_cast<char>(0xC0 | cp >> 6);
-            out += static_cast<char>(0x80 | (cp & 0x3F));
         } else {
-            out += static_cast<char>(0xE0 | cp >> 12);
-            out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (cp & 0x3F));
+            eb_utf8_append(out, cp);
         }
     }
     if (replaced) *replaced = any;

@@ -3,7 +3,9 @@
 
 #include <cstdint>
 
+#include "text/char_ref.h"
 #include "text/encoding.h"
+#include "text/utf8.h"
 #include "text/xml_repair.h"
 
 namespace {
@@ -16,23 +18,11 @@ char lower(char c) {
     return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
+// A character a text may hold: U+FFFD in place of NUL, a surrogate or a
+// value past Unicode.
 void put_utf8(std::string &out, std::uint32_t cp) {
     if (cp == 0 || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) cp = 0xFFFD;
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | cp >> 6);
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += static_cast<char>(0xE0 | cp >> 12);
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | cp >> 18);
-        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
+    eb_utf8_append(out, cp);
 }
 
 // Decodes the reference at s[i] ('&'); returns the bytes it spans, 0 when it
@@ -45,25 +35,9 @@ std::size_t reference(std::string_view s, std::size_t i, std::string &out) {
     if (body.empty()) return 0;
     std::uint32_t cp = 0;
     if (body[0] == '#') {
-        const bool hex = body.size() > 1 && (body[1] == 'x' || body[1] == 'X');
-        const std::string_view digits = body.substr(hex ? 2 : 1);
-        if (digits.empty() || digits.size() > 8) return 0;
-        for (char c : digits) {
-            int v = c >= '0' && c <= '9' ? c - '0' : -1;
-            if (hex && v < 0 && lower(c) >= 'a' && lower(c) <= 'f') v = lower(c) - 'a' + 10;
-            if (v < 0) return 0;
-            cp = cp * (hex ? 16 : 10) + static_cast<std::uint32_t>(v);
-        }
-    } else if (body == "amp") {
-        cp = '&';
-    } else if (body == "lt") {
-        cp = '<';
-    } else if (body == "gt") {
-        cp = '>';
-    } else if (body == "quot") {
-        cp = '"';
-    } else if (body == "apos") {
-        cp = '\'';
+        if (eb_numeric_ref(s.substr(i, semi - i + 1), &cp) == 0) return 0;
+    } else if (const char c = eb_predefined_entity(body)) {
+        cp = static_cast<unsigned char>(c);
     } else {
         cp = eb_html_entity(body);
         if (cp == 0) return 0;

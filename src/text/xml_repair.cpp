@@ -8,6 +8,7 @@
 #include <unordered_map>
 #include <unordered_set>
 
+#include "text/char_ref.h"
 #include "text/encoding.h"
 
 namespace {
@@ -77,7 +78,6 @@ constexpr auto kPlain = [] {
     t['\t'] = t['\n'] = t['\r'] = true;
     return t;
 }();
-
 
 bool xml_char_ok(std::uint32_t cp) {
     return cp == 0x9 || cp == 0xA || cp == 0xD || (cp >= 0x20 && cp <= 0xD7FF) ||
@@ -295,26 +295,13 @@ class repairer {
         const std::size_t start = i_;
         std::size_t k = i_ + 1;
         if (k < s_.size() && s_[k] == '#') {
-            ++k;
-            const bool hex = k < s_.size() && (s_[k] == 'x' || s_[k] == 'X');
-            if (hex) ++k;
             std::uint32_t cp = 0;
-            std::size_t digits = 0;
-            for (; k < s_.size() && digits < 8; ++k, ++digits) {
-                const char c = s_[k];
-                int v = c >= '0' && c <= '9' ? c - '0' : -1;
-                if (hex && v < 0 && c >= 'a' && c <= 'f') v = c - 'a' + 10;
-                if (hex && v < 0 && c >= 'A' && c <= 'F') v = c - 'A' + 10;
-                if (v < 0) break;
-                cp = cp * (hex ? 16 : 10) + static_cast<std::uint32_t>(v);
-            }
-            if (digits > 0 && k < s_.size() && s_[k] == ';') {
-                if (xml_char_ok(cp)) return copy(k + 1 - start);
-                edit(kReplacement, k + 1 - start);
-                ++bad_ref_;
-                return;
-            }
-            return bare_ampersand();
+            const std::size_t n = eb_numeric_ref(s_.substr(start), &cp);
+            if (n == 0) return bare_ampersand();
+            if (xml_char_ok(cp)) return copy(n);
+            edit(kReplacement, n);
+            ++bad_ref_;
+            return;
         }
         std::size_t e = k;
         if (e < s_.size() && is_name_start(static_cast<unsigned char>(s_[e])))
@@ -326,9 +313,7 @@ class repairer {
         // are mended one by one as text.
         if (!eb_utf8_valid(name)) return bare_ampersand();
         const std::size_t n = e + 1 - start;
-        if (name == "amp" || name == "lt" || name == "gt" || name == "quot" || name == "apos" ||
-            declared_.count(std::string(name)))
-            return copy(n);
+        if (eb_predefined_entity(name) != 0 || declared_.count(std::string(name))) return copy(n);
         const auto &table = html_entities();
         if (auto it = table.find(name); it != table.end()) {
             edit("&#" + std::to_string(it->second) + ";", n);

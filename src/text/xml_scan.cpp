@@ -7,8 +7,10 @@
 #include <cstring>
 #include <string_view>
 
-#include "record.h"
+#include "heap.h"
 #include "text/ascii.h"
+#include "text/char_ref.h"
+#include "text/utf8.h"
 
 //
 // No document tree: lookups scan byte ranges [start, end) for literal element
@@ -60,31 +62,12 @@ const char *eb_find_close(const char *start, const char *end, const char *name) 
     for (const char *p = start;;) {
         const char *lt = find_byte(p, end, '<');
         if (!lt) return nullptr;
-        const std::size_t m = static_cast<std::size_t>(end - lt);
-        if (m > n + 2 && lt[1] == '/') {
-            const unsigned char after = static_cast<unsigned char>(lt[n + 2]);
-            if (std::memcmp(lt + 2, name, n) == 0 && (after == '>' || eb_ascii_space(after))) {
-                if (--depth == 0) {
-                    const char *gt = gts.at_or_after(lt);
-                    return gt ? gt + 1 : nullptr;
-                }
-                p = lt + 2;
-            } else {
-                p = lt + 1;
-            }
-            continue;
+        const int step = eb_nesting_step(lt, end, name, n, gts, &p);
+        if (step < 0 && --depth == 0) {
+            const char *gt = gts.at_or_after(lt);
+            return gt ? gt + 1 : nullptr;
         }
-        p = lt + 1;
-        if (m > n + 1 && lt[1] != '/' && lt[1] != '!' && std::memcmp(lt + 1, name, n) == 0) {
-            const unsigned char after = static_cast<unsigned char>(lt[n + 1]);
-            if (after == '/' || after == '>' || eb_ascii_space(after)) {
-                const char *gt = gts.at_or_after(lt);
-                if (gt && gt[-1] == '/')
-                    p = gt + 1;  // self-closing: no new level
-                else
-                    ++depth;
-            }
-        }
+        if (step > 0) ++depth;
     }
 }
 
@@ -179,29 +162,11 @@ namespace {
 // Appends code point cp (1..U+FFFF) as UTF-8; anything else gives no bytes.
 // Surrogate values are encoded like any other code point.
 void append_code_point(eb_buf *out, unsigned long cp) {
-    unsigned char u[3];
-    std::size_t n = 0;
     if (cp == 0 || cp > 0xFFFF) return;
-    if (cp < 0x80) {
-        u[n++] = static_cast<unsigned char>(cp);
-    } else if (cp < 0x800) {
-        u[n++] = static_cast<unsigned char>(0xC0 | (cp >> 6));
-        u[n++] = static_cast<unsigned char>(0x80 | (cp & 0x3F));
-    } else {
-        u[n++] = static_cast<unsigned char>(0xE0 | (cp >> 12));
-        u[n++] = static_cast<unsigned char>(0x80 | ((cp >> 6) & 0x3F));
-        u[n++] = static_cast<unsigned char>(0x80 | (cp & 0x3F));
-    }
-    eb_buf_append(out, u, n);
+    unsigned char u[4];
+    eb_buf_append(out, u, eb_utf8_encode(static_cast<std::uint32_t>(cp), u));
 }
 
-struct named_entity {
-    std::string_view ref;
-    char value;
-};
-constexpr named_entity predefined[] = {
-    {"&amp;", '&'}, {"&lt;", '<'}, {"&gt;", '>'}, {"&quot;", '"'}, {"&apos;", '\''},
-};
 constexpr std::size_t max_ref_reach = 16;  // ';' at most this many bytes after '&'
 
 // The number of a character reference, read as strtoul reads it in the C
@@ -248,14 +213,11 @@ void eb_xml_decode_entities(const char *text, std::size_t len, eb_buf *out) {
             eb_buf_append(out, "&", 1);
             continue;
         }
-        const std::string_view ref(amp, static_cast<std::size_t>(semi - amp) + 1);
         bool done = false;
-        for (const named_entity &e : predefined) {
-            if (ref == e.ref) {
-                eb_buf_append(out, &e.value, 1);
-                done = true;
-                break;
-            }
+        if (const char c = eb_predefined_entity(
+                std::string_view(amp + 1, static_cast<std::size_t>(semi - amp) - 1))) {
+            eb_buf_append(out, &c, 1);
+            done = true;
         }
         if (!done && amp[1] == '#') {
             const bool hex = amp[2] == 'x' || amp[2] == 'X';

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstring>
 
+#include "text/ascii.h"
 #include "text/buffer.h"
 
 // Lookups over byte ranges [start, end) that need not be NUL-terminated.
@@ -40,5 +41,32 @@ class eb_gt_cursor {
     const char *end_;
     const char *found_ = nullptr;
 };
+
+// One step of a walk over the elements named name (n bytes) from the '<' at
+// lt (before end): -1 at one of their end tags, +1 at one of their start
+// tags that is not self-closing, 0 at any other '<'; *next is where the walk
+// goes on (past "</", past the '>' of a self-closing tag, else past the
+// '<'). Every walk that balances such elements takes these steps, so they
+// all agree on where an element ends.
+inline int eb_nesting_step(const char *lt, const char *end, const char *name, std::size_t n,
+                           eb_gt_cursor &gts, const char **next) {
+    const std::size_t m = static_cast<std::size_t>(end - lt);
+    *next = lt + 1;
+    if (m > n + 2 && lt[1] == '/') {
+        const unsigned char after = static_cast<unsigned char>(lt[n + 2]);
+        if (std::memcmp(lt + 2, name, n) != 0 || !(after == '>' || eb_ascii_space(after))) return 0;
+        *next = lt + 2;
+        return -1;
+    }
+    if (m > n + 1 && lt[1] != '/' && lt[1] != '!' && std::memcmp(lt + 1, name, n) == 0) {
+        const unsigned char after = static_cast<unsigned char>(lt[n + 1]);
+        if (after == '/' || after == '>' || eb_ascii_space(after)) {
+            const char *gt = gts.at_or_after(lt);
+            if (!gt || gt[-1] != '/') return 1;
+            *next = gt + 1;  // self-closing: no new level
+        }
+    }
+    return 0;
+}
 
 #endif  // QUENFOLD_TEXT_XML_SCAN_H

@@ -1,0 +1,151 @@
+// pdf_source.cpp - libqpdf's input over a book source: positions, lines, and a read-ahead cache.
+#include "formats/pdf/pdf_source.h"
+
+#include <cstdio>
+#include <cstring>
+#include <stdexcept>
+
+namespace {
+
+constexpr std::size_t kMinWindow = 4096;        // first fill after a jump; the alignment too
+constexpr std::size_t kMaxWindow = 128 * 1024;  // a run of sequential fills stops growing here
+
+}  // namespace
+
+eb_pdf_input::eb_pdf_input(const eb_source &src) : src_(src), size_(src.size()) {}
+
+void eb_pdf_input::seek(qpdf_offset_t offset, int whence) {
+    qpdf_offset_t base = whence == SEEK_END   ? static_cast<qpdf_offset_t>(size_)
+                         : whence == SEEK_CUR ? pos_
+                                              : 0;
+    // Past the end is allowed (reads there give nothing); before the start is
+    // a fault of the caller, as for qpdf's own sources.
+    if (offset < 0 && base < -offset) throw std::runtime_error("PDF: seek before the start");
+    pos_ = base + offset;
+}
+
+const eb_pdf_input::block *eb_pdf_input::find(std::uint64_t off) {
+    for (block &b : blocks_)
+        if (b.len && off >= b.off && off - b.off < b.len) {
+            b.used = ++clock_;
+            return &b;
+        }
+    return nullptr;
+}
+
+const eb_pdf_input::block *eb_pdf_input::fill(std::uint64_t off, std::size_t want) {
+    if (src_.failed()) return nullptr;
+    const std::uint64_t start = off - off % kMinWindow;
+    // A fill that continues the last one is a scan: read further ahead.
+    window_ = start <= last_end_ && off >= last_end_ && window_
+                  ? (window_ * 2 > kMaxWindow ? kMaxWindow : window_ * 2)
+                  : kMinWindow;
+    std::uint64_t len = off - start + want;
+    if (len < window_) len = window_;
+    if (len > size_ - start) len = size_ - start;
+    block *victim = &blocks_[0];
+    for (block &b : blocks_)
+        if (b.used < victim->used) victim = &b;
+    victim->len = 0;
+    victim->bytes.resize(static_cast<std::size_t>(len));
+    ++reads_;
+    bytes_ += len;
+    if (!src_.read(start, victim->bytes.data(), static_cast<std::size_t>(len))) return nullptr;
+    victim->off = start;
+    victim->len = len;
+    victim->used = ++clock_;
+    last_end_ = start + len;
+    return victim;
+}
+
+std::size_t eb_pdf_input::copy_out(std::uint64_t off, char *out, std::size_t n) {
+    if (const unsigned char *mem = src_.memory()) {
+        std::memcpy(out, mem + off, n);
+        return n;
+    }
+    std::size_t done = 0;
+    while (done < n) {
+        const std::uint64_t at = off + done;
+        const std::size_t rest = n - done;
+        const block *b = find(at);
+        if (!b && rest >= kMaxWindow) {
+            if (src_.failed()) break;
+            // Stream data in large requests goes straight to the caller.
+            ++reads_;
+            bytes_ += rest;
+            if (!src_.read(at, out + done, rest)) break;
+            done = n;
+            break;
+        }
+        if (!b) b = fill(at, rest);
+        if (!b) break;
+        const std::uint64_t in_block = b->off + b->len - at;
+        const std::size_t take = rest < in_block ? rest : static_cast<std::size_t>(in_block);
+        std::memcpy(out + done, b->bytes.data() + (at - b->off), take);
+        done += take;
+    }
+    return done;
+}
+
+size_t eb_pdf_input::read(char *buffer, size_t length) {
+    const std::uint64_t pos = static_cast<std::uint64_t>(pos_);
+    if (pos >= size_) {
+        last_offset = static_cast<qpdf_offset_t>(size_);
+        return 0;
+    }
+    last_offset = pos_;
+    if (length == 0) return 0;
+    std::size_t n = length;
+    if (n > size_ - pos) n = static_cast<std::size_t>(size_ - pos);
+    n = copy_out(pos, buffer, n);
+    pos_ += static_cast<qpdf_offset_t>(n);
+    return n;
+}
+
+// The bytes from off on that are at hand without another read: the source's
+// own memory, or the cached block holding off (filled when none does).
+std::string_view eb_pdf_input::at_hand(std::uint64_t off) {
+    if (off >= size_) return {};
+    if (const unsigned char *mem = src_.memory())
+        return {reinterpret_cast<const char *>(mem) + off, static_cast<std::size_t>(size_ - off)};
+    const block *b = find(off);
+    if (!b) b = fill(off, 1);
+    if (!b) return {};
+    return {b->bytes.data() + (off - b->off), static_cast<std::size_t>(b->off + b->len - off)};
+}
+
+// The offset of the next CR or LF from the current position, which then
+// moves past it and any CR and LF that follow; the end when there is none.
+// As with qpdf's own inputs, the last offset changes only when the search
+// starts at the end. Scanned where the bytes lie, without copying them.
+qpdf_offset_t eb_pdf_input::findAndSkipNextEOL() {
+    std::uint64_t at = static_cast<std::uint64_t>(pos_);
+    if (at >= size_) {
+        pos_ = last_offset = static_cast<qpdf_offset_t>(size_);
+        return pos_;
+    }
+    // Plain loops: qpdf asks once per line of a cross-reference table.
+    auto is_eol = [](char c) { return c == '\r' || c == '\n'; };
+    std::uint64_t eol = size_;
+    for (std::string_view bytes; eol == size_ && !(bytes = at_hand(at)).empty();) {
+        std::size_t i = 0;
+        while (i < bytes.size() && !is_eol(bytes[i]))
+            ++i;
+        if (i < bytes.size()) eol = at + i;
+        at += i;
+    }
+    if (eol == size_) {
+        pos_ = static_cast<qpdf_offset_t>(size_);
+        return pos_;
+    }
+    at = eol + 1;
+    for (std::string_view bytes; !(bytes = at_hand(at)).empty();) {
+        std::size_t i = 0;
+        while (i < bytes.size() && is_eol(bytes[i]))
+            ++i;
+        at += i;
+        if (i < bytes.size()) break;
+    }
+    pos_ = static_cast<qpdf_offset_t>(at);
+    return static_cast<qpdf_offset_t>(eol);
+}

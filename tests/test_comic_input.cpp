@@ -9,6 +9,7 @@
 
 #include "book_builders.h"
 #include "comic_builder.h"
+#include "comic_hostile.h"
 #include "formats/comic_archive.h"
 #include "formats/comic_order.h"
 #include "metadata_probe.h"
@@ -138,6 +139,41 @@ TEST(ComicInput, BadArchivesAndDocuments) {
             EXPECT_NE(p.json().find(c.warning), std::string::npos) << c.rule << "\n" << p.json();
         else
             EXPECT_EQ(p.count("/warnings"), 0u) << c.rule << "\n" << p.json();
+    }
+}
+
+// A 7z directory's counts are read before libarchive allocates for them:
+// one declaring more members than the limit (or decoding past 64 MiB, or
+// packed by a method not read here) is not listed at all.
+TEST(ComicInput, SevenZipDirectoriesAreCountedFirst) {
+    using qtest::SevenZipHeader;
+    const std::string refused =
+        "not a comic archive: a.cb7 (archive listing stopped after 0 entries: ";
+    const struct {
+        const char *what;
+        std::size_t files;
+        SevenZipHeader how;
+        const char *error;  // after `refused`; "" when listed
+    } cases[] = {
+        {"2,000,000 files, LZMA", 2000000, SevenZipHeader::lzma,
+         "the 7z directory declares 2000000 entries, more than 1000000)"},
+        {"2,000,000 files, stored", 2000000, SevenZipHeader::plain,
+         "the 7z directory declares 2000000 entries, more than 1000000)"},
+        {"a directory declared to decode to 100 MiB", 3, SevenZipHeader::oversized,
+         "7z directory decodes to more than 64 MiB)"},
+        {"a directory packed by BZip2", 3, SevenZipHeader::bzip2,
+         "7z directory compressed by a method not read here)"},
+        {"three files, LZMA", 3, SevenZipHeader::lzma, ""},
+        {"three files, stored", 3, SevenZipHeader::plain, ""},
+    };
+    for (const auto &c : cases) {
+        MetaProbe p = MetaProbe::from_memory(qtest::sevenzip_empty_files(c.files, c.how), "a.cb7");
+        if (*c.error) {
+            EXPECT_EQ(p.error(), refused + c.error) << c.what;
+            continue;
+        }
+        EXPECT_EQ(p.at("/format"), "cb7") << c.what << p.error();
+        EXPECT_EQ(p.at("/pages"), "0") << c.what << p.json();
     }
 }
 

@@ -122,4 +122,16 @@ eb_comic_read eb_la_read(const eb_source &src, eb_comic_kind kind, const eb_comi
 // RAR 5's own headers (comic_rar5.cpp): the listing, and its solid flag.
 eb_comic_listing eb_rar5_list(const eb_source &src, bool *solid);
 
+// A 7z archive's directory read up to its counts before libarchive
+// allocates for it (comic/comic_7z.cpp): ok with the number of files it
+// declares; else why it will not be listed (a count past the member limit,
+// a directory decoding past 64 MiB, one damaged or compressed by a method
+// not read here). encrypted: a password hides it, which libarchive reports.
+struct eb_7z_directory {
+    bool ok = false, encrypted = false;
+    std::uint64_t files = 0;
+    std::string why;
+};
+eb_7z_directory eb_7z_check(const eb_source &src);
+
 #endif  // QUENFOLD_FORMATS_COMIC_ARCHIVE_H

@@ -152,6 +152,15 @@ std::string_view name_of(archive_entry *e) {
 
 eb_comic_listing eb_la_list(const eb_source &src, eb_comic_kind kind) {
     eb_comic_listing l;
+    // libarchive allocates for every member a 7z directory declares before
+    // it lists one: the counts are read first.
+    if (kind == eb_comic_kind::sevenzip) {
+        const eb_7z_directory d = eb_7z_check(src);
+        if (!d.ok && !d.encrypted) {
+            l.warnings.push_back("archive listing stopped after 0 entries: " + d.why);
+            return l;
+        }
+    }
     const utf8_names names;
     std::unique_ptr<cursor> c(new cursor);  // the buffer needs no zeroing
     c->src = &src;

@@ -1,8 +1,5 @@
-// comic_7z.cpp - a 7z archive's directory read up to its counts (decoded with liblzma or zlib when
-// compressed), so that libarchive never allocates for more members than a comic may have.
-#include <lzma.h>
-#include <zlib.h>
-
+// comic_7z.cpp - a 7z archive's directory read up to its counts, so that libarchive never allocates
+// for more members than a comic may have.
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
@@ -10,22 +7,11 @@
 #include <string>
 #include <vector>
 
-#include "formats/comic_archive.h"
+#include "formats/comic/comic_7z.h"
+
+using namespace eb_7z;
 
 namespace {
-
-// A decoded directory at most this large: libarchive holds it whole, and a
-// million members with their names fit in it.
-constexpr std::uint64_t kMaxDirectory = 64u * 1024u * 1024u;
-constexpr std::uint64_t kMaxCoders = 64;
-
-struct need_more {};  // the prefix read so far ends inside the structure
-struct damaged {
-    const char *why;
-};
-struct too_many {
-    std::uint64_t n;
-};
 
 std::uint64_t le(const unsigned char *p, int n) {
     std::uint64_t v = 0;
@@ -34,16 +20,10 @@ std::uint64_t le(const unsigned char *p, int n) {
     return v;
 }
 
-// The counts libarchive allocates by, read from the header's property
-// structure (pack streams, folders, unpacked streams, files).
-struct counts {
-    std::uint64_t pack = 0, folders = 0, streams = 0, files = 0;
-    bool encoded = false;  // the structure describes a compressed header
-    // For an encoded header: where its packed bytes lie and how they decode.
-    std::uint64_t pack_pos = 0, pack_size = 0, unpack_size = 0;
-    std::string method, props;
-    bool aes = false, several = false;
-};
+// A decoded directory at most this large: libarchive holds it whole, and a
+// million members with their names fit in it.
+constexpr std::uint64_t kMaxDirectory = 64u * 1024u * 1024u;
+constexpr std::uint64_t kMaxCoders = 64;
 
 class parser {
   public:
@@ -250,101 +230,6 @@ class parser {
 
 namespace {
 
-// The packed header's bytes decoded piece by piece: each call appends at
-// least as much as is there already, so that parsing every longer prefix
-// anew costs as much as parsing the whole once.
-class unpacker {
-  public:
-    unpacker(const eb_source &src, const counts &c) : src_(src), c_(c) {
-        at_ = 32 + c.pack_pos;
-        left_ = c.pack_size;
-        if (c.method == std::string("\x00", 1)) return;
-        if (c.method == "\x04\x01\x08") {
-            zlib_ = true;
-            if (inflateInit2(&z_, -15) != Z_OK) throw std::bad_alloc();
-            return;
-        }
-        lzma_filter f[2] = {{c.method == "\x21" ? LZMA_FILTER_LZMA2 : LZMA_FILTER_LZMA1, nullptr},
-                            {LZMA_VLI_UNKNOWN, nullptr}};
-        if (lzma_properties_decode(&f[0], nullptr,
-                                   reinterpret_cast<const std::uint8_t *>(c.props.data()),
-                                   c.props.size()) != LZMA_OK)
-            throw damaged{"7z directory damaged"};
-        // No dictionary larger than what it decodes to.
-        auto *o = static_cast<lzma_options_lzma *>(f[0].options);
-        o->dict_size = static_cast<std::uint32_t>(
-            std::clamp<std::uint64_t>(c.unpack_size, LZMA_DICT_SIZE_MIN, o->dict_size));
-        const lzma_ret r = lzma_raw_decoder(&x_, f);
-        free(f[0].options);
-        if (r != LZMA_OK) throw damaged{"7z directory damaged"};
-        lzma_ = true;
-    }
-    ~unpacker() {
-        if (zlib_) inflateEnd(&z_);
-        if (lzma_) lzma_end(&x_);
-    }
-    unpacker(const unpacker &) = delete;
-    unpacker &operator=(const unpacker &) = delete;
-
-    // False when nothing more comes.
-    bool more(std::string &buf) {
-        const std::size_t goal = std::min<std::uint64_t>(
-            c_.unpack_size, buf.size() + std::max<std::size_t>(buf.size(), 64 * 1024));
-        unsigned char out[64 * 1024];
-        while (buf.size() < goal && !ended_) {
-            if (avail_ == 0 && left_ > 0) {
-                avail_ = static_cast<std::size_t>(std::min<std::uint64_t>(left_, sizeof in_));
-                if (!src_.read(at_, in_, avail_)) throw damaged{"7z directory damaged"};
-                at_ += avail_;
-                left_ -= avail_;
-                next_ = in_;
-            }
-            const std::size_t want = std::min(sizeof out, goal - buf.size());
-            std::size_t got = 0;
-            if (zlib_) {
-                z_.next_in = const_cast<unsigned char *>(next_);
-                z_.avail_in = static_cast<uInt>(avail_);
-                z_.next_out = out;
-                z_.avail_out = static_cast<uInt>(want);
-                const int r = inflate(&z_, Z_NO_FLUSH);
-                ended_ = r == Z_STREAM_END || (r != Z_OK && r != Z_BUF_ERROR);
-                got = want - z_.avail_out;
-                next_ = z_.next_in;
-                avail_ = z_.avail_in;
-            } else if (lzma_) {
-                x_.next_in = next_;
-                x_.avail_in = avail_;
-                x_.next_out = out;
-                x_.avail_out = want;
-                const lzma_ret r = lzma_code(&x_, LZMA_RUN);
-                ended_ = r != LZMA_OK;
-                got = want - x_.avail_out;
-                next_ = x_.next_in;
-                avail_ = x_.avail_in;
-            } else {
-                got = std::min(want, avail_);
-                std::memcpy(out, next_, got);
-                next_ += got;
-                avail_ -= got;
-            }
-            buf.append(reinterpret_cast<const char *>(out), got);
-            if (got == 0 && avail_ == 0 && left_ == 0) ended_ = true;
-        }
-        return buf.size() < c_.unpack_size && !ended_;
-    }
-
-  private:
-    const eb_source &src_;
-    const counts &c_;
-    std::uint64_t at_ = 0, left_ = 0;
-    unsigned char in_[64 * 1024];
-    const unsigned char *next_ = nullptr;
-    std::size_t avail_ = 0;
-    bool zlib_ = false, lzma_ = false, ended_ = false;
-    z_stream z_{};
-    lzma_stream x_ = LZMA_STREAM_INIT;
-};
-
 // Parses ever longer prefixes until the structure is whole.
 template <typename More>
 counts read_structure(More more) {
@@ -395,7 +280,7 @@ eb_7z_directory eb_7z_check(const eb_source &src) {
                 throw damaged{"7z directory decodes to more than 64 MiB"};
             if (c.pack_pos > src.size() - 32 || c.pack_size > src.size() - 32 - c.pack_pos)
                 throw damaged{"7z directory damaged"};
-            unpacker u(src, c);
+            eb_7z_unpacker u(src, c);
             c = read_structure([&u](std::string &buf) { return u.more(buf); });
             if (c.encoded) throw damaged{"7z directory damaged"};
         }

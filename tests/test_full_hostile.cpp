@@ -58,44 +58,100 @@ std::vector<Case> cases() {
                                "<keywords>a, c, b</keywords><sequence name=\"S\" number=\"1\"/>"
                                "<sequence name=\"S\" number=\"1\"/><sequence name=\"S\"/>"),
          "r.fb2",
-         {{"/subjects/0", "b"}, {"/subjects/1", "a"}, {"/subjects/2", "c"}, {"/series/1/index", ""}},
+         {{"/subjects/0", "b"},
+          {"/subjects/1", "a"},
+          {"/subjects/2", "c"},
+          {"/series/1/index", ""}},
          {{"/subjects", 3}, {"/series", 2}}},
-        {"2 subjects", qtest::many_exth_mobi(105, 20000), "s.mobi", {{"/subjects/19999", "v19999"}},
+        {"2 subjects",
+         qtest::many_exth_mobi(105, 20000),
+         "s.mobi",
+         {{"/subjects/19999", "v19999"}},
          {{"/subjects", 20000}}},
         {"2 repeats",
-         exth_book({{105, "x"}, {105, "y"}, {105, "x"}, {524, "fr"}, {524, "en"}, {524, "fr"},
-                    {113, "B1"}, {504, "B1"}, {113, "B2"}, {100, "Ann"}, {100, "Ann"}}),
+         exth_book({{105, "x"},
+                    {105, "y"},
+                    {105, "x"},
+                    {524, "fr"},
+                    {524, "en"},
+                    {524, "fr"},
+                    {113, "B1"},
+                    {504, "B1"},
+                    {113, "B2"},
+                    {100, "Ann"},
+                    {100, "Ann"}}),
          "r.mobi",
          {{"/subjects/1", "y"}, {"/language", "fr"}, {"/languages/1", "en"}, {"/asin", "B1"}},
          {{"/subjects", 2}, {"/languages", 2}, {"/identifiers", 2}, {"/authors", 1}}},
         // More unclosed instructions than the reader restarts after errors.
-        {"3 unclosed instructions", epub(qtest::unclosed_pis_opf(2000, 64 * 1024)), "p.epub",
-         {{"/authors/0/name", "After"}}, {}, "never ends"},
-        {"3 the same in a FictionBook", qtest::unclosed_pis_fb2(2000, 64 * 1024), "p.fb2",
-         {{"/authors/0/name", "After"}}, {}, "never ends"},
-        {"4 nesting", epub(qtest::repeated_opf("<a>", 300000)), "n.epub",
-         {{"/title", "Hostile"}}, {}, "1024 deep"},
-        {"4 nesting in a FictionBook", qtest::nested_fb2(300000), "n.fb2", {{"/title", "Hostile"}},
-         {}, "1024 deep"},
-        {"4 empty metas", epub(qtest::repeated_opf("<meta/>", 300000) + "</metadata></package>"),
-         "m.epub", {{"/title", "Hostile"}}, {}},
-        {"9 cover larger than its data", "", "c.epub", {{"/cover", "<null>"}}, {},
+        {"3 unclosed instructions",
+         epub(qtest::unclosed_pis_opf(2000, 64 * 1024)),
+         "p.epub",
+         {{"/authors/0/name", "After"}},
+         {},
+         "never ends"},
+        {"3 the same in a FictionBook",
+         qtest::unclosed_pis_fb2(2000, 64 * 1024),
+         "p.fb2",
+         {{"/authors/0/name", "After"}},
+         {},
+         "never ends"},
+        {"4 nesting",
+         epub(qtest::repeated_opf("<a>", 300000)),
+         "n.epub",
+         {{"/title", "Hostile"}},
+         {},
+         "1024 deep"},
+        {"4 nesting in a FictionBook",
+         qtest::nested_fb2(300000),
+         "n.fb2",
+         {{"/title", "Hostile"}},
+         {},
+         "1024 deep"},
+        {"4 empty metas",
+         epub(qtest::repeated_opf("<meta/>", 300000) + "</metadata></package>"),
+         "m.epub",
+         {{"/title", "Hostile"}},
+         {}},
+        {"9 cover larger than its data",
+         "",
+         "c.epub",
+         {{"/cover", "<null>"}},
+         {},
          "cover image size larger than its data can hold: OEBPS/c.jpg"},
-        {"10 entity after an error", epub(qtest::entity_after_error_opf()), "e.epub",
-         {{"/authors/0/name", "X"}}, {}, "mismatched"},
-        {"10 the same in a FictionBook", qtest::entity_after_error_fb2(), "e.fb2",
-         {{"/authors/0/name", "X"}}, {}, "mismatched"},
-        {"11 UCS-2 legible as ASCII", epub(package("<dc:title>Wide</dc:title>", "UCS-2")),
-         "w.epub", {{"/title", "Wide"}}, {}, "declares ucs-2 but is not"},
-        {"11 UTF-32 legible as ASCII", qtest::fb2_title_info("", "UTF-32"), "w.fb2",
-         {{"/title", "Hostile"}}, {}, "declares utf-32 but is not"},
+        {"10 entity after an error",
+         epub(qtest::entity_after_error_opf()),
+         "e.epub",
+         {{"/authors/0/name", "X"}},
+         {},
+         "mismatched"},
+        {"10 the same in a FictionBook",
+         qtest::entity_after_error_fb2(),
+         "e.fb2",
+         {{"/authors/0/name", "X"}},
+         {},
+         "mismatched"},
+        {"11 UCS-2 legible as ASCII",
+         epub(package("<dc:title>Wide</dc:title>", "UCS-2")),
+         "w.epub",
+         {{"/title", "Wide"}},
+         {},
+         "declares ucs-2 but is not"},
+        {"11 UTF-32 legible as ASCII",
+         qtest::fb2_title_info("", "UTF-32"),
+         "w.fb2",
+         {{"/title", "Hostile"}},
+         {},
+         "declares utf-32 but is not"},
         {"13 manifest first",
          epub("<package xmlns=\"http://www.idpf.org/2007/opf\" version=\"3.0\"><manifest><item "
               "id=\"i\" href=\"c.png\" media-type=\"image/png\"/></manifest><metadata "
               "xmlns:dc=\"http://purl.org/dc/elements/1.1/\"><dc:title>Late</dc:title>"
               "<dc:language>fr</dc:language><meta name=\"cover\" content=\"i\"/></metadata>"
               "<spine/></package>"),
-         "l.epub", {{"/title", "Late"}, {"/language", "fr"}}, {},
+         "l.epub",
+         {{"/title", "Late"}, {"/language", "fr"}},
+         {},
          "cover image not in the archive: OEBPS/c.png"},
         {"14 OEB 1.2",
          epub("<package unique-identifier=\"id\"><metadata><dc-metadata "
@@ -110,15 +166,24 @@ std::vector<Case> cases() {
           {"/isbn", "9780306406157"}},
          {}},
         {"15 fbz without a FictionBook",
-         qtest::build_zip({qtest::zip_file("readme.txt", "<p>just text</p>")}), "b.fbz", {}, {}, "",
+         qtest::build_zip({qtest::zip_file("readme.txt", "<p>just text</p>")}),
+         "b.fbz",
+         {},
+         {},
+         "",
          "no single FB2 document in ZIP: b.fbz"},
-        {"16 a 16 MB title", epub(package("<dc:title>" + std::string(16000000, 'T') + "</dc:title>")),
-         "t.epub", {}, {}},
+        {"16 a 16 MB title",
+         epub(package("<dc:title>" + std::string(16000000, 'T') + "</dc:title>")),
+         "t.epub",
+         {},
+         {}},
         {"16 an FB2 title past the limit",
          qtest::fb2_title_info("").replace(
              qtest::fb2_title_info("").find("Hostile"), 7,
              repeat("\xD0\xAF", 40000)),  // 80,000 bytes of two-byte letters
-         "t.fb2", {}, {}},
+         "t.fb2",
+         {},
+         {}},
     };
     // Row 9's book: a 3-byte cover whose directory entry claims 4 GiB.
     qtest::EpubDesc d;
@@ -147,8 +212,8 @@ TEST(FullHostile, EachShapeGivesWhatTheBookStates) {
             EXPECT_EQ(p.count(pointer), n) << c.row << " " << pointer;
         bool warned = c.warning.empty();
         for (std::size_t i = 0; i < p.count("/warnings"); ++i)
-            warned = warned || p.at("/warnings/" + std::to_string(i)).find(c.warning) !=
-                                   std::string::npos;
+            warned = warned ||
+                     p.at("/warnings/" + std::to_string(i)).find(c.warning) != std::string::npos;
         EXPECT_TRUE(warned) << c.row << ": " << p.json().substr(p.json().find("\"warnings\""));
         // Row 16: every text of every format is cut at the same limit, on a
         // character boundary.
@@ -156,6 +221,48 @@ TEST(FullHostile, EachShapeGivesWhatTheBookStates) {
             EXPECT_LE(p.at("/title").size(), 65536u) << c.row;
             EXPECT_GE(p.at("/title").size(), 65535u) << c.row;
         }
+    }
+}
+
+// An end tag that names no open element closes the one it stands for: the
+// same name in other letter case, or a typo of the innermost element's name;
+// any other stray end tag is passed over, and each costs a warning.
+TEST(FullHostile, EndTagsThatNameNoOpenElement) {
+    const std::string rest = "<dc:language>en</dc:language><dc:publisher>P</dc:publisher>";
+    const struct {
+        const char *what;
+        std::string metadata;
+        std::vector<std::pair<std::string, std::string>> at;
+    } cases[] = {
+        {"letter case",
+         "<dc:title>T</dc:title><dc:creator>A</dc:Creator>" + rest,
+         {{"/authors/0/name", "A"}, {"/language", "en"}, {"/publisher", "P"}}},
+        {"letter case, further out",
+         "<dc:title>T</dc:title><dc:description>one <b>two</dc:DESCRIPTION>" + rest,
+         {{"/description", "one two"}, {"/language", "en"}}},
+        {"a swapped pair",
+         "<dc:title>T</dc:tilte><dc:creator>A</dc:creator>" + rest,
+         {{"/title", "T"}, {"/authors/0/name", "A"}, {"/publisher", "P"}}},
+        {"a letter dropped",
+         "<dc:title>T</dc:title><dc:publisher>P</dc:publsher>"
+         "<dc:language>en</dc:language>",
+         {{"/publisher", "P"}, {"/language", "en"}}},
+        {"a stray end tag inside text",
+         "<dc:title>T</dc:title><dc:description>one</b> two</dc:description>" + rest,
+         {{"/description", "one two"}, {"/language", "en"}}},
+        {"another element's name is no typo",
+         "<dc:title>T</dc:date> more</dc:title>" + rest,
+         {{"/title", "T more"}}},
+        {"short names are no typos",
+         "<dc:title>T <em>x</en> y</dc:title>" + rest,
+         {{"/title", "T x y"}, {"/publisher", "P"}}},
+    };
+    for (const auto &c : cases) {
+        const MetaProbe p = MetaProbe::from_memory(epub(package(c.metadata)), "e.epub");
+        ASSERT_TRUE(p.ok()) << c.what << ": " << p.error();
+        for (const auto &[pointer, value] : c.at)
+            EXPECT_EQ(p.at(pointer), value) << c.what << " " << pointer << "\n" << p.json();
+        EXPECT_NE(p.json().find("mismatched tag"), std::string::npos) << c.what;
     }
 }
 

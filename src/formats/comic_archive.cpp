@@ -92,7 +92,8 @@ eb_comic_archive::eb_comic_archive(const eb_source &src, const eb_comic_sniff &s
                 opened_ = header_encrypted_ = true;
                 return;
             }
-            [[fallthrough]];
+            take(eb_rar4_list(src, &solid_));
+            return;
         case eb_comic_kind::sevenzip:
         case eb_comic_kind::tar:
             // 7z keeps its directory at the end and lists without touching

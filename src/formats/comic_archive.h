@@ -116,10 +116,12 @@ class eb_comic_archive {
 };
 
 // libarchive's side (comic_libarchive.cpp): the listing, and one member's
-// data by ordinal into a malloc block (the solid budget is the caller's).
+// data by ordinal into a malloc block. The solid budget is the caller's,
+// but for members before m that state no size: with unsized set, their data
+// is decompressed here and counted against *unsized (over_budget past it).
 eb_comic_listing eb_la_list(const eb_source &src, eb_comic_kind kind);
 eb_comic_read eb_la_read(const eb_source &src, eb_comic_kind kind, const eb_comic_member &m,
-                         std::uint64_t cap, char **out, std::uint64_t *len);
+                         std::uint64_t cap, std::uint64_t *unsized, char **out, std::uint64_t *len);
 // RAR 5's own headers (comic_rar5.cpp): the listing, and its solid flag.
 eb_comic_listing eb_rar5_list(const eb_source &src, bool *solid);
 // RAR 4's own block headers (comic/comic_rar4.cpp): the listing, and its

@@ -1,4 +1,5 @@
-// lazy_readers.h - the readers over libqpdf and libarchive, kept in a module the library opens at the first book that needs it.
+// lazy_readers.h - the readers over libqpdf and libarchive, kept in a module the library opens at
+// the first book that needs it.
 #ifndef QUENFOLD_FORMATS_LAZY_READERS_H
 #define QUENFOLD_FORMATS_LAZY_READERS_H
 
@@ -28,7 +29,8 @@ struct eb_lazy_readers {
     int (*record_pdf)(const eb_source &src, eb_record &r);
     eb_comic_listing (*la_list)(const eb_source &src, eb_comic_kind kind);
     eb_comic_read (*la_read)(const eb_source &src, eb_comic_kind kind, const eb_comic_member &m,
-                             std::uint64_t cap, char **out, std::uint64_t *len);
+                             std::uint64_t cap, std::uint64_t *unsized, char **out,
+                             std::uint64_t *len);
     // The module's own per-thread error text (its copy of eb_set_error's),
     // emptied before each call and carried over into the library's after it.
     const char *(*error_text)();

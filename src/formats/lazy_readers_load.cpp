@@ -1,4 +1,5 @@
-// lazy_readers_load.cpp - the library's side of the PDF and libarchive readers: opens their module at first use and forwards to it.
+// lazy_readers_load.cpp - the library's side of the PDF and libarchive readers: opens their module
+// at first use and forwards to it.
 #include <dlfcn.h>
 
 #include <cstdlib>
@@ -97,13 +98,14 @@ eb_comic_listing eb_la_list(const eb_source &src, eb_comic_kind kind) {
 }
 
 eb_comic_read eb_la_read(const eb_source &src, eb_comic_kind kind, const eb_comic_member &member,
-                         std::uint64_t cap, char **out, std::uint64_t *len) {
+                         std::uint64_t cap, std::uint64_t *unsized, char **out,
+                         std::uint64_t *len) {
     *out = nullptr;
     *len = 0;
     const lazy_module &m = module();
     if (!m.readers) return eb_comic_read::damaged;
     m.readers->clear_error();
-    const eb_comic_read rc = m.readers->la_read(src, kind, member, cap, out, len);
+    const eb_comic_read rc = m.readers->la_read(src, kind, member, cap, unsized, out, len);
     carry_error(*m.readers);
     return rc;
 }

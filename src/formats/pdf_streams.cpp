@@ -86,10 +86,9 @@ eb_pdf_decoded eb_pdf_decode_size(QPDFObjectHandle stream, std::size_t cap) {
     return d;
 }
 
-eb_pdf_decoded eb_pdf_decode_raw(QPDF &ctx, InputSource &in, std::uint64_t at, std::uint64_t len,
-                                 QPDFObjectHandle filter, QPDFObjectHandle parms, std::size_t cap,
-                                 std::size_t keep, std::string *out) {
-    QPDFObjectHandle s = ctx.newStream();
+eb_pdf_decoded eb_pdf_decode_raw(QPDFObjectHandle s, InputSource &in, std::uint64_t at,
+                                 std::uint64_t len, QPDFObjectHandle filter, QPDFObjectHandle parms,
+                                 std::size_t cap, std::size_t keep, std::string *out) {
     // The raw bytes go through in pieces: a stream that decodes past the cap
     // stops there, whatever it would inflate to.
     s.replaceStreamData(

@@ -31,11 +31,11 @@ struct eb_pdf_decoded {
 eb_pdf_decoded eb_pdf_decode_size(QPDFObjectHandle stream, std::size_t cap);
 
 // len raw bytes of in from offset at decoded through filter and parms (as a
-// stream dictionary states them) in ctx, up to cap bytes, of which the first
-// `keep` are kept in *out: a stream checked before the document that holds
-// it is opened.
-eb_pdf_decoded eb_pdf_decode_raw(QPDF &ctx, InputSource &in, std::uint64_t at, std::uint64_t len,
-                                 QPDFObjectHandle filter, QPDFObjectHandle parms, std::size_t cap,
-                                 std::size_t keep, std::string *out);
+// stream dictionary states them), up to cap bytes, of which the first `keep`
+// are kept in *out: a stream checked before the document that holds it is
+// opened. scratch is a stream of a QPDF of its own, whose data this replaces.
+eb_pdf_decoded eb_pdf_decode_raw(QPDFObjectHandle scratch, InputSource &in, std::uint64_t at,
+                                 std::uint64_t len, QPDFObjectHandle filter, QPDFObjectHandle parms,
+                                 std::size_t cap, std::size_t keep, std::string *out);
 
 #endif  // QUENFOLD_FORMATS_PDF_STREAMS_H

@@ -75,6 +75,7 @@ class walker {
 
     // One section at off (from the header): its /Prev, 0 at the end.
     std::uint64_t section(std::uint64_t off) {
+        scratch_.pdf.getWarnings();  // what parsing said is not kept
         std::uint64_t at = base_ + off;
         if (at >= size_) throw eb_pdf_chain_broken{};
         // qpdf passes over white space before "xref", but then reads the
@@ -211,8 +212,8 @@ class walker {
         const std::size_t cap = std::min(EB_PDF_STREAM_CAP, kDecodeBudget - decoded_);
         std::string out;
         const eb_pdf_decoded d = eb_pdf_decode_raw(
-            scratch_.pdf, *in_, data, extent, dict.getKey("/Filter"), dict.getKey("/DecodeParms"),
-            cap, static_cast<std::size_t>(std::min<std::uint64_t>(expected, cap)), &out);
+            stream_, *in_, data, extent, dict.getKey("/Filter"), dict.getKey("/DecodeParms"), cap,
+            static_cast<std::size_t>(std::min<std::uint64_t>(expected, cap)), &out);
         decoded_ += d.bytes;
         if (d.over)
             throw refusal{"not a valid PDF: cross-reference stream decodes to more than 16 MiB"};
@@ -295,6 +296,7 @@ class walker {
     std::shared_ptr<eb_pdf_input> in_;
     eb_pdf_open_plan &plan_;
     eb_pdf_quiet scratch_;
+    QPDFObjectHandle stream_ = scratch_.pdf.newStream();  // each stream checked goes through it
     QPDFTokenizer tok_;
     std::uint64_t size_ = 0, base_ = 0, entries_ = 0, entry_size_ = 1;
     std::size_t decoded_ = 0;

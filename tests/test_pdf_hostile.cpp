@@ -209,6 +209,14 @@ TEST(PdfRecord, StreamsQpdfInflatesAreBounded) {
          qtest::pdf_bomb(PdfBomb::padded_xref, small),
          "",
          {{"/pages", "1"}}},
+        {"a cross-reference stream listing 2,000,000 objects",
+         qtest::pdf_bomb(PdfBomb::many_objects, 2000000),
+         "not a valid PDF: cross-reference streams list 2000000 objects in a file of ",
+         {}},
+        {"the same, 60,000: read",
+         qtest::pdf_bomb(PdfBomb::many_objects, 60000),
+         "",
+         {{"/pages", "1"}}},
         {"a cross-reference stream's filter by reference",
          qtest::pdf_bomb(PdfBomb::filter_reference, 0),
          "not a valid PDF: cross-reference stream with /Filter given by reference",
@@ -221,7 +229,7 @@ TEST(PdfRecord, StreamsQpdfInflatesAreBounded) {
         }
         MetaProbe p = MetaProbe::from_memory(c.bytes, "book.pdf");
         EXPECT_FALSE(p.ok()) << c.what << p.json();
-        EXPECT_EQ(p.error(), c.error) << c.what;
+        EXPECT_EQ(p.error().rfind(c.error, 0), 0u) << c.what << ": " << p.error();
     }
 }
 

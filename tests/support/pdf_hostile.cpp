@@ -83,11 +83,12 @@ struct writer {
                data);
     }
     std::string finish(const std::string &trailer, std::size_t padding = 0,
-                       const std::string &filter = "/FlateDecode") {
+                       const std::string &filter = "/FlateDecode", int size = 0) {
         const int self = at.empty() ? 1 : at.rbegin()->first + 1;
         at[self] = {1, out.size()};
+        size = std::max(size, self + 1);
         std::string rows;
-        for (int n = 0; n <= self; ++n) {
+        for (int n = 0; n < size; ++n) {
             const auto it = at.find(n);
             const int type = it == at.end() ? 0 : it->second.first;
             rows += static_cast<char>(type);
@@ -98,7 +99,7 @@ struct writer {
             padding ? deflate(deflate_padded(rows, rows.size() + padding, '\0')) : deflate(rows);
         const std::string filters = padding ? "[/FlateDecode /FlateDecode]" : filter;
         const std::size_t xref = out.size();
-        out += std::to_string(self) + " 0 obj\n<< /Type /XRef /Size " + std::to_string(self + 1) +
+        out += std::to_string(self) + " 0 obj\n<< /Type /XRef /Size " + std::to_string(size) +
                " /W [1 4 2] /Filter " + filters + " " + trailer + " /Length " +
                std::to_string(data.size()) + " >>\nstream\n" + data + "\nendstream\nendobj\n";
         out += "startxref\n" + std::to_string(xref) + "\n%%EOF\n";
@@ -138,6 +139,8 @@ std::string pdf_bomb(PdfBomb kind, std::size_t inflated) {
         case PdfBomb::filter_reference:
             w.object(4, "/FlateDecode");
             return w.finish("/Root 1 0 R", 0, "4 0 R");
+        case PdfBomb::many_objects:
+            return w.finish("/Root 1 0 R", 0, "/FlateDecode", static_cast<int>(inflated));
     }
     return {};
 }

@@ -17,6 +17,7 @@ enum class PdfBomb {
     encrypt_dict,      // the /Encrypt dictionary kept in that object stream
     padded_xref,       // the cross-reference stream padded past its entries
     filter_reference,  // the cross-reference stream's /Filter given by reference
+    many_objects,      // the cross-reference stream listing `inflated` objects, nearly all free
 };
 std::string pdf_bomb(PdfBomb kind, std::size_t inflated);
 

@@ -27,7 +27,7 @@ std::string solid_rar4_pages(int n) {
     std::vector<qtest::RarEntry> entries = {
         {"ComicInfo.xml", "<ComicInfo><Title>Solid</Title></ComicInfo>"}};
     for (int i = 1; i <= n; ++i)
-        entries.push_back({"p" + std::to_string(i) + ".jpg", "page"});
+        entries.push_back({std::to_string(i).insert(0, 1, 'p') + ".jpg", "page"});
     return rar(true, 4, entries);
 }
 

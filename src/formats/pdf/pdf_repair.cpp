@@ -100,8 +100,8 @@ bool eb_pdf_repair_within_budget(const std::shared_ptr<eb_pdf_input> &in, std::u
             std::min<std::uint64_t>(size - at, 64 * 1024 + kWord.size() + 1));
         chunk.resize(want);
         in->seek(static_cast<qpdf_offset_t>(at), SEEK_SET);
-        chunk.resize(in->read(chunk.data(), want));
-        if (chunk.empty()) break;
+        // A source that fails gives fewer bytes: its caller reports it.
+        if (in->read(chunk.data(), want) < want) break;
         const std::size_t step =
             at + chunk.size() >= size ? chunk.size() : chunk.size() - kWord.size() - 1;
         for (std::size_t i = 0; i < step; ++i) {

@@ -5,7 +5,9 @@
 #include <qpdf/QPDFExc.hh>
 
 #include <algorithm>
+#include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <map>
 #include <new>
 #include <set>
@@ -103,18 +105,31 @@ std::vector<QPDFObjGen> eb_pdf_guard::stream_references(const QPDFXRefEntry &e, 
         pdf_.setAttemptRecovery(false);
         return refs;
     }
-    bool empty = false;
-    try {
-        QPDFObjectHandle dict =
-            QPDFObjectHandle::parse(in_, "PDF", tok_, empty, nullptr, &scratch_.pdf);
-        if (dict.isDictionary() && tok_.readToken(in_, "PDF", true, 100).isWord("stream"))
-            eb_pdf_references(dict, refs);
-    } catch (const std::bad_alloc &) {
-        throw;
-    } catch (const std::exception &) {
-        // qpdf finds the same fault
+    // The dictionary's tokens, references noted, up to its end: no object
+    // is made of them (a catalog may list a hundred thousand references).
+    int depth = 0;
+    std::string before[2];  // the two integers a reference's "R" follows
+    for (;;) {
+        const QPDFTokenizer::Token t = tok_.readToken(in_, "PDF", true, 100);
+        const QPDFTokenizer::token_type_e type = t.getType();
+        if (type == QPDFTokenizer::tt_eof || type == QPDFTokenizer::tt_bad) return {};
+        if (type == QPDFTokenizer::tt_dict_open || type == QPDFTokenizer::tt_array_open) {
+            ++depth;
+        } else if (type == QPDFTokenizer::tt_dict_close || type == QPDFTokenizer::tt_array_close) {
+            if (--depth <= 0) break;
+        } else if (depth == 0) {
+            return {};  // no dictionary: nothing qpdf resolves to read it
+        } else if (t.isWord("R") && !before[0].empty() && !before[1].empty()) {
+            const long long n = std::strtoll(before[0].c_str(), nullptr, 10);
+            const long long g = std::strtoll(before[1].c_str(), nullptr, 10);
+            if (n > 0 && n <= INT32_MAX && g >= 0 && g <= INT32_MAX)
+                refs.emplace_back(static_cast<int>(n), static_cast<int>(g));
+        }
+        before[0] = std::move(before[1]);
+        before[1] = t.isInteger() ? t.getValue() : std::string();
     }
-    scratch_.pdf.getWarnings();
+    // Only a stream's dictionary is resolved from as qpdf reads the object.
+    if (!tok_.readToken(in_, "PDF", true, 100).isWord("stream")) refs.clear();
     return refs;
 }
 

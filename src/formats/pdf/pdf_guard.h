@@ -51,7 +51,6 @@ class eb_pdf_guard {
     std::set<QPDFObjGen> done_;
     std::set<int> checked_;
     std::size_t budget_;
-    eb_pdf_quiet scratch_;
     QPDFTokenizer tok_;
 };
 

@@ -8,6 +8,7 @@
 
 #include "book_builders.h"
 #include "comic_builder.h"
+#include "comic_hostile.h"
 
 namespace qfuzz {
 
@@ -62,6 +63,9 @@ inline void comic_seeds(const std::function<void(const std::string &, const std:
             add(kind + "-solid", qtest::build_comic(k, solid));
         }
     }
+    // 7z directories made by hand: packed with LZMA, and stored.
+    add("7z-lzma-directory", qtest::sevenzip_empty_files(100, qtest::SevenZipHeader::lzma));
+    add("7z-plain-directory", qtest::sevenzip_empty_files(100, qtest::SevenZipHeader::plain));
 }
 
 }  // namespace qfuzz

@@ -7,6 +7,7 @@
 
 #include "meta_seeds.h"
 #include "pdf_builder.h"
+#include "pdf_hostile.h"
 
 namespace qfuzz {
 
@@ -70,6 +71,17 @@ inline void meta_pdf_seeds(const add_seed &add) {
     loops.objects = {{8, "<< /Title 8 0 R /Metadata 8 0 R >>"}, {9, "10 0 R"}, {10, "9 0 R"}};
     loops.page_count = "2147483648";
     add("loops", qtest::build_pdf(loops));
+    // Where qpdf inflates on its own (small: each run stays quick), and a
+    // repair's trailer search.
+    using qtest::PdfBomb;
+    add("info-stream", qtest::pdf_bomb(PdfBomb::info_stream, 64 << 10));
+    add("lying-length", qtest::pdf_bomb(PdfBomb::lying_length, 64 << 10));
+    add("xmp-length", qtest::pdf_bomb(PdfBomb::xmp_length, 64 << 10));
+    add("encrypt-packed", qtest::pdf_bomb(PdfBomb::encrypt_dict, 64 << 10));
+    add("padded-xref", qtest::pdf_bomb(PdfBomb::padded_xref, 64 << 10));
+    add("filter-reference", qtest::pdf_bomb(PdfBomb::filter_reference, 0));
+    add("unclosed-trailers", qtest::pdf_unclosed_trailers(40));
+    add("damaged-trailers", qtest::pdf_unclosed_trailers(40, true));
 }
 
 }  // namespace qfuzz

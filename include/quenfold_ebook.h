@@ -189,6 +189,19 @@ QUENFOLD_EBOOK_API char *ebook_rename_plan(const char *files_json,
  * or not named *.opf, cost one request more each. The pictures are never
  * read. A MOBI costs a few ranges of its first records, an FB2 one read of
  * the whole file.
+ * Bounds for a PDF, whatever it claims: qpdf reads it, and nothing it
+ * inflates on its own goes unchecked. Every cross-reference stream is
+ * decoded first, at most 16 MiB each and 64 MiB in all; past that, or
+ * listing more objects than the file has bytes, the call fails with "not a
+ * valid PDF: cross-reference stream ...". Nothing is read from an object
+ * stream while the file is opened (an object needed then that lies in one
+ * reads as null, with a warning). Each object stream the record needs,
+ * directly or through a stream's /Length or filters, is decoded first, at
+ * most 16 MiB each and 64 MiB in all; past that its objects read as missing,
+ * with a warning. The XMP packet is read up to 4 MiB. A file whose
+ * cross-reference data is unusable is rebuilt by one scan of it; the
+ * rebuild's search for a trailer parses at most 1 MiB in all, beyond which
+ * the call fails with "PDF is damaged beyond repair".
  * Thread-safe like every export; each call reads the book on its own.
  *
  * PDF: by the .pdf extension, or under another name by "%PDF-" within its
@@ -226,12 +239,19 @@ QUENFOLD_EBOOK_API char *ebook_rename_plan(const char *files_json,
  *   ZIP (cbz): the central directory, then only the documents, inflated.
  *   RAR 5: one read per member header, data stepped over; a solid archive
  *     decompresses every member before a document it reads: at most 64 MiB
- *     per call, beyond which the document is left unread with a warning.
- *   RAR 4: headers listed by libarchive, data skipped; a solid RAR 4 lists
- *     only its first member (libarchive 3.6): "pages" (unless PageCount
- *     states it) and "cover" are then null, with a warning.
- *   7z: the directory at the archive's end; a member's data lies behind all
- *     before it, so reading one counts them against the same 64 MiB.
+ *     per call, beyond which the document is left unread with a warning (a
+ *     member that states no size counts by what it decompresses to;
+ *     libarchive 3.6 refuses such a member, and the documents after it).
+ *   RAR 4: the same, one read per block header; in a solid RAR 4 libarchive
+ *     reaches only the first member, so a document after it is left unread
+ *     with a warning ("... cannot be read"), while pages and cover are known.
+ *   7z: the directory at the archive's end, its counts read before anything
+ *     is made of them (decoded with LZMA, LZMA2 or Deflate when packed): a
+ *     directory declaring more than 1,000,000 files (or streams, folders),
+ *     decoding past 64 MiB, or packed by another method is not listed, and
+ *     the call fails with "not a comic archive: %s (archive listing stopped
+ *     after 0 entries: ...)"; a member's data lies behind all before it, so
+ *     reading one counts them against the same 64 MiB.
  *   tar: headers listed, data skipped.
  */
 QUENFOLD_EBOOK_API char *ebook_metadata(const char *path) QUENFOLD_EBOOK_NOEXCEPT;

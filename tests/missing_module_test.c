@@ -1,5 +1,5 @@
 /* A copy of the library without its module beside it still reads what it
- * reads alone, and says of a PDF or a RAR comic which file it could not load. */
+ * reads alone, and says of a PDF or a 7z comic which file it could not load. */
 #define _GNU_SOURCE
 #include <dlfcn.h>
 #include <stdio.h>
@@ -31,7 +31,8 @@ static int copy_file(const char *from, const char *to) {
 
 int main(int argc, char **argv) {
     static const char pdf[] = "%PDF-1.4\ntrailer <<>>\n%%EOF\n";
-    static const char rar[] = "Rar!\x1a\x07\x00 no more of the archive";
+    /* A 7z comic: RAR archives are listed without the module. */
+    static const char sz[] = "7z\xbc\xaf\x27\x1c no more of the archive";
     static const char fb2[] =
         "<FictionBook><description><title-info><book-title>Alone</book-title>"
         "</title-info></description></FictionBook>";
@@ -63,9 +64,9 @@ int main(int argc, char **argv) {
     CHECK(from_memory(pdf, sizeof pdf - 1, "a.pdf") == NULL);
     CHECK(starts(last_error(), "cannot read PDF: <memory> (its reader is not available: "));
     CHECK(strstr(last_error(), dir) != NULL && strstr(last_error(), argv[2]) != NULL);
-    CHECK(from_memory(rar, sizeof rar - 1, "b.cbr") == NULL);
+    CHECK(from_memory(sz, sizeof sz - 1, "b.cb7") == NULL);
     CHECK(starts(last_error(),
-                 "not a comic archive: b.cbr (the reader of RAR, 7z and tar archives "
+                 "not a comic archive: b.cb7 (the reader of RAR, 7z and tar archives "
                  "is not available: "));
     CHECK(strstr(last_error(), argv[2]) != NULL);
     if (failures) fprintf(stderr, "last error: %s\n", last_error());

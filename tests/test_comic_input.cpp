@@ -9,6 +9,7 @@
 
 #include "book_builders.h"
 #include "comic_builder.h"
+#include "comic_hostile.h"
 #include "formats/comic/comic_archive.h"
 #include "formats/comic/comic_order.h"
 #include "metadata_probe.h"
@@ -34,6 +35,12 @@ std::string rar(int version, bool solid, std::vector<qtest::RarEntry> entries) {
     d.solid = solid;
     d.entries = std::move(entries);
     return qtest::build_rar(d);
+}
+
+qtest::RarEntry unsized(const char *name, const std::string &data) {
+    qtest::RarEntry e{name, data};
+    e.size_unknown = true;
+    return e;
 }
 
 // Each bad input: the result, the error text or the values and a warning.
@@ -82,27 +89,33 @@ TEST(ComicInput, BadArchivesAndDocuments) {
          "",
          {{"/series/0/name", "S"}},
          "ComicInfo.xml: "},
-        {"solid RAR 4: only the first member is listed",
-         rar(4, true,
-             {{"ComicInfo.xml", qtest::comic_info({{"Title", "T"}, {"PageCount", "3"}})},
-              {"p1.jpg", "1"},
-              {"p2.jpg", "2"}}),
+        {"solid RAR 4: every member listed from its headers",
+         rar(4, true, {{"ComicInfo.xml", info("T")}, {"p1.jpg", "1"}, {"p2.jpg", "22"}}),
          "a.cbr",
          "",
-         {{"/title", "T"}, {"/pages", "3"}, {"/cover", "<null>"}},
-         "image count and cover unknown: not every member could be listed"},
-        {"solid RAR 4 without PageCount",
-         rar(4, true, {{"ComicInfo.xml", info("T")}, {"p1.jpg", "1"}}),
+         {{"/title", "T"}, {"/pages", "2"}, {"/cover/from", "first-image"}, {"/cover/size", "1"}},
+         ""},
+        {"solid RAR 4: a document libarchive cannot reach",
+         rar(4, true, {{"p1.jpg", "1"}, {"ComicInfo.xml", info("T")}}),
          "a.cbr",
          "",
-         {{"/title", "T"}, {"/pages", "<null>"}},
-         "not every member could be listed"},
+         {{"/title", ""}, {"/pages", "1"}, {"/cover/size", "1"}},
+         "ComicInfo.xml cannot be read"},
         {"solid archive: ComicInfo.xml past the budget",
          rar(5, true, {{"p1.jpg", past_budget}, {"ComicInfo.xml", info("late")}}),
          "a.cbr",
          "",
          {{"/title", ""}, {"/pages", "1"}, {"/cover/from", "first-image"}},
          "ComicInfo.xml not read: it lies past the 64 MiB a solid archive may decompress"},
+        // libarchive 3.6 decompresses nothing of a member that states no
+        // size: it refuses it at its header (were it to read one, what it
+        // decompresses would be counted against the budget).
+        {"solid archive: a member of unknown size before the document",
+         rar(5, true, {unsized("p1.jpg", "1234"), {"ComicInfo.xml", info("late")}}),
+         "a.cbr",
+         "",
+         {{"/title", ""}, {"/pages", "1"}},
+         "ComicInfo.xml cannot be read"},
         {"not solid: the same is read",
          rar(5, false, {{"p1.jpg", past_budget}, {"ComicInfo.xml", info("late")}}),
          "a.cbr",
@@ -138,6 +151,41 @@ TEST(ComicInput, BadArchivesAndDocuments) {
             EXPECT_NE(p.json().find(c.warning), std::string::npos) << c.rule << "\n" << p.json();
         else
             EXPECT_EQ(p.count("/warnings"), 0u) << c.rule << "\n" << p.json();
+    }
+}
+
+// A 7z directory's counts are read before libarchive allocates for them:
+// one declaring more members than the limit (or decoding past 64 MiB, or
+// packed by a method not read here) is not listed at all.
+TEST(ComicInput, SevenZipDirectoriesAreCountedFirst) {
+    using qtest::SevenZipHeader;
+    const std::string refused =
+        "not a comic archive: a.cb7 (archive listing stopped after 0 entries: ";
+    const struct {
+        const char *what;
+        std::size_t files;
+        SevenZipHeader how;
+        const char *error;  // after `refused`; "" when listed
+    } cases[] = {
+        {"2,000,000 files, LZMA", 2000000, SevenZipHeader::lzma,
+         "the 7z directory declares 2000000 entries, more than 1000000)"},
+        {"2,000,000 files, stored", 2000000, SevenZipHeader::plain,
+         "the 7z directory declares 2000000 entries, more than 1000000)"},
+        {"a directory declared to decode to 100 MiB", 3, SevenZipHeader::oversized,
+         "7z directory decodes to more than 64 MiB)"},
+        {"a directory packed by BZip2", 3, SevenZipHeader::bzip2,
+         "7z directory compressed by a method not read here)"},
+        {"three files, LZMA", 3, SevenZipHeader::lzma, ""},
+        {"three files, stored", 3, SevenZipHeader::plain, ""},
+    };
+    for (const auto &c : cases) {
+        MetaProbe p = MetaProbe::from_memory(qtest::sevenzip_empty_files(c.files, c.how), "a.cb7");
+        if (*c.error) {
+            EXPECT_EQ(p.error(), refused + c.error) << c.what;
+            continue;
+        }
+        EXPECT_EQ(p.at("/format"), "cb7") << c.what << p.error();
+        EXPECT_EQ(p.at("/pages"), "0") << c.what << p.json();
     }
 }
 

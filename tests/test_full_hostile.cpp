@@ -159,4 +159,46 @@ TEST(FullHostile, EachShapeGivesWhatTheBookStates) {
     }
 }
 
+// An end tag that names no open element closes the one it stands for: the
+// same name in other letter case, or a typo of the innermost element's name;
+// any other stray end tag is passed over, and each costs a warning.
+TEST(FullHostile, EndTagsThatNameNoOpenElement) {
+    const std::string rest = "<dc:language>en</dc:language><dc:publisher>P</dc:publisher>";
+    const struct {
+        const char *what;
+        std::string metadata;
+        std::vector<std::pair<std::string, std::string>> at;
+    } cases[] = {
+        {"letter case",
+         "<dc:title>T</dc:title><dc:creator>A</dc:Creator>" + rest,
+         {{"/authors/0/name", "A"}, {"/language", "en"}, {"/publisher", "P"}}},
+        {"letter case, further out",
+         "<dc:title>T</dc:title><dc:description>one <b>two</dc:DESCRIPTION>" + rest,
+         {{"/description", "one two"}, {"/language", "en"}}},
+        {"a swapped pair",
+         "<dc:title>T</dc:tilte><dc:creator>A</dc:creator>" + rest,
+         {{"/title", "T"}, {"/authors/0/name", "A"}, {"/publisher", "P"}}},
+        {"a letter dropped",
+         "<dc:title>T</dc:title><dc:publisher>P</dc:publsher>"
+         "<dc:language>en</dc:language>",
+         {{"/publisher", "P"}, {"/language", "en"}}},
+        {"a stray end tag inside text",
+         "<dc:title>T</dc:title><dc:description>one</b> two</dc:description>" + rest,
+         {{"/description", "one two"}, {"/language", "en"}}},
+        {"another element's name is no typo",
+         "<dc:title>T</dc:date> more</dc:title>" + rest,
+         {{"/title", "T more"}}},
+        {"short names are no typos",
+         "<dc:title>T <em>x</en> y</dc:title>" + rest,
+         {{"/title", "T x y"}, {"/publisher", "P"}}},
+    };
+    for (const auto &c : cases) {
+        const MetaProbe p = MetaProbe::from_memory(epub(package(c.metadata)), "e.epub");
+        ASSERT_TRUE(p.ok()) << c.what << ": " << p.error();
+        for (const auto &[pointer, value] : c.at)
+            EXPECT_EQ(p.at(pointer), value) << c.what << " " << pointer << "\n" << p.json();
+        EXPECT_NE(p.json().find("mismatched tag"), std::string::npos) << c.what;
+    }
+}
+
 }  // namespace

@@ -7,6 +7,7 @@
 
 #include "metadata_probe.h"
 #include "pdf_builder.h"
+#include "pdf_hostile.h"
 #include "record_expect.h"
 
 namespace {
@@ -158,6 +159,89 @@ TEST(PdfRecord, BadInputGivesWarnings) {
                      {{"/warnings~", "XMP stream cannot be decoded"}}});
     for (const Case &c : cases)
         check(c, qtest::build_pdf(c.desc));
+}
+
+// Every stream qpdf inflates on its own is decoded first under 16 MiB,
+// whatever its filters, its stated length or what refers to it: past that, a
+// cross-reference stream refuses the file and an object stream reads as
+// missing; nothing is taken from an object stream while the file opens.
+TEST(PdfRecord, StreamsQpdfInflatesAreBounded) {
+    using qtest::PdfBomb;
+    const std::size_t big = 20u << 20, small = 1u << 20;
+    const std::string packed = "object stream 7 decodes to more than 16 MiB";
+    const struct {
+        const char *what;
+        std::string bytes;
+        const char *error;  // "" when a record is expected
+        qtest::RecordWant want;
+    } cases[] = {
+        {"Info in a stream inflated twice",
+         qtest::pdf_bomb(PdfBomb::info_stream, big),
+         "",
+         {{"/title", ""}, {"/pages", "1"}, {"/warnings~", packed}}},
+        {"the same, 1 MiB: read",
+         qtest::pdf_bomb(PdfBomb::info_stream, small),
+         "",
+         {{"/title", "Bomb"}, {"/warnings/0", "<missing>"}}},
+        {"an object stream whose /Length says 10",
+         qtest::pdf_bomb(PdfBomb::lying_length, big),
+         "",
+         {{"/title", ""}, {"/warnings~", packed}}},
+        {"the same, 1 MiB: read",
+         qtest::pdf_bomb(PdfBomb::lying_length, small),
+         "",
+         {{"/title", "Bomb"}}},
+        {"the XMP's /Length in it",
+         qtest::pdf_bomb(PdfBomb::xmp_length, big),
+         "",
+         {{"/pages", "1"}, {"/warnings~", packed}}},
+        {"the encryption dictionary in it",
+         qtest::pdf_bomb(PdfBomb::encrypt_dict, big),
+         "",
+         {{"/drm", "false"},
+          {"/pages", "1"},
+          {"/warnings~", "object 6, needed to open the file, lies in an object stream"}}},
+        {"a padded cross-reference stream",
+         qtest::pdf_bomb(PdfBomb::padded_xref, big),
+         "not a valid PDF: cross-reference stream decodes to more than 16 MiB",
+         {}},
+        {"the same, 1 MiB: read",
+         qtest::pdf_bomb(PdfBomb::padded_xref, small),
+         "",
+         {{"/pages", "1"}}},
+        {"a cross-reference stream listing 2,000,000 objects",
+         qtest::pdf_bomb(PdfBomb::many_objects, 2000000),
+         "not a valid PDF: cross-reference streams list 2000000 objects in a file of ",
+         {}},
+        {"the same, 60,000: read",
+         qtest::pdf_bomb(PdfBomb::many_objects, 60000),
+         "",
+         {{"/pages", "1"}}},
+        {"a cross-reference stream's filter by reference",
+         qtest::pdf_bomb(PdfBomb::filter_reference, 0),
+         "not a valid PDF: cross-reference stream with /Filter given by reference",
+         {}},
+    };
+    for (const auto &c : cases) {
+        if (!*c.error) {
+            qtest::expect_record(c.what, c.bytes, "book.pdf", c.want);
+            continue;
+        }
+        MetaProbe p = MetaProbe::from_memory(c.bytes, "book.pdf");
+        EXPECT_FALSE(p.ok()) << c.what << p.json();
+        EXPECT_EQ(p.error().rfind(c.error, 0), 0u) << c.what << ": " << p.error();
+    }
+}
+
+// A file qpdf must rebuild parses a trailer after every "trailer" line until
+// one is a dictionary: those parses are bounded, so many dictionaries that
+// never close refuse the file instead of costing a parse to its end each.
+TEST(PdfRecord, RepairStaysLinear) {
+    MetaProbe refused = MetaProbe::from_memory(qtest::pdf_unclosed_trailers(1000), "x.pdf");
+    EXPECT_EQ(refused.error(), "PDF is damaged beyond repair");
+    qtest::expect_record("damaged trailers, then a good one",
+                         qtest::pdf_unclosed_trailers(1000, true), "x.pdf",
+                         {{"/pages", "0"}, {"/warnings~", "reconstruct"}});
 }
 
 // What qpdf cannot open at all, even by recovery, is no PDF; the message

@@ -34,7 +34,8 @@ struct eb_lazy_pdf {
 struct eb_lazy_archive {
     eb_comic_listing (*list)(const eb_source &src, eb_comic_kind kind);
     eb_comic_read (*read)(const eb_source &src, eb_comic_kind kind, const eb_comic_member &m,
-                          std::uint64_t cap, char **out, std::uint64_t *len);
+                          std::uint64_t cap, std::uint64_t *unsized, char **out,
+                          std::uint64_t *len);
 };
 
 // A module's one table: its layout, its error text, and the entry points of
@@ -74,7 +75,7 @@ extern "C" const eb_lazy_readers *quenfold_ebook_meta_lazy_readers();
 int eb_lazy_record_pdf(const eb_source &src, eb_record &r);
 eb_comic_listing eb_lazy_archive_list(const eb_source &src, eb_comic_kind kind);
 eb_comic_read eb_lazy_archive_read(const eb_source &src, eb_comic_kind kind,
-                                   const eb_comic_member &m, std::uint64_t cap, char **out,
-                                   std::uint64_t *len);
+                                   const eb_comic_member &m, std::uint64_t cap,
+                                   std::uint64_t *unsized, char **out, std::uint64_t *len);
 
 #endif  // QUENFOLD_FORMATS_LAZY_READERS_H

@@ -141,12 +141,13 @@ eb_comic_listing eb_lazy_archive_list(const eb_source &src, eb_comic_kind kind) 
 }
 
 eb_comic_read eb_lazy_archive_read(const eb_source &src, eb_comic_kind kind,
-                                   const eb_comic_member &member, std::uint64_t cap, char **out,
-                                   std::uint64_t *len) {
+                                   const eb_comic_member &member, std::uint64_t cap,
+                                   std::uint64_t *unsized, char **out, std::uint64_t *len) {
     *out = nullptr;
     *len = 0;
     const lazy_module &m = module(family::archive);
     if (!m.readers) return eb_comic_read::damaged;
-    return through(*m.readers,
-                   [&] { return m.readers->archive->read(src, kind, member, cap, out, len); });
+    return through(*m.readers, [&] {
+        return m.readers->archive->read(src, kind, member, cap, unsized, out, len);
+    });
 }

@@ -74,7 +74,6 @@ bool plain_name(std::string_view s) {
     return true;
 }
 
-
 split_name split(std::string_view s) {
     const std::size_t a = s.find(kSep);
     if (a == std::string_view::npos) return {{}, s, {}};
@@ -83,13 +82,63 @@ split_name split(std::string_view s) {
     return {s.substr(0, a), s.substr(a + 1, b - a - 1), s.substr(b + 1)};
 }
 
-
-
-
 bool same_qname(const split_name &n, std::string_view qname) {
     if (n.prefix.empty()) return qname == n.local;
     return qname.size() == n.prefix.size() + 1 + n.local.size() && qname.starts_with(n.prefix) &&
            qname[n.prefix.size()] == ':' && qname.ends_with(n.local);
+}
+
+namespace {
+
+char fold(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c;
+}
+
+bool equal_folded(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (fold(a[i]) != fold(b[i])) return false;
+    return true;
+}
+
+// At most one edit apart, letter case aside.
+bool one_edit(std::string_view a, std::string_view b) {
+    if (a.size() < b.size()) std::swap(a, b);
+    if (a.size() - b.size() > 1) return false;
+    std::size_t i = 0;
+    while (i < b.size() && fold(a[i]) == fold(b[i]))
+        ++i;
+    if (i == b.size()) return true;
+    if (a.size() > b.size()) return equal_folded(a.substr(i + 1), b.substr(i));
+    return equal_folded(a.substr(i + 1), b.substr(i + 1)) ||
+           (i + 1 < a.size() && fold(a[i]) == fold(b[i + 1]) && fold(a[i + 1]) == fold(b[i]) &&
+            equal_folded(a.substr(i + 2), b.substr(i + 2)));
+}
+
+bool same_qname_but_case(const split_name &n, std::string_view qname) {
+    if (n.prefix.empty()) return equal_folded(qname, n.local);
+    return qname.size() == n.prefix.size() + 1 + n.local.size() &&
+           equal_folded(qname.substr(0, n.prefix.size()), n.prefix) &&
+           qname[n.prefix.size()] == ':' &&
+           equal_folded(qname.substr(n.prefix.size() + 1), n.local);
+}
+
+bool typo_of(const split_name &n, std::string_view qname) {
+    const std::size_t colon = qname.find(':');
+    const std::string_view prefix =
+        colon == std::string_view::npos ? std::string_view() : qname.substr(0, colon);
+    const std::string_view local =
+        colon == std::string_view::npos ? qname : qname.substr(colon + 1);
+    return n.local.size() >= 4 && equal_folded(prefix, n.prefix) && one_edit(local, n.local);
+}
+
+}  // namespace
+
+std::size_t end_tag_target(const std::vector<split_name> &open, std::string_view qname) {
+    for (bool (*names)(const split_name &, std::string_view) : {same_qname, same_qname_but_case})
+        for (std::size_t k = open.size(); k > 0; --k)
+            if (!open[k - 1].local.empty() && names(open[k - 1], qname)) return k;
+    return !open.empty() && typo_of(open.back(), qname) ? open.size() : 0;
 }
 
 std::vector<std::string_view> tag_prefixes(std::string_view tag) {
@@ -98,14 +147,33 @@ std::vector<std::string_view> tag_prefixes(std::string_view tag) {
         const char c = tag[k];
         if (!(c == '<' || c == '/' || c == ' ' || c == '\t' || c == '\n' || c == '\r')) continue;
         std::size_t e = k + 1;
-        while (e < tag.size() && tag[e] != ':' && tag[e] != '=' && tag[e] != ' ' &&
-               tag[e] != '>' && tag[e] != '/' && tag[e] != '"' && tag[e] != '\'')
+        while (e < tag.size() && tag[e] != ':' && tag[e] != '=' && tag[e] != ' ' && tag[e] != '>' &&
+               tag[e] != '/' && tag[e] != '"' && tag[e] != '\'')
             ++e;
         if (e >= tag.size() || tag[e] != ':' || e == k + 1) continue;
         const std::string_view prefix = tag.substr(k + 1, e - k - 1);
         if (plain_name(prefix) && prefix != "xml" && prefix != "xmlns") out.push_back(prefix);
     }
     return out;
+}
+
+std::size_t bind_tag_prefixes(std::string_view text, std::size_t at,
+                              std::set<std::string, std::less<>> &bound,
+                              std::vector<std::string> &warnings) {
+    const std::size_t lt = text.rfind('<', at);
+    if (lt == std::string_view::npos) return lt;
+    const std::size_t gt = text.substr(0, std::min(text.size(), lt + 4096)).find('>', lt);
+    const std::string_view tag = text.substr(lt, gt == std::string_view::npos ? 4096 : gt - lt);
+    bool added = false;
+    for (const std::string_view prefix : tag_prefixes(tag)) {
+        if (bound.count(prefix)) continue;
+        if (bound.size() >= 64) return std::string_view::npos;
+        bound.emplace(prefix);
+        warnings.push_back("namespace prefix '" + std::string(prefix) +
+                           "' used without a declaration; taken as " + guess_namespace(prefix));
+        added = true;
+    }
+    return added ? lt : std::string_view::npos;
 }
 
 std::string_view end_tag_name(std::string_view text, std::size_t at, std::size_t *after) {
@@ -115,8 +183,8 @@ std::string_view end_tag_name(std::string_view text, std::size_t at, std::size_t
     const std::size_t gt = text.substr(0, std::min(text.size(), lt + 4096)).find('>', lt);
     if (gt == std::string_view::npos) return {};
     std::string_view qname = text.substr(lt + 2, gt - lt - 2);
-    while (!qname.empty() && (qname.back() == ' ' || qname.back() == '\t' ||
-                              qname.back() == '\n' || qname.back() == '\r'))
+    while (!qname.empty() && (qname.back() == ' ' || qname.back() == '\t' || qname.back() == '\n' ||
+                              qname.back() == '\r'))
         qname.remove_suffix(1);
     *after = gt + 1;
     return qname;

@@ -10,7 +10,9 @@
 #endif
 #include <expat.h>
 
+#include <functional>
 #include <memory>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -38,6 +40,14 @@ bool plain_name(std::string_view s);
 // that the reader may bind itself: plain names other than xml and xmlns.
 std::vector<std::string_view> tag_prefixes(std::string_view tag);
 
+// The prefixes of the start tag whose '<' is at or before `at` in text that
+// are bound nowhere: each new one is added to `bound` (64 at most), with a
+// warning naming the namespace it is taken as. The offset of that tag when
+// any was added, where the reading may resume; else npos.
+std::size_t bind_tag_prefixes(std::string_view text, std::size_t at,
+                              std::set<std::string, std::less<>> &bound,
+                              std::vector<std::string> &warnings);
+
 // The name of the end tag whose '<' is at or before `at` in text, without
 // trailing white space; *after is the offset past its '>', 0 when there is
 // no end tag there. End tags are short: the search never runs far.
@@ -52,6 +62,16 @@ split_name split(std::string_view s);
 
 // True when qname ("prefix:local" as written) names n.
 bool same_qname(const split_name &n, std::string_view qname);
+
+// The open element an end tag closes, counted from 1 at the outermost (0:
+// none), among open elements given outermost first (an empty local name for
+// the reader's own): the innermost that qname names; else the innermost it
+// names but for the letter case of ASCII letters; else, for a typo, the
+// innermost element when its local name has at least four characters,
+// qname's prefix is its own (letter case aside) and qname's local name is
+// one edit away from its (a character added, dropped or changed, or two
+// neighbours swapped).
+std::size_t end_tag_target(const std::vector<split_name> &open, std::string_view qname);
 
 struct parser_free {
     void operator()(XML_ParserStruct *p) const { XML_ParserFree(p); }

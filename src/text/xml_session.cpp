@@ -20,15 +20,14 @@ constexpr std::size_t kMaxReplay = 64 * 1024;  // bytes of re-opened start tags 
 // end, and a document full of errors stays linear in its size.
 constexpr std::size_t kRestartCost = 4096;
 constexpr std::size_t kReplayBudgetBase = 8 << 20;  // plus the text
-constexpr std::size_t kMaxListed = 20;    // parse errors described one by one
-constexpr std::size_t kChunk = 1 << 20;   // bytes handed to expat at a time, at most
+constexpr std::size_t kMaxListed = 20;              // parse errors described one by one
+constexpr std::size_t kChunk = 1 << 20;             // bytes handed to expat at a time, at most
 // The first piece after a restart is small and each next one twice as long:
 // expat copies what it is handed, and a restart that fails again at once
 // should not have cost a megabyte. The first reading hands it kChunk at once:
 // expat counts the lines and columns of every piece but the last (about 12
 // instructions a byte, a sixth of its parsing).
 constexpr std::size_t kFirstChunk = 64;
-constexpr std::size_t kMaxPrefixes = 64;  // prefixes bound on the reader's own account
 // No book nests its markup this deep; past it the reading stops, which keeps
 // the parser's own stack of open elements small.
 constexpr std::size_t kMaxDepth = 1024;
@@ -68,7 +67,7 @@ class session {
     std::string names_;  // the names of the open elements, back to back
     std::string pending_decls_;
     std::set<std::string, std::less<>> extra_prefixes_;  // bound by the wrapper
-    std::string entities_;                              // <!ENTITY ...> declarations met
+    std::string entities_;                               // <!ENTITY ...> declarations met
     std::size_t entity_count_ = 0;
     std::vector<eb_xml_attr> attrs_;
     std::exception_ptr error_;
@@ -85,7 +84,8 @@ class session {
             if (err == XML_ERROR_NONE) return text_.size();
             if (err == XML_ERROR_ABORTED) return err_at;
             if (err == XML_ERROR_UNBOUND_PREFIX) {
-                const std::size_t tag = bind_prefixes(err_at);
+                const std::size_t tag =
+                    bind_tag_prefixes(text_, err_at, extra_prefixes_, warnings_);
                 if (tag != std::string_view::npos) {
                     start = std::max(start, tag);
                     continue;
@@ -243,17 +243,18 @@ class session {
 
     // An end tag that does not close the innermost element: when it names
     // an element further out, the elements inside that one end here (as an
-    // HTML reader would close them) and so does the named one; an end tag
-    // of no open element is passed over. The offset after the end tag, or 0
-    // when there is no end tag there.
+    // HTML reader would close them) and so does the named one. One that names
+    // none closes the innermost element of its name in another letter case,
+    // else the innermost element when it is a typo of its name; any other is
+    // passed over. The offset after the end tag, or 0 when there is none.
     std::size_t close_to_end_tag(std::size_t at) {
         std::size_t after = 0;
         const std::string_view qname = end_tag_name(text_, at, &after);
         if (after == 0) return 0;
-        std::size_t k = stack_.size();
-        while (k > 0 &&
-               !(!stack_[k - 1].synthetic && same_qname(split(name_of(stack_[k - 1])), qname)))
-            --k;
+        std::vector<split_name> open;
+        for (const open_element &e : stack_)
+            open.push_back(e.synthetic ? split_name{} : split(name_of(e)));
+        std::size_t k = end_tag_target(open, qname);
         while (k > 0 && stack_.size() >= k) {
             if (!h_.stop) {
                 const split_name n = split(name_of(stack_.back()));
@@ -262,28 +263,6 @@ class session {
             pop();
         }
         return after;
-    }
-
-    // Reads the prefixes of the start tag at `at` that are bound nowhere.
-    // When any is new, the offset of that tag, where the reading may resume;
-    // else npos.
-    std::size_t bind_prefixes(std::size_t at) {
-        const std::size_t lt = text_.rfind('<', at);
-        if (lt == std::string_view::npos) return lt;
-        const std::size_t gt = text_.substr(0, std::min(text_.size(), lt + 4096)).find('>', lt);
-        const std::string_view tag =
-            text_.substr(lt, gt == std::string_view::npos ? 4096 : gt - lt);
-        bool added = false;
-        for (const std::string_view prefix : tag_prefixes(tag)) {
-            if (extra_prefixes_.count(prefix)) continue;
-            if (extra_prefixes_.size() >= kMaxPrefixes) return std::string_view::npos;
-            extra_prefixes_.emplace(prefix);
-            warnings_.push_back("namespace prefix '" + std::string(prefix) +
-                                "' used without a declaration; taken as " +
-                                guess_namespace(prefix));
-            added = true;
-        }
-        return added ? lt : std::string_view::npos;
     }
 
     void note_error(XML_Error err, std::size_t at) {
@@ -333,7 +312,8 @@ class session {
             if (s.replaying_ || is_parameter || !value) return;
             const std::string decl =
                 entity_declaration(name, {value, static_cast<std::size_t>(value_length)});
-            if (s.entity_count_ >= kMaxEntities || s.entities_.size() + decl.size() > kMaxEntityText) {
+            if (s.entity_count_ >= kMaxEntities ||
+                s.entities_.size() + decl.size() > kMaxEntityText) {
                 if (s.entity_count_ != kMaxEntities + 1)
                     s.warnings_.push_back("too many entities to keep after an XML error");
                 s.entity_count_ = kMaxEntities + 1;

@@ -211,8 +211,10 @@ std::string rar5(const RarDesc &desc) {
             vint(f, extra.size());
         }
         vint(f, data.size());
-        vint(f, e.directory ? 0x0001 : 0x0004);  // directory, or CRC-32 present
-        vint(f, e.directory ? 0 : e.data.size());
+        vint(f, e.directory      ? 0x0001
+                : e.size_unknown ? 0x000C
+                                 : 0x0004);  // directory, CRC-32, size unknown
+        vint(f, e.directory || e.size_unknown ? 0 : e.data.size());
         vint(f, e.directory ? 040755 : 0100644);
         if (!e.directory) le32(f, crc32_of(e.data));
         vint(f, 0);  // store: version 0, method 0, and no solid bit (only packed data has one)

@@ -13,6 +13,7 @@ struct RarEntry {
     std::string data;
     bool encrypted = false;  // flagged as password-protected; the data is filler of AES block size
     bool directory = false;
+    bool size_unknown = false;  // RAR 5 only: the header states no unpacked size
 };
 
 struct RarDesc {

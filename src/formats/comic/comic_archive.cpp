@@ -91,7 +91,8 @@ eb_comic_archive::eb_comic_archive(const eb_source &src, const eb_comic_sniff &s
                 opened_ = header_encrypted_ = true;
                 return;
             }
-            [[fallthrough]];
+            take(eb_rar4_list(src, &solid_));
+            return;
         case eb_comic_kind::sevenzip:
         case eb_comic_kind::tar:
             // 7z keeps its directory at the end and lists without touching
@@ -173,15 +174,18 @@ eb_comic_read eb_comic_archive::read_block(const eb_comic_member &m, std::uint64
         }
     }
     if (m.size > cap) return eb_comic_read::too_large;
-    if (solid_) {
-        // Everything listed before the member is decompressed to reach it.
-        std::uint64_t cost = m.size;
-        for (const eb_comic_member &o : members_)
-            if (o.ordinal < m.ordinal) cost += o.size;
-        if (spent_ + cost > EB_COMIC_SOLID_BUDGET) return eb_comic_read::over_budget;
-        spent_ += cost;
-    }
-    return eb_lazy_archive_read(*src_, kind_, m, cap, out, len);
+    if (!solid_) return eb_lazy_archive_read(*src_, kind_, m, cap, nullptr, out, len);
+    // Everything before the member is decompressed to reach it: what states
+    // its size counts by that size, the rest by what it decompresses to.
+    std::uint64_t cost = m.size;
+    for (const eb_comic_member &o : members_)
+        if (o.ordinal < m.ordinal) cost += o.size;
+    if (spent_ + cost > EB_COMIC_SOLID_BUDGET) return eb_comic_read::over_budget;
+    std::uint64_t unsized = EB_COMIC_SOLID_BUDGET - spent_ - cost;
+    const std::uint64_t allowed = unsized;
+    const eb_comic_read r = eb_lazy_archive_read(*src_, kind_, m, cap, &unsized, out, len);
+    spent_ += cost + (allowed - unsized);
+    return r;
 }
 
 eb_comic_read eb_comic_archive::read(const eb_comic_member &m, std::uint64_t cap,

@@ -67,11 +67,12 @@ struct eb_comic_listing {
     std::vector<std::string> warnings;
 };
 
-// ZIP through the project's ZIP handle (central directory only); RAR 4, 7z
-// and tar listed by libarchive, which skips data where the format allows;
-// RAR 5 listed from its own headers (libarchive 3.6 neither reports its
-// encrypted files nor lists a solid one without decompressing it). Member
-// data always comes through libarchive or the ZIP handle. The source must
+// ZIP through the project's ZIP handle (central directory only); 7z and tar
+// listed by libarchive, which skips data where the format allows; RAR 4 and
+// 5 listed from their own headers (libarchive 3.6 lists only the first
+// member of a solid RAR 4, and neither reports RAR 5's encrypted files nor
+// lists a solid one without decompressing it). Member data always comes
+// through libarchive or the ZIP handle. The source must
 // outlive the archive. One thread.
 class eb_comic_archive {
   public:
@@ -120,11 +121,28 @@ class eb_comic_archive {
 
 // libarchive's side (comic_libarchive.cpp, in the lazily loaded module,
 // reached through its table: lazy_readers.h): the listing, and one member's
-// data by ordinal into a malloc block (the solid budget is the caller's).
+// data by ordinal into a malloc block. The solid budget is the caller's,
+// but for members before m that state no size: with unsized set, their data
+// is decompressed here and counted against *unsized (over_budget past it).
 eb_comic_listing eb_la_list(const eb_source &src, eb_comic_kind kind);
 eb_comic_read eb_la_read(const eb_source &src, eb_comic_kind kind, const eb_comic_member &m,
-                         std::uint64_t cap, char **out, std::uint64_t *len);
+                         std::uint64_t cap, std::uint64_t *unsized, char **out, std::uint64_t *len);
 // RAR 5's own headers (comic_rar5.cpp): the listing, and its solid flag.
 eb_comic_listing eb_rar5_list(const eb_source &src, bool *solid);
+// RAR 4's own block headers (comic/comic_rar4.cpp): the listing, and its
+// solid flag.
+eb_comic_listing eb_rar4_list(const eb_source &src, bool *solid);
+
+// A 7z archive's directory read up to its counts before libarchive
+// allocates for it (comic/comic_7z.cpp): ok with the number of files it
+// declares; else why it will not be listed (a count past the member limit,
+// a directory decoding past 64 MiB, one damaged or compressed by a method
+// not read here). encrypted: a password hides it, which libarchive reports.
+struct eb_7z_directory {
+    bool ok = false, encrypted = false;
+    std::uint64_t files = 0;
+    std::string why;
+};
+eb_7z_directory eb_7z_check(const eb_source &src);
 
 #endif  // QUENFOLD_FORMATS_COMIC_ARCHIVE_H

@@ -148,10 +148,32 @@ std::string_view name_of(archive_entry *e) {
     return p ? std::string_view(p) : std::string_view();
 }
 
+// Reads the current member's data to its end, counting it against *left;
+// false as soon as it goes past. Data that cannot be read is left to
+// libarchive's next header.
+bool passed_within(archive *a, std::uint64_t *left) {
+    char buf[65536];
+    for (;;) {
+        const la_ssize_t n = archive_read_data(a, buf, sizeof buf);
+        if (n <= 0) return true;
+        if (static_cast<std::uint64_t>(n) > *left) return false;
+        *left -= static_cast<std::uint64_t>(n);
+    }
+}
+
 }  // namespace
 
 eb_comic_listing eb_la_list(const eb_source &src, eb_comic_kind kind) {
     eb_comic_listing l;
+    // libarchive allocates for every member a 7z directory declares before
+    // it lists one: the counts are read first.
+    if (kind == eb_comic_kind::sevenzip) {
+        const eb_7z_directory d = eb_7z_check(src);
+        if (!d.ok && !d.encrypted) {
+            l.warnings.push_back("archive listing stopped after 0 entries: " + d.why);
+            return l;
+        }
+    }
     const utf8_names names;
     std::unique_ptr<cursor> c(new cursor);  // the buffer needs no zeroing
     c->src = &src;
@@ -196,7 +218,8 @@ eb_comic_listing eb_la_list(const eb_source &src, eb_comic_kind kind) {
 }
 
 eb_comic_read eb_la_read(const eb_source &src, eb_comic_kind kind, const eb_comic_member &m,
-                         std::uint64_t cap, char **out, std::uint64_t *len) {
+                         std::uint64_t cap, std::uint64_t *unsized, char **out,
+                         std::uint64_t *len) {
     *out = nullptr;
     *len = 0;
     const utf8_names names;
@@ -211,6 +234,12 @@ eb_comic_read eb_la_read(const eb_source &src, eb_comic_kind kind, const eb_comi
         const int r = archive_read_next_header(a.get(), &e);
         if (r == ARCHIVE_EOF || r < ARCHIVE_WARN) return eb_comic_read::damaged;
         if (i == m.ordinal) break;
+        // In a solid archive libarchive decompresses each member to pass
+        // it; one that states no size ("size unknown" in RAR 5) is read here
+        // instead, so that what it decompresses to is counted.
+        if (unsized && !(archive_entry_size_is_set(e) && archive_entry_size(e) > 0) &&
+            archive_entry_filetype(e) == AE_IFREG && !passed_within(a.get(), unsized))
+            return eb_comic_read::over_budget;
     }
     // The entry must still be the one listed: the book may have changed.
     if (name_of(e) != m.name) return eb_comic_read::damaged;

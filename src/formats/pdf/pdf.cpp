@@ -2,7 +2,6 @@
 // version, the Info dictionary and XMP; no exception leaves it but bad_alloc.
 #include <qpdf/QPDF.hh>
 #include <qpdf/QPDFExc.hh>
-#include <qpdf/QPDFLogger.hh>
 #include <qpdf/QPDFObjectHandle.hh>
 
 #include <cstdint>
@@ -15,6 +14,9 @@
 
 #include "error.h"
 #include "formats/full_readers.h"
+#include "formats/pdf/pdf_guard.h"
+#include "formats/pdf/pdf_quiet.h"
+#include "formats/pdf/pdf_walk.h"
 #include "formats/pdf/pdf_map.h"
 #include "formats/pdf/pdf_source.h"
 #include "formats/pdf/pdf_streams.h"
@@ -162,9 +164,17 @@ std::string restrictions(QPDF &pdf) {
            (list.empty() ? "it restricts nothing" : "it restricts " + list);
 }
 
-void read_version(QPDF &pdf, const std::optional<std::string> &header, eb_record &r) {
+// The catalog, as qpdf's getRoot() finds it, through the guard.
+QPDFObjectHandle catalog(QPDF &pdf, eb_pdf_guard &g) {
+    QPDFObjectHandle root = g.key(pdf.getTrailer(), "/Root");
+    if (!root.isDictionary()) throw std::runtime_error("unable to find /Root dictionary");
+    return root;
+}
+
+void read_version(QPDF &pdf, eb_pdf_guard &g, const std::optional<std::string> &header,
+                  eb_record &r) {
     if (header) r.version = *header;
-    QPDFObjectHandle v = pdf.getRoot().getKey("/Version");
+    QPDFObjectHandle v = g.key(catalog(pdf, g), "/Version");
     if (!v.isName()) return;
     // A later version in the catalog overrides the header's (an update
     // appended to an older file).
@@ -176,13 +186,13 @@ void read_version(QPDF &pdf, const std::optional<std::string> &header, eb_record
 // The page tree root's /Count: a page tree cannot hold more pages than the
 // file has objects, so a larger count is no count (checked only above a
 // thousand, where the cross-reference table is worth counting).
-void read_pages(QPDF &pdf, eb_record &r) {
-    QPDFObjectHandle pages = pdf.getRoot().getKey("/Pages");
+void read_pages(QPDF &pdf, eb_pdf_guard &g, eb_record &r) {
+    QPDFObjectHandle pages = g.key(catalog(pdf, g), "/Pages");
     if (!pages.isDictionary()) {
         r.warnings.push_back("PDF page tree root is not a dictionary; page count unknown");
         return;
     }
-    QPDFObjectHandle count = pages.getKey("/Count");
+    QPDFObjectHandle count = g.key(pages, "/Count");
     if (!count.isInteger()) {
         r.warnings.push_back("PDF page tree root states no page count");
         return;
@@ -203,34 +213,35 @@ void read_pages(QPDF &pdf, eb_record &r) {
     r.pages = static_cast<std::uint64_t>(n);
 }
 
-std::string text_of(QPDFObjectHandle dict, const char *key) {
-    QPDFObjectHandle v = dict.getKey(key);
+std::string text_of(eb_pdf_guard &g, QPDFObjectHandle dict, const char *key) {
+    QPDFObjectHandle v = g.key(dict, key);
     return v.isString() ? eb_pdf_text(v.getStringValue()) : std::string();
 }
 
-eb_pdf_info read_info(QPDF &pdf, eb_record &r) {
+eb_pdf_info read_info(QPDF &pdf, eb_pdf_guard &g, eb_record &r) {
     eb_pdf_info info;
-    QPDFObjectHandle d = pdf.getTrailer().getKey("/Info");
+    QPDFObjectHandle d = g.key(pdf.getTrailer(), "/Info");
     if (d.isNull()) return info;
     if (!d.isDictionary()) {
         r.warnings.push_back("PDF Info entry is not a dictionary; not read");
         return info;
     }
     info.present = true;
-    info.title = text_of(d, "/Title");
-    info.author = text_of(d, "/Author");
-    info.subject = text_of(d, "/Subject");
-    info.keywords = text_of(d, "/Keywords");
-    info.creation_date = text_of(d, "/CreationDate");
-    info.mod_date = text_of(d, "/ModDate");
-    info.isbn = text_of(d, "/ISBN");
-    info.doi = text_of(d, "/DOI");
-    if (info.doi.empty()) info.doi = text_of(d, "/doi");
+    info.title = text_of(g, d, "/Title");
+    info.author = text_of(g, d, "/Author");
+    info.subject = text_of(g, d, "/Subject");
+    info.keywords = text_of(g, d, "/Keywords");
+    info.creation_date = text_of(g, d, "/CreationDate");
+    info.mod_date = text_of(g, d, "/ModDate");
+    info.isbn = text_of(g, d, "/ISBN");
+    info.doi = text_of(g, d, "/DOI");
+    if (info.doi.empty()) info.doi = text_of(g, d, "/doi");
     return info;
 }
 
 // Every reading of the document: its protection, then what it states.
-int read_document(QPDF &pdf, const std::optional<std::string> &header, eb_record &r) {
+int read_document(QPDF &pdf, eb_pdf_guard &g, const std::optional<std::string> &header,
+                  eb_record &r) {
     if (pdf.isEncrypted()) {
         // An empty owner password alone lets the document open, but its
         // reader still needs the user password: that is protection.
@@ -238,15 +249,14 @@ int read_document(QPDF &pdf, const std::optional<std::string> &header, eb_record
             return protected_pdf("pdf-password", "PDF encrypted with a user password", r);
         r.warnings.push_back(restrictions(pdf));
     }
-    step("object streams", r, [&] { eb_pdf_defuse_object_streams(pdf, r); });
-    step("version", r, [&] { read_version(pdf, header, r); });
-    step("page count", r, [&] { read_pages(pdf, r); });
+    step("version", r, [&] { read_version(pdf, g, header, r); });
+    step("page count", r, [&] { read_pages(pdf, g, r); });
     eb_pdf_info info;
-    step("Info dictionary", r, [&] { info = read_info(pdf, r); });
+    step("Info dictionary", r, [&] { info = read_info(pdf, g, r); });
     std::string lang;
-    step("language", r, [&] { lang = text_of(pdf.getRoot(), "/Lang"); });
+    step("language", r, [&] { lang = text_of(g, catalog(pdf, g), "/Lang"); });
     eb_pdf_xmp xmp;
-    step("XMP", r, [&] { xmp = eb_pdf_xmp_stream(pdf, r); });
+    step("XMP", r, [&] { xmp = eb_pdf_xmp_stream(g.key(catalog(pdf, g), "/Metadata"), r); });
     eb_pdf_merge(info, xmp, lang, r);
     return 0;
 }
@@ -267,20 +277,28 @@ int eb_record_pdf(const eb_source &src, eb_record &r) {
     r.format = "pdf";
     auto input = std::make_shared<eb_pdf_input>(src);
     const std::optional<std::string> header = header_version(*input);
+    // Nothing qpdf inflates while opening goes unchecked, and a repair
+    // stays within its budget (formats/pdf/pdf_walk.h).
+    eb_pdf_open_plan plan = eb_pdf_plan_open(input);
+    if (!plan.refusal.empty()) {
+        if (src.failed()) {
+            src.report_short_read();
+            return -1;
+        }
+        eb_set_error("%s", plan.refusal.c_str());
+        return -1;
+    }
+    if (plan.encrypted && plan.object_streams) eb_pdf_plan_encryption(input, plan);
     QPDF pdf;
-    // Warnings are kept, never written: each document gets a logger of its
-    // own that discards, so nothing reaches stderr and threads share none.
-    std::shared_ptr<QPDFLogger> log = QPDFLogger::create();
-    log->setInfo(log->discard());
-    log->setWarn(log->discard());
-    log->setError(log->discard());
-    pdf.setLogger(log);
-    pdf.setSuppressWarnings(true);
+    eb_pdf_silence(pdf);
+    for (int n : plan.nulled)
+        pdf.replaceObject(n, 0, QPDFObjectHandle::newNull());
 
     int rc = 0;
     try {
         pdf.processInputSource(input);
-        rc = read_document(pdf, header, r);
+        eb_pdf_guard guard(pdf, input, plan, r);
+        rc = read_document(pdf, guard, header, r);
     } catch (const std::bad_alloc &) {
         throw;
     } catch (const QPDFExc &e) {
@@ -294,6 +312,7 @@ int eb_record_pdf(const eb_source &src, eb_record &r) {
     }
     if (rc == 0) {
         if (r.drm && header) r.version = header;
+        r.warnings.insert(r.warnings.end(), plan.warnings.begin(), plan.warnings.end());
         library_warnings(pdf, r);
     }
     return rc;

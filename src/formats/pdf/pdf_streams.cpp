@@ -1,39 +1,35 @@
 // pdf_streams.cpp - stream data under caps: the XMP packet through a pipeline that stops decoding
-// at 4 MiB, and object streams checked before qpdf would inflate them whole.
+// at 4 MiB, and the size a stream decodes to, found without keeping more than the cap.
 #include "formats/pdf/pdf_streams.h"
 
+#include <qpdf/InputSource.hh>
 #include <qpdf/Pipeline.hh>
 #include <qpdf/QPDF.hh>
 #include <qpdf/QPDFObjectHandle.hh>
 
 #include <algorithm>
-#include <initializer_list>
-#include <map>
+#include <cstdio>
 #include <stdexcept>
 #include <string>
-#include <vector>
 
 namespace {
 
 constexpr std::size_t kXmpCap = 4 * 1024 * 1024;
-constexpr std::size_t kObjectStreamCap = 16 * 1024 * 1024;
-constexpr std::size_t kObjectStreamBudget = 64 * 1024 * 1024;
-// Deflate gives at most some 1,032 bytes for one: raw data below this can
-// never reach the cap and is left to qpdf unread.
-constexpr long long kRawWorthChecking = kObjectStreamCap / 1024;
 
 // The decoded bytes of a stream up to a cap. Past the cap it throws, which
 // qpdf's stream reading catches: the decoding stops there instead of
-// running through a stream that inflates without end. Keeps the bytes only
-// when asked to (a size check needs none).
+// running through a stream that inflates without end. Keeps the first
+// `keep` bytes (a size check needs none).
 class capped_pipeline final : public Pipeline {
   public:
-    capped_pipeline(std::size_t cap, bool keep)
+    capped_pipeline(std::size_t cap, std::size_t keep)
         : Pipeline("capped", nullptr), cap_(cap), keep_(keep) {}
     void write(unsigned char const *data, size_t len) override {
         const bool past = len > cap_ - seen_;
         const std::size_t take = past ? cap_ - seen_ : len;
-        if (keep_) data_.append(reinterpret_cast<const char *>(data), take);
+        if (data_.size() < keep_)
+            data_.append(reinterpret_cast<const char *>(data),
+                         std::min(take, keep_ - data_.size()));
         seen_ += take;
         if (past) {
             over_ = true;
@@ -46,21 +42,20 @@ class capped_pipeline final : public Pipeline {
     bool over() const { return over_; }
 
   private:
-    std::size_t cap_, seen_ = 0;
-    bool keep_, over_ = false;
+    std::size_t cap_, keep_, seen_ = 0;
+    bool over_ = false;
     std::string data_;
 };
 
 }  // namespace
 
-eb_pdf_xmp eb_pdf_xmp_stream(QPDF &pdf, eb_record &r) {
-    QPDFObjectHandle md = pdf.getRoot().getKey("/Metadata");
+eb_pdf_xmp eb_pdf_xmp_stream(QPDFObjectHandle md, eb_record &r) {
     if (md.isNull()) return {};
     if (!md.isStream()) {
         r.warnings.push_back("PDF /Metadata is not a stream; XMP not read");
         return {};
     }
-    capped_pipeline p(kXmpCap, true);
+    capped_pipeline p(kXmpCap, kXmpCap);
     bool filtered = false;
     const bool ok = md.pipeStreamData(&p, &filtered, 0, qpdf_dl_specialized, true, false);
     if (p.over()) {
@@ -78,61 +73,48 @@ eb_pdf_xmp eb_pdf_xmp_stream(QPDF &pdf, eb_record &r) {
     return eb_pdf_read_xmp(p.data());
 }
 
-namespace {
-
-// The object streams holding what the reader asks qpdf for, each checked
-// once before qpdf would inflate it whole.
-class object_stream_guard {
-  public:
-    object_stream_guard(QPDF &pdf, eb_record &r) : pdf_(pdf), r_(r), xref_(pdf.getXRefTable()) {}
-
-    // Checks the stream of h when h refers to an object kept in one.
-    void check(QPDFObjectHandle h) {
-        if (!h.isIndirect()) return;
-        auto it = xref_.find(h.getObjGen());
-        if (it == xref_.end() || it->second.getType() != 2) return;
-        const int n = it->second.getObjStreamNumber();
-        if (std::find(checked_.begin(), checked_.end(), n) != checked_.end()) return;
-        checked_.push_back(n);
-        QPDFObjectHandle s = pdf_.getObjectByID(n, 0);
-        if (!s.isStream()) return;  // qpdf says so when an object in it is wanted
-        QPDFObjectHandle raw = s.getDict().getKey("/Length");
-        if (raw.isInteger() && raw.getIntValue() <= kRawWorthChecking) return;
-        capped_pipeline p(std::min(kObjectStreamCap, budget_), false);
-        s.pipeStreamData(&p, nullptr, 0, qpdf_dl_specialized, true, false);
-        budget_ -= p.seen();
-        if (!p.over()) return;
-        pdf_.replaceObject(n, 0, QPDFObjectHandle::newNull());
-        r_.warnings.push_back("PDF object stream " + std::to_string(n) +
-                              " decodes to more than 16 MiB (or with the others checked to more "
-                              "than 64 MiB); the objects in it are not read");
+eb_pdf_decoded eb_pdf_decode_size(QPDFObjectHandle stream, std::size_t cap) {
+    capped_pipeline p(cap, 0);
+    eb_pdf_decoded d;
+    try {
+        stream.pipeStreamData(&p, &d.decoded, 0, qpdf_dl_specialized, true, false);
+    } catch (const std::length_error &) {
+        // past the cap
     }
-    // Checks a dictionary's stream, then those of the values under keys.
-    void check(QPDFObjectHandle dict, std::initializer_list<const char *> keys) {
-        check(dict);
-        if (!dict.isDictionary()) return;
-        for (const char *k : keys)
-            check(dict.getKey(k));
+    d.bytes = p.seen();
+    d.over = p.over();
+    return d;
+}
+
+eb_pdf_decoded eb_pdf_decode_raw(QPDFObjectHandle s, InputSource &in, std::uint64_t at,
+                                 std::uint64_t len, QPDFObjectHandle filter, QPDFObjectHandle parms,
+                                 std::size_t cap, std::size_t keep, std::string *out) {
+    // The raw bytes go through in pieces: a stream that decodes past the cap
+    // stops there, whatever it would inflate to.
+    s.replaceStreamData(
+        [&in, at, len](Pipeline *p) {
+            char buf[65536];
+            for (std::uint64_t done = 0; done < len;) {
+                const std::size_t n =
+                    static_cast<std::size_t>(std::min<std::uint64_t>(sizeof buf, len - done));
+                in.seek(static_cast<qpdf_offset_t>(at + done), SEEK_SET);
+                const std::size_t got = in.read(buf, n);
+                if (got == 0) break;
+                p->write(reinterpret_cast<unsigned char *>(buf), got);
+                done += got;
+            }
+            p->finish();
+        },
+        filter, parms);
+    capped_pipeline p(cap, keep);
+    eb_pdf_decoded d;
+    try {
+        s.pipeStreamData(&p, &d.decoded, 0, qpdf_dl_specialized, true, false);
+    } catch (const std::length_error &) {
+        // past the cap
     }
-
-  private:
-    QPDF &pdf_;
-    eb_record &r_;
-    const std::map<QPDFObjGen, QPDFXRefEntry> xref_;
-    std::vector<int> checked_;
-    std::size_t budget_ = kObjectStreamBudget;
-};
-
-}  // namespace
-
-void eb_pdf_defuse_object_streams(QPDF &pdf, eb_record &r) {
-    // Only cross-reference streams can place objects in object streams.
-    QPDFObjectHandle trailer = pdf.getTrailer();
-    if (!trailer.hasKey("/XRefStm") && !trailer.hasKey("/W")) return;
-    object_stream_guard guard(pdf, r);
-    QPDFObjectHandle root = trailer.getKey("/Root");
-    guard.check(root, {"/Pages", "/Lang", "/Version", "/Metadata"});
-    if (root.isDictionary()) guard.check(root.getKey("/Pages"), {"/Count"});
-    guard.check(trailer.getKey("/Info"), {"/Title", "/Author", "/Subject", "/Keywords",
-                                          "/CreationDate", "/ModDate", "/ISBN", "/DOI", "/doi"});
+    d.bytes = p.seen();
+    d.over = p.over();
+    *out = p.data();
+    return d;
 }

@@ -9,6 +9,7 @@ namespace {
 
 constexpr std::size_t kMinWindow = 4096;        // first fill after a jump; the alignment too
 constexpr std::size_t kMaxWindow = 128 * 1024;  // a run of sequential fills stops growing here
+constexpr std::size_t kAround = 16 * 1024;      // the bytes around an object looked up
 
 }  // namespace
 
@@ -33,6 +34,21 @@ const eb_pdf_input::block *eb_pdf_input::find(std::uint64_t off) {
     return nullptr;
 }
 
+eb_pdf_input::block *eb_pdf_input::load(std::uint64_t start, std::uint64_t len) {
+    block *victim = nullptr;
+    for (block &b : blocks_)
+        if (!b.kept && (!victim || b.used < victim->used)) victim = &b;
+    victim->len = 0;
+    victim->bytes.resize(static_cast<std::size_t>(len));
+    ++reads_;
+    bytes_ += len;
+    if (!src_.read(start, victim->bytes.data(), static_cast<std::size_t>(len))) return nullptr;
+    victim->off = start;
+    victim->len = len;
+    victim->used = ++clock_;
+    return victim;
+}
+
 const eb_pdf_input::block *eb_pdf_input::fill(std::uint64_t off, std::size_t want) {
     if (src_.failed()) return nullptr;
     const std::uint64_t start = off - off % kMinWindow;
@@ -43,19 +59,23 @@ const eb_pdf_input::block *eb_pdf_input::fill(std::uint64_t off, std::size_t wan
     std::uint64_t len = off - start + want;
     if (len < window_) len = window_;
     if (len > size_ - start) len = size_ - start;
-    block *victim = &blocks_[0];
-    for (block &b : blocks_)
-        if (b.used < victim->used) victim = &b;
-    victim->len = 0;
-    victim->bytes.resize(static_cast<std::size_t>(len));
-    ++reads_;
-    bytes_ += len;
-    if (!src_.read(start, victim->bytes.data(), static_cast<std::size_t>(len))) return nullptr;
-    victim->off = start;
-    victim->len = len;
-    victim->used = ++clock_;
-    last_end_ = start + len;
-    return victim;
+    const block *b = load(start, len);
+    if (b) last_end_ = start + len;
+    return b;
+}
+
+void eb_pdf_input::keep(std::uint64_t off, std::size_t len) {
+    if (src_.memory() || off >= size_ || src_.failed()) return;
+    for (const block &b : blocks_)
+        if (b.kept) return;  // one block kept at most
+    if (block *b = load(off, len < size_ - off ? len : size_ - off)) b->kept = true;
+}
+
+void eb_pdf_input::around(std::uint64_t off) {
+    if (src_.memory() || off >= size_ || src_.failed() || find(off)) return;
+    const std::uint64_t aligned = off - off % kMinWindow;
+    const std::uint64_t start = aligned < kAround / 4 ? 0 : aligned - kAround / 4;
+    load(start, kAround < size_ - start ? kAround : size_ - start);
 }
 
 std::size_t eb_pdf_input::copy_out(std::uint64_t off, char *out, std::size_t n) {

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <new>
 #include <optional>
@@ -15,7 +16,9 @@
 
 #include "error.h"
 #include "formats/full_readers.h"
+#include "formats/pdf/pdf_lazy.h"
 #include "formats/pdf/pdf_map.h"
+#include "formats/pdf/pdf_paths.h"
 #include "formats/pdf/pdf_source.h"
 #include "formats/pdf/pdf_streams.h"
 #include "formats/pdf/pdf_text.h"
@@ -24,6 +27,7 @@
 namespace {
 
 constexpr std::size_t kLibraryWarnings = 3;
+constexpr std::uint64_t kTail = 64 * 1024;  // the end of the file, read first
 
 // A message of the library's (which may quote the file) as one line of
 // valid UTF-8 without control characters, at most 200 bytes.
@@ -162,9 +166,9 @@ std::string restrictions(QPDF &pdf) {
            (list.empty() ? "it restricts nothing" : "it restricts " + list);
 }
 
-void read_version(QPDF &pdf, const std::optional<std::string> &header, eb_record &r) {
+void read_version(QPDFObjectHandle root, const std::optional<std::string> &header, eb_record &r) {
     if (header) r.version = *header;
-    QPDFObjectHandle v = pdf.getRoot().getKey("/Version");
+    QPDFObjectHandle v = root.getKey("/Version");
     if (!v.isName()) return;
     // A later version in the catalog overrides the header's (an update
     // appended to an older file).
@@ -176,8 +180,9 @@ void read_version(QPDF &pdf, const std::optional<std::string> &header, eb_record
 // The page tree root's /Count: a page tree cannot hold more pages than the
 // file has objects, so a larger count is no count (checked only above a
 // thousand, where the cross-reference table is worth counting).
-void read_pages(QPDF &pdf, eb_record &r) {
-    QPDFObjectHandle pages = pdf.getRoot().getKey("/Pages");
+void read_pages(QPDFObjectHandle root, const std::function<std::size_t()> &objects_listed,
+                eb_record &r) {
+    QPDFObjectHandle pages = root.getKey("/Pages");
     if (!pages.isDictionary()) {
         r.warnings.push_back("PDF page tree root is not a dictionary; page count unknown");
         return;
@@ -193,7 +198,7 @@ void read_pages(QPDF &pdf, eb_record &r) {
         return;
     }
     if (n > 1000) {
-        const std::size_t objects = pdf.getXRefTable().size();
+        const std::size_t objects = objects_listed();
         if (static_cast<unsigned long long>(n) > objects) {
             r.warnings.push_back("PDF page count " + std::to_string(n) + " is more than the " +
                                  std::to_string(objects) + " objects of the file; not used");
@@ -208,9 +213,9 @@ std::string text_of(QPDFObjectHandle dict, const char *key) {
     return v.isString() ? eb_pdf_text(v.getStringValue()) : std::string();
 }
 
-eb_pdf_info read_info(QPDF &pdf, eb_record &r) {
+eb_pdf_info read_info(QPDFObjectHandle trailer, eb_record &r) {
     eb_pdf_info info;
-    QPDFObjectHandle d = pdf.getTrailer().getKey("/Info");
+    QPDFObjectHandle d = trailer.getKey("/Info");
     if (d.isNull()) return info;
     if (!d.isDictionary()) {
         r.warnings.push_back("PDF Info entry is not a dictionary; not read");
@@ -239,15 +244,10 @@ int read_document(QPDF &pdf, const std::optional<std::string> &header, eb_record
         r.warnings.push_back(restrictions(pdf));
     }
     step("object streams", r, [&] { eb_pdf_defuse_object_streams(pdf, r); });
-    step("version", r, [&] { read_version(pdf, header, r); });
-    step("page count", r, [&] { read_pages(pdf, r); });
-    eb_pdf_info info;
-    step("Info dictionary", r, [&] { info = read_info(pdf, r); });
-    std::string lang;
-    step("language", r, [&] { lang = text_of(pdf.getRoot(), "/Lang"); });
-    eb_pdf_xmp xmp;
-    step("XMP", r, [&] { xmp = eb_pdf_xmp_stream(pdf, r); });
-    eb_pdf_merge(info, xmp, lang, r);
+    eb_pdf_read_fields({[&] { return pdf.getTrailer(); }, [&] { return pdf.getRoot(); },
+                        [&] { return pdf.getXRefTable().size(); },
+                        [&](eb_record &rec) { return eb_pdf_xmp_stream(pdf, rec); }},
+                       header, r);
     return 0;
 }
 
@@ -263,10 +263,35 @@ void library_warnings(QPDF &pdf, eb_record &r) {
 
 }  // namespace
 
+void eb_pdf_read_fields(const eb_pdf_document &doc, const std::optional<std::string> &header,
+                        eb_record &r) {
+    step("version", r, [&] { read_version(doc.root(), header, r); });
+    step("page count", r, [&] { read_pages(doc.root(), doc.objects, r); });
+    eb_pdf_info info;
+    step("Info dictionary", r, [&] { info = read_info(doc.trailer(), r); });
+    std::string lang;
+    step("language", r, [&] { lang = text_of(doc.root(), "/Lang"); });
+    eb_pdf_xmp xmp;
+    step("XMP", r, [&] { xmp = doc.xmp(r); });
+    eb_pdf_merge(info, xmp, lang, r);
+}
+
 int eb_record_pdf(const eb_source &src, eb_record &r) {
+    return eb_record_pdf_by(src, r, eb_pdf_path::either);
+}
+
+int eb_record_pdf_by(const eb_source &src, eb_record &r, eb_pdf_path path,
+                     std::size_t *qpdf_warnings) {
+    if (qpdf_warnings) *qpdf_warnings = 0;
     r.format = "pdf";
     auto input = std::make_shared<eb_pdf_input>(src);
+    // The end first: both paths start there, and in a small file the header
+    // comes with it.
+    input->keep(src.size() > kTail ? src.size() - kTail : 0, kTail);
     const std::optional<std::string> header = header_version(*input);
+    if (path != eb_pdf_path::qpdf && eb_pdf_lazy_record(input, header, r)) return 0;
+    if (path == eb_pdf_path::lazy) return 1;
+    input->rewind();  // qpdf starts as on a fresh input, the bytes read so far at hand
     QPDF pdf;
     // Warnings are kept, never written: each document gets a logger of its
     // own that discards, so nothing reaches stderr and threads share none.
@@ -292,6 +317,7 @@ int eb_record_pdf(const eb_source &src, eb_record &r) {
         src.report_short_read();
         return -1;
     }
+    if (qpdf_warnings) *qpdf_warnings = pdf.numWarnings();
     if (rc == 0) {
         if (r.drm && header) r.version = header;
         library_warnings(pdf, r);

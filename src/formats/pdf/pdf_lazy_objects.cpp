@@ -1,0 +1,209 @@
+// pdf_lazy_objects.cpp - one object at an offset through qpdf's tokenizer and parser, its stream
+// data located and checked, and the zlib inflation (with PNG predictors) of the streams the lazy
+// reader decodes itself.
+#include "formats/pdf/pdf_lazy_objects.h"
+
+#include <zlib.h>
+
+#include <cstring>
+
+eb_pdf_objects::eb_pdf_objects(std::shared_ptr<eb_pdf_input> in)
+    : file_(in), in_(in), size_(in->size()) {
+    ctx_.setSuppressWarnings(true);
+    probe_.allowEOF();
+}
+
+QPDFTokenizer::Token eb_pdf_objects::token_at(const std::shared_ptr<InputSource> &in,
+                                              std::uint64_t off, std::uint64_t *end) {
+    in->seek(static_cast<qpdf_offset_t>(off), SEEK_SET);
+    QPDFTokenizer::Token t = probe_.readToken(in, "object");
+    if (end) *end = static_cast<std::uint64_t>(in->tell());
+    return t;
+}
+
+QPDFObjectHandle eb_pdf_objects::value_at(const std::shared_ptr<InputSource> &in,
+                                          std::uint64_t off) {
+    in->seek(static_cast<qpdf_offset_t>(off), SEEK_SET);
+    bool empty = false;
+    QPDFObjectHandle h = QPDFObjectHandle::parse(in, "object", tok_, empty, nullptr, &ctx_);
+    eb_pdf_require(!empty && !ctx_.anyWarnings());
+    return h;
+}
+
+std::string eb_pdf_objects::bytes(std::uint64_t off, std::size_t n) {
+    eb_pdf_require(off <= size_ && n <= size_ - off);
+    if (n <= 4096) file_->around(off);
+    std::string s(n, '\0');
+    in_->seek(static_cast<qpdf_offset_t>(off), SEEK_SET);
+    std::size_t got = 0;
+    while (got < n) {
+        const std::size_t r = in_->read(s.data() + got, n - got);
+        if (r == 0) break;
+        got += r;
+    }
+    eb_pdf_require(got == n);
+    return s;
+}
+
+eb_pdf_object eb_pdf_objects::object_at(std::uint64_t off, int num, int gen,
+                                        const std::function<long long(QPDFObjGen)> &length) {
+    eb_pdf_require(off < size_);
+    file_->around(off);
+    std::uint64_t at = off;
+    const std::uint64_t n = eb_pdf_count(token_at(in_, at, &at), INT32_MAX);
+    const std::uint64_t g = eb_pdf_count(token_at(in_, at, &at), 65535);
+    eb_pdf_require(token_at(in_, at, &at).isWord("obj"));
+    eb_pdf_require((num < 0 || n == static_cast<std::uint64_t>(num)) &&
+                   (gen < 0 || g == static_cast<std::uint64_t>(gen)));
+    eb_pdf_object o;
+    o.value = value_at(in_, at);
+    at = static_cast<std::uint64_t>(in_->tell());
+    const QPDFTokenizer::Token t = token_at(in_, at, &at);
+    if (t.isWord("endobj")) return o;
+    eb_pdf_require(t.isWord("stream") && o.value.isDictionary());
+    // The data starts after one end of line, LF or CR LF: qpdf reads other
+    // forms too, but with a warning.
+    char eol[2] = {0, 0};
+    in_->seek(static_cast<qpdf_offset_t>(at), SEEK_SET);
+    const std::size_t got = in_->read(eol, 2);
+    eb_pdf_require(got >= 1 && (eol[0] == '\n' || (got == 2 && eol[0] == '\r' && eol[1] == '\n')));
+    o.stream = true;
+    o.data_at = at + (eol[0] == '\n' ? 1 : 2);
+    QPDFObjectHandle l = o.value.getKey("/Length");
+    const long long len = l.isIndirect()  ? length(l.getObjGen())
+                          : l.isInteger() ? l.getIntValue()
+                                          : -1;
+    eb_pdf_require(len >= 0 && static_cast<std::uint64_t>(len) <= size_ - o.data_at);
+    o.data_len = static_cast<std::uint64_t>(len);
+    eb_pdf_require(token_at(in_, o.data_at + o.data_len, &at).isWord("endstream"));
+    eb_pdf_require(token_at(in_, at).isWord("endobj"));
+    return o;
+}
+
+std::uint64_t eb_pdf_count(const QPDFTokenizer::Token &t, std::uint64_t max) {
+    eb_pdf_require(t.isInteger());
+    const std::string &v = t.getValue();
+    eb_pdf_require(!v.empty() && v.size() <= 18);
+    std::uint64_t n = 0;
+    for (char c : v) {
+        eb_pdf_require(c >= '0' && c <= '9');
+        n = n * 10 + static_cast<std::uint64_t>(c - '0');
+    }
+    eb_pdf_require(n <= max);
+    return n;
+}
+
+namespace {
+
+// The one filter or decode parameter of a stream: a direct value alone or
+// in an array of one; a reference, which qpdf would resolve, gives up.
+QPDFObjectHandle single(QPDFObjectHandle v) {
+    eb_pdf_require(!v.isIndirect());
+    if (v.isArray()) {
+        eb_pdf_require(v.getArrayNItems() == 1);
+        v = v.getArrayItem(0);
+        eb_pdf_require(!v.isIndirect());
+    }
+    return v;
+}
+
+// A decode parameter given directly as an integer, or its default.
+long long parameter(QPDFObjectHandle parms, const char *key, long long absent) {
+    QPDFObjectHandle v = parms.getKey(key);
+    eb_pdf_require(!v.isIndirect());
+    if (v.isNull()) return absent;
+    eb_pdf_require(v.isInteger());
+    return v.getIntValue();
+}
+
+std::string inflate_capped(const std::string &raw, std::size_t cap) {
+    z_stream z;
+    std::memset(&z, 0, sizeof z);
+    eb_pdf_require(inflateInit(&z) == Z_OK);
+    std::string out;
+    out.resize(raw.size() * 4 < cap ? (raw.size() < 1024 ? 4096 : raw.size() * 4) : cap + 1);
+    z.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(raw.data()));
+    z.avail_in = static_cast<uInt>(raw.size());
+    std::size_t done = 0;
+    int rc = Z_OK;
+    while (rc == Z_OK) {
+        if (done == out.size()) {
+            if (out.size() > cap) break;
+            out.resize(out.size() * 2 > cap + 1 ? cap + 1 : out.size() * 2);
+        }
+        z.next_out = reinterpret_cast<Bytef *>(out.data() + done);
+        z.avail_out = static_cast<uInt>(out.size() - done);
+        rc = inflate(&z, Z_NO_FLUSH);
+        done = out.size() - z.avail_out;
+    }
+    inflateEnd(&z);
+    // Bytes after the end of the compressed data are left, as qpdf leaves them.
+    eb_pdf_require(rc == Z_STREAM_END && done <= cap);
+    out.resize(done);
+    return out;
+}
+
+// PNG prediction undone in place: rows of one filter byte and `columns`
+// bytes of one 8-bit component, the rows given back without their filter byte.
+std::string unpredict(const std::string &in, std::size_t columns) {
+    const std::size_t row = columns + 1;
+    eb_pdf_require(columns > 0 && in.size() % row == 0);
+    std::string out(in.size() / row * columns, '\0');
+    auto *o = reinterpret_cast<unsigned char *>(out.data());
+    const auto *p = reinterpret_cast<const unsigned char *>(in.data());
+    for (std::size_t r = 0; r < in.size() / row; ++r, p += row) {
+        unsigned char *cur = o + r * columns;
+        const unsigned char *up = r ? cur - columns : nullptr;
+        for (std::size_t i = 0; i < columns; ++i) {
+            const int a = i ? cur[i - 1] : 0, b = up ? up[i] : 0, c = i && up ? up[i - 1] : 0;
+            int pred = 0;
+            switch (p[0]) {
+                case 0:
+                    break;
+                case 1:
+                    pred = a;
+                    break;
+                case 2:
+                    pred = b;
+                    break;
+                case 3:
+                    pred = (a + b) / 2;
+                    break;
+                case 4: {
+                    const int e = a + b - c, pa = e > a ? e - a : a - e, pb = e > b ? e - b : b - e,
+                              pc = e > c ? e - c : c - e;
+                    pred = pa <= pb && pa <= pc ? a : pb <= pc ? b : c;
+                    break;
+                }
+                default:
+                    throw eb_pdf_give_up{};
+            }
+            cur[i] = static_cast<unsigned char>(p[1 + i] + pred);
+        }
+    }
+    return out;
+}
+
+}  // namespace
+
+std::string eb_pdf_decode(const std::string &raw, QPDFObjectHandle dict, std::size_t cap,
+                          std::size_t png_columns) {
+    QPDFObjectHandle filter = single(dict.getKey("/Filter"));
+    QPDFObjectHandle parms = single(dict.getKey("/DecodeParms"));
+    if (filter.isNull()) {
+        eb_pdf_require(parms.isNull() && raw.size() <= cap);
+        return raw;
+    }
+    eb_pdf_require(filter.isNameAndEquals("/FlateDecode"));
+    long long predictor = 1;
+    if (!parms.isNull()) {
+        eb_pdf_require(parms.isDictionary());
+        predictor = parameter(parms, "/Predictor", 1);
+    }
+    if (predictor == 1) return inflate_capped(raw, cap);
+    eb_pdf_require(predictor >= 10 && predictor <= 15 && png_columns > 0 &&
+                   parameter(parms, "/Colors", 1) == 1 &&
+                   parameter(parms, "/BitsPerComponent", 8) == 8 &&
+                   parameter(parms, "/Columns", 1) == static_cast<long long>(png_columns));
+    return unpredict(inflate_capped(raw, cap + cap / png_columns), png_columns);
+}

@@ -20,6 +20,15 @@ constexpr std::size_t kMaxObjects = 64;            // objects read for one recor
 constexpr std::size_t kObjectStreams = 16u << 20;  // their object streams decoded, all together
 constexpr std::size_t kMaxMetadata = 4u << 20;     // the metadata stream's data, either way
 
+bool gap(char c) {
+    return c == ' ' || c == '\n' || c == '\r' || c == '\t';
+}
+
+// A character that ends a number token and starts no other one can join.
+bool ends_number(char c) {
+    return c == '<' || c == '[' || c == '(' || c == '/';
+}
+
 // An object stream decoded, with its header of object numbers and offsets.
 struct object_stream {
     std::uint64_t num = 0;
@@ -133,13 +142,25 @@ class lazy_document {
         eb_pdf_require(start <= data.size() && count <= start);
         object_stream &s = streams_.emplace_back(num, std::move(data));
         s.first = start;
-        std::uint64_t at = 0;
+        // The header, pairs of plain numbers apart by spaces and line ends,
+        // read here rather than token by token; anything else is qpdf's.
+        std::size_t at = 0;
+        auto number = [&s, &at](std::uint64_t max) {
+            while (at < s.data.size() && gap(s.data[at]))
+                ++at;
+            const std::size_t from = at;
+            std::uint64_t v = 0;
+            while (at < s.data.size() && at - from < 11 && s.data[at] >= '0' && s.data[at] <= '9')
+                v = v * 10 + static_cast<std::uint64_t>(s.data[at++] - '0');
+            eb_pdf_require(at > from && v <= max &&
+                           (at == s.data.size() || gap(s.data[at]) || ends_number(s.data[at])));
+            return v;
+        };
         for (std::uint64_t i = 0; i < count; ++i) {
-            const std::uint64_t obj = eb_pdf_count(objs_.token_at(s.input, at, &at), INT32_MAX);
-            const std::uint64_t off =
-                eb_pdf_count(objs_.token_at(s.input, at, &at), s.data.size() - start);
-            eb_pdf_require(obj != num);
-            s.index.emplace_back(obj, off);
+            const std::uint64_t obj = number(INT32_MAX);
+            eb_pdf_require(at < s.data.size() && gap(s.data[at]) && obj != num);
+            s.index.emplace_back(obj, number(s.data.size() - start));
+            eb_pdf_require(i + 1 == count || (at < s.data.size() && gap(s.data[at])));
         }
         return s;
     }

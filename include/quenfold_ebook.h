@@ -176,6 +176,26 @@ QUENFOLD_EBOOK_API char *ebook_rename_plan(const char *files_json,
  * or not named *.opf, cost one request more each. The pictures are never
  * read. A MOBI costs a few ranges of its first records, an FB2 one read of
  * the whole file.
+ * PDF, two paths, one record: whichever reads a file, the record is the
+ * same.
+ *   Read lazily, the common case: an unencrypted file whose cross-reference
+ *   data (classic tables, streams or both, through any updates) and the
+ *   objects the record needs (trailer, catalog, page tree root, Info
+ *   dictionary, metadata stream) are written as readers expect: startxref
+ *   in the last 1,024 bytes, each section and object where the data says,
+ *   /Size one past the highest object listed, streams unfiltered or in
+ *   FlateDecode, nothing its parser would warn about. Only those objects
+ *   are read: an entry of a classic table found by arithmetic (20 bytes
+ *   each), of a cross-reference stream in place among its rows (inflated
+ *   once), an object in an object stream by inflating that stream alone.
+ *   Its time does not grow with the page count (but for inflating a
+ *   cross-reference stream) and its memory holds what it reads: a table
+ *   of all the file's objects is never built.
+ *   Read whole by qpdf, every other file: encrypted, damaged (the
+ *   cross-reference data rebuilt from the objects), written oddly, or
+ *   stating a page count above 1,000 that its newest cross-reference
+ *   section does not list as many objects in use for; the file is read by
+ *   the ranges qpdf asks for, all of it for a repair.
  * Thread-safe like every export; each call reads the book on its own.
  *
  * Comic archives: .cbz, .cbr, .cb7 and .cbt by extension, the content
@@ -251,6 +271,15 @@ typedef long long (*ebook_read_fn)(void *ctx, unsigned long long offset, void *b
  *     and one more for a package document far from the container or not
  *     named *.opf. Without a name, one more for the first 16 KiB, unless
  *     that range already holds the container and package documents.
+ *   PDF read lazily (see ebook_metadata): 2, its last 64 KiB (startxref,
+ *     the trailer, the end of a classic table, the objects written last)
+ *     and its first 16 KiB (the header); 1 for a book of at most 64 KiB.
+ *     With a classic table at most 3: one more for the entries and objects
+ *     it needs elsewhere when they lie within 16 KiB of one another, as
+ *     TeX writes them (the objects written last just before the table,
+ *     whose first entries list them). A cross-reference stream longer than
+ *     the last 64 KiB, and each object stream elsewhere, cost one more.
+ *     A PDF read by qpdf costs the ranges it asks for, many more.
  *   Any book of at most 16 KiB: 1.
  * Failures: a callback result of -1 (any negative result, or one above
  * len) gives "read failed: %s" (the name, or "<reader>") and no record; 0

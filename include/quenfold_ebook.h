@@ -277,8 +277,10 @@ typedef long long (*ebook_read_fn)(void *ctx, unsigned long long offset, void *b
  *     With a classic table at most 3: one more for the entries and objects
  *     it needs elsewhere when they lie within 16 KiB of one another, as
  *     TeX writes them (the objects written last just before the table,
- *     whose first entries list them). A cross-reference stream longer than
- *     the last 64 KiB, and each object stream elsewhere, cost one more.
+ *     whose first entries list them); a book stating more than 1,000
+ *     pages, one more for each MiB of its table (its entries in use are
+ *     counted). A cross-reference stream longer than the last 64 KiB, and
+ *     each object stream elsewhere, cost one more.
  *     A PDF read by qpdf costs the ranges it asks for, many more.
  *   Any book of at most 16 KiB: 1.
  * Failures: a callback result of -1 (any negative result, or one above

@@ -265,19 +265,28 @@ std::uint64_t eb_pdf_xref::in_use() {
     std::uint64_t n = 0;
     for (const run &r : s.main.runs) {
         if (s.main.stream) {
-            const std::string &rows = rows_of(s.main);
-            const int width = s.main.w[0] + s.main.w[1] + s.main.w[2];
-            for (std::uint64_t i = 0; i < r.count; ++i) {
-                const auto *row =
-                    reinterpret_cast<const unsigned char *>(rows.data()) + (r.at + i) * width;
-                const std::uint64_t type = s.main.w[0] ? big_endian(row, s.main.w[0]) : 1;
-                eb_pdf_require(type <= 2 && (type == 0 || r.first + i != 0));
-                n += type != 0;
+            // Rows of type 1 and 2 (object 0 is never one); with no type
+            // field every row is of type 1.
+            const int w0 = s.main.w[0];
+            const std::size_t width = static_cast<std::size_t>(w0 + s.main.w[1] + s.main.w[2]);
+            const auto *row =
+                reinterpret_cast<const unsigned char *>(rows_of(s.main).data()) + r.at * width;
+            std::uint64_t used = 0;
+            for (std::uint64_t i = 0; i < r.count; ++i, row += width) {
+                const std::uint64_t type = w0 == 1 ? row[0] : w0 ? big_endian(row, w0) : 1;
+                eb_pdf_require(type <= 2);
+                used += type != 0;
             }
+            if (r.first == 0 && r.count) {
+                const auto *zero = row - r.count * width;
+                eb_pdf_require((w0 == 1 ? zero[0] : w0 ? big_endian(zero, w0) : 1) == 0);
+            }
+            n += used;
             continue;
         }
-        // A table is read in pieces of at most 64 KiB, each entry checked.
-        constexpr std::uint64_t kPiece = 65536 / kEntry;
+        // A table is read in pieces of at most 1 MiB (50,000 entries, one request
+        // through a callback), each entry checked.
+        constexpr std::uint64_t kPiece = (1u << 20) / kEntry;
         for (std::uint64_t i = 0; i < r.count; i += kPiece) {
             const std::uint64_t m = std::min(kPiece, r.count - i);
             const std::string piece = objs_.bytes(r.at + i * kEntry, m * kEntry);

@@ -184,13 +184,14 @@ QUENFOLD_EBOOK_API char *ebook_rename_plan(const char *files_json,
  *   dictionary, metadata stream) are written as readers expect: startxref
  *   in the last 1,024 bytes, each section and object where the data says,
  *   /Size one past the highest object listed, streams unfiltered or in
- *   FlateDecode, nothing its parser would warn about. Only those objects
- *   are read: an entry of a classic table found by arithmetic (20 bytes
- *   each), of a cross-reference stream in place among its rows (inflated
- *   once), an object in an object stream by inflating that stream alone.
- *   Its time does not grow with the page count (but for inflating a
- *   cross-reference stream) and its memory holds what it reads: a table
- *   of all the file's objects is never built.
+ *   FlateDecode, objects in the plain syntax (no comments, no key twice,
+ *   no # in a name). Only those objects are read: an entry of a classic
+ *   table found by arithmetic (20 bytes each), of a cross-reference stream
+ *   in place among its rows (inflated once), an object in an object stream
+ *   by inflating that stream alone. Its time hardly grows with the page
+ *   count (a flat page tree's list of pages is read through, a
+ *   cross-reference stream inflated) and its memory holds what it reads: a
+ *   table of all the file's objects is never built.
  *   Read whole by qpdf, every other file: encrypted, damaged (the
  *   cross-reference data rebuilt from the objects), written oddly, or
  *   stating a page count above 1,000 that its newest cross-reference

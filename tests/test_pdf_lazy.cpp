@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "formats/pdf/pdf_lazy_objects.h"
+#include "formats/pdf/pdf_lazy_parse.h"
 #include "formats/pdf/pdf_paths.h"
 #include "pdf_builder.h"
 #include "quenfold_ebook.h"
@@ -206,6 +207,55 @@ TEST(PdfLazy, TakenFilesGiveQpdfsRecordAndOddOnesGoToQpdf) {
         // Whichever path reads it, the reader's record is qpdf's.
         EXPECT_EQ(record(c.bytes, eb_pdf_path::either), full) << c.what;
     }
+}
+
+// Values read as qpdf's own parser reads them, and what is left to qpdf.
+TEST(PdfLazy, ParserReadsAsQpdfOrGivesUp) {
+    const char *same[] = {
+        "<< /Title (a\\nb\\r\\t\\b\\f\\(\\)\\\\c) /Author (\\0\\07\\101\\400\\777\\0777) >>",
+        "(a\\Cb\\8 (nested (twice)) x)",
+        "(line\\\nbreak\\\r\njoined\\\rtoo)",
+        "(raw\r\nends\rbecome\nLF)",
+        "<FEFF 00e9 4> ",
+        "[1 -2 +3 0.5 -.25 4.0 true false null /Name /A.b-c_1 <> ()]",
+        "<< /Pages << /Deeper [[[ ]]] /Kids << /Count 1 >> >> /Count << >> >>",
+        "123456789012345678",
+    };
+    for (const char *text : same) {
+        QPDF ctx;
+        eb_pdf_parser p(ctx, text, true);
+        EXPECT_EQ(p.value().unparseBinary(), QPDFObjectHandle::parse(text).unparseBinary()) << text;
+    }
+    const std::string deep(40, '[');
+    const char *odd[] = {"<< /A 1 % a comment\n >>",
+                         "/A#20B",
+                         "<< /K 1 /K 2 >>",
+                         "{ }",
+                         "<< /A >>",
+                         "(no end",
+                         deep.c_str(),
+                         "1.2.3",
+                         "+5 0 R",
+                         "<< /A 1 \f>>",
+                         "<< /A (x) /B <4G> >>",
+                         "1234567890123456789"};
+    for (const char *text : odd) {
+        QPDF ctx;
+        eb_pdf_parser p(ctx, text, true);
+        EXPECT_THROW(p.value(), eb_pdf_give_up) << text;
+    }
+    // A reference is kept under the outermost dictionary, a stand-in deeper;
+    // what the record never reads is read through and stands in.
+    QPDF ctx;
+    eb_pdf_parser p(ctx, "<< /Pages 3 0 R /Count [4 0 R] /Kids [5 0 R (x) <<>>] >>", true);
+    QPDFObjectHandle d = p.value();
+    EXPECT_TRUE(d.getKey("/Pages").isIndirect());
+    EXPECT_EQ(d.getKey("/Pages").getObjGen().getObj(), 3);
+    EXPECT_TRUE(d.getKey("/Count").getArrayItem(0).isOperator());
+    EXPECT_EQ(d.getKey("/Kids").unparse(), "...");
+    // A piece of the file that ends inside a value asks for a longer one.
+    eb_pdf_parser cut(ctx, "<< /Title (Tide", false);
+    EXPECT_THROW(cut.value(), eb_pdf_short);
 }
 
 // PNG prediction of every filter type, each row differently.

@@ -33,16 +33,8 @@ bool ends_number(char c) {
 struct object_stream {
     std::uint64_t num = 0;
     std::string data;
-    eb_source source;
-    std::shared_ptr<InputSource> input;
     std::uint64_t first = 0;
     std::vector<std::pair<std::uint64_t, std::uint64_t>> index;  // number, offset after first
-
-    object_stream(std::uint64_t n, std::string d)
-        : num(n),
-          data(std::move(d)),
-          source(data.data(), data.size()),
-          input(std::make_shared<eb_pdf_input>(source)) {}
 };
 
 class lazy_document {
@@ -89,7 +81,8 @@ class lazy_document {
             eb_pdf_require(og.getGen() == 0);
             o.value = in_object_stream(e.f1, num);
         }
-        eb_pdf_require(!o.value.isIndirect());
+        // An object that is a reference itself: which one qpdf takes is its affair.
+        eb_pdf_require(!o.value.isIndirect() && !o.value.isOperator());
         cache_.emplace_back(og, std::move(o));
         return cache_.back().second;
     }
@@ -113,11 +106,11 @@ class lazy_document {
                 at = &p;
             }
         eb_pdf_require(at != nullptr);
-        const std::uint64_t off = s->first + at->second;
-        QPDFObjectHandle v = objs_.value_at(s->input, off);
+        eb_pdf_parser p(context(), s->data, true);
+        p.seek(static_cast<std::size_t>(s->first + at->second));
+        QPDFObjectHandle v = p.value();
         // A stream cannot lie in an object stream.
-        eb_pdf_require(!objs_.token_at(s->input, static_cast<std::uint64_t>(s->input->tell()))
-                            .isWord("stream"));
+        eb_pdf_require(!p.next_is("stream"));
         return v;
     }
 
@@ -140,7 +133,9 @@ class lazy_document {
         const auto count = static_cast<std::uint64_t>(n.getIntValue());
         const auto start = static_cast<std::uint64_t>(first.getIntValue());
         eb_pdf_require(start <= data.size() && count <= start);
-        object_stream &s = streams_.emplace_back(num, std::move(data));
+        object_stream &s = streams_.emplace_back();
+        s.num = num;
+        s.data = std::move(data);
         s.first = start;
         // The header, pairs of plain numbers apart by spaces and line ends,
         // read here rather than token by token; anything else is qpdf's.
@@ -229,8 +224,8 @@ bool eb_pdf_lazy_record(const std::shared_ptr<eb_pdf_input> &in,
              [&] { return static_cast<std::size_t>(objects); },
              [&](eb_record &) { return packet ? eb_pdf_read_xmp(*packet) : eb_pdf_xmp{}; }},
             header, out);
-        // Whatever qpdf's parser or decoder noted would be one of qpdf's
-        // warnings in its path.
+        // The context only names references; anything it noted would be one
+        // of qpdf's warnings in its path.
         eb_pdf_require(!doc.context().anyWarnings());
         r = std::move(out);
         return true;

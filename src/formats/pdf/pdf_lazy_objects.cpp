@@ -1,6 +1,5 @@
-// pdf_lazy_objects.cpp - one object at an offset through qpdf's tokenizer and parser, its stream
-// data located and checked, and the zlib inflation (with PNG predictors) of the streams the lazy
-// reader decodes itself.
+// pdf_lazy_objects.cpp - one object at an offset, its stream data located and checked, and the
+// zlib inflation (with PNG predictors) of the streams the lazy reader decodes itself.
 #include "formats/pdf/pdf_lazy_objects.h"
 
 #include <zlib.h>
@@ -10,24 +9,6 @@
 eb_pdf_objects::eb_pdf_objects(std::shared_ptr<eb_pdf_input> in)
     : file_(in), in_(in), size_(in->size()) {
     ctx_.setSuppressWarnings(true);
-    probe_.allowEOF();
-}
-
-QPDFTokenizer::Token eb_pdf_objects::token_at(const std::shared_ptr<InputSource> &in,
-                                              std::uint64_t off, std::uint64_t *end) {
-    in->seek(static_cast<qpdf_offset_t>(off), SEEK_SET);
-    QPDFTokenizer::Token t = probe_.readToken(in, "object");
-    if (end) *end = static_cast<std::uint64_t>(in->tell());
-    return t;
-}
-
-QPDFObjectHandle eb_pdf_objects::value_at(const std::shared_ptr<InputSource> &in,
-                                          std::uint64_t off) {
-    in->seek(static_cast<qpdf_offset_t>(off), SEEK_SET);
-    bool empty = false;
-    QPDFObjectHandle h = QPDFObjectHandle::parse(in, "object", tok_, empty, nullptr, &ctx_);
-    eb_pdf_require(!empty && !ctx_.anyWarnings());
-    return h;
 }
 
 std::string eb_pdf_objects::bytes(std::uint64_t off, std::size_t n) {
@@ -45,52 +26,53 @@ std::string eb_pdf_objects::bytes(std::uint64_t off, std::size_t n) {
     return s;
 }
 
+std::string_view eb_pdf_objects::piece(std::uint64_t off, std::size_t n) {
+    eb_pdf_require(off <= size_ && n <= size_ - off);
+    if (n > buffer_size_) {
+        buffer_.reset(new char[n]);
+        buffer_size_ = n;
+    }
+    in_->seek(static_cast<qpdf_offset_t>(off), SEEK_SET);
+    std::size_t got = 0;
+    while (got < n) {
+        const std::size_t r = in_->read(buffer_.get() + got, n - got);
+        if (r == 0) break;
+        got += r;
+    }
+    eb_pdf_require(got == n);
+    return {buffer_.get(), n};
+}
+
 eb_pdf_object eb_pdf_objects::object_at(std::uint64_t off, int num, int gen,
                                         const std::function<long long(QPDFObjGen)> &length) {
     eb_pdf_require(off < size_);
     file_->around(off);
-    std::uint64_t at = off;
-    const std::uint64_t n = eb_pdf_count(token_at(in_, at, &at), INT32_MAX);
-    const std::uint64_t g = eb_pdf_count(token_at(in_, at, &at), 65535);
-    eb_pdf_require(token_at(in_, at, &at).isWord("obj"));
-    eb_pdf_require((num < 0 || n == static_cast<std::uint64_t>(num)) &&
-                   (gen < 0 || g == static_cast<std::uint64_t>(gen)));
     eb_pdf_object o;
-    o.value = value_at(in_, at);
-    at = static_cast<std::uint64_t>(in_->tell());
-    const QPDFTokenizer::Token t = token_at(in_, at, &at);
-    if (t.isWord("endobj")) return o;
-    eb_pdf_require(t.isWord("stream") && o.value.isDictionary());
-    // The data starts after one end of line, LF or CR LF: qpdf reads other
-    // forms too, but with a warning.
-    char eol[2] = {0, 0};
-    in_->seek(static_cast<qpdf_offset_t>(at), SEEK_SET);
-    const std::size_t got = in_->read(eol, 2);
-    eb_pdf_require(got >= 1 && (eol[0] == '\n' || (got == 2 && eol[0] == '\r' && eol[1] == '\n')));
-    o.stream = true;
-    o.data_at = at + (eol[0] == '\n' ? 1 : 2);
+    o.stream = parse_at(off, [&](eb_pdf_parser &p) {
+        const std::uint64_t n = p.count(INT32_MAX), g = p.count(65535);
+        eb_pdf_require(p.word() == "obj" && (num < 0 || n == static_cast<std::uint64_t>(num)) &&
+                       (gen < 0 || g == static_cast<std::uint64_t>(gen)));
+        o.value = p.value();
+        const std::string_view w = p.word();
+        if (w == "endobj") return false;
+        // The data starts after one end of line, LF or CR LF: qpdf reads
+        // other forms too, but with a warning.
+        eb_pdf_require(w == "stream" && o.value.isDictionary() && p.line_end());
+        o.data_at = off + p.pos();
+        return true;
+    });
+    if (!o.stream) return o;
     QPDFObjectHandle l = o.value.getKey("/Length");
     const long long len = l.isIndirect()  ? length(l.getObjGen())
                           : l.isInteger() ? l.getIntValue()
                                           : -1;
     eb_pdf_require(len >= 0 && static_cast<std::uint64_t>(len) <= size_ - o.data_at);
     o.data_len = static_cast<std::uint64_t>(len);
-    eb_pdf_require(token_at(in_, o.data_at + o.data_len, &at).isWord("endstream"));
-    eb_pdf_require(token_at(in_, at).isWord("endobj"));
+    parse_at(o.data_at + o.data_len, [](eb_pdf_parser &p) {
+        eb_pdf_require(p.word() == "endstream" && p.word() == "endobj");
+        return 0;
+    });
     return o;
-}
-
-std::uint64_t eb_pdf_count(const QPDFTokenizer::Token &t, std::uint64_t max) {
-    eb_pdf_require(t.isInteger());
-    const std::string &v = t.getValue();
-    eb_pdf_require(!v.empty() && v.size() <= 18);
-    std::uint64_t n = 0;
-    for (char c : v) {
-        eb_pdf_require(c >= '0' && c <= '9');
-        n = n * 10 + static_cast<std::uint64_t>(c - '0');
-    }
-    eb_pdf_require(n <= max);
-    return n;
 }
 
 namespace {

@@ -92,9 +92,10 @@ std::uint64_t eb_pdf_xref::startxref() {
     const std::string t = objs_.bytes(n - tail, tail);
     const std::size_t at = t.rfind("startxref");
     eb_pdf_require(at != std::string::npos);
-    std::uint64_t end = 0;
-    eb_pdf_require(objs_.token_at(objs_.file(), n - tail + at, &end).isWord("startxref"));
-    return eb_pdf_count(objs_.token_at(objs_.file(), end), n - 1);
+    eb_pdf_parser p(objs_.context(), t, true);
+    p.seek(at);
+    eb_pdf_require(p.word() == "startxref");
+    return p.count(n - 1);
 }
 
 void eb_pdf_xref::read_section(std::uint64_t at) {
@@ -119,9 +120,10 @@ void eb_pdf_xref::read_table(std::uint64_t at, section &s) {
         while (i < w.size() && space(w[i]))
             ++i;
         if (w.compare(i, 7, "trailer") == 0) {
-            std::uint64_t end = 0;
-            eb_pdf_require(objs_.token_at(objs_.file(), at + i, &end).isWord("trailer"));
-            s.trailer = objs_.value_at(objs_.file(), end);
+            s.trailer = objs_.parse_at(at + i, [](eb_pdf_parser &p) {
+                eb_pdf_require(p.word() == "trailer");
+                return p.value();
+            });
             break;
         }
         // "first count", spaces, one end of line (qpdf skips a run of them).

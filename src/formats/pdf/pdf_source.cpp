@@ -122,6 +122,15 @@ size_t eb_pdf_input::read(char *buffer, size_t length) {
     return n;
 }
 
+std::string_view eb_pdf_input::cached(std::uint64_t off) {
+    if (off >= size_) return {};
+    if (const unsigned char *mem = src_.memory())
+        return {reinterpret_cast<const char *>(mem) + off, static_cast<std::size_t>(size_ - off)};
+    const block *b = find(off);
+    if (!b) return {};
+    return {b->bytes.data() + (off - b->off), static_cast<std::size_t>(b->off + b->len - off)};
+}
+
 // The bytes from off on that are at hand without another read: the source's
 // own memory, or the cached block holding off (filled when none does).
 std::string_view eb_pdf_input::at_hand(std::uint64_t off) {

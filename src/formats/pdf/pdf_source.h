@@ -44,6 +44,10 @@ class eb_pdf_input final : public InputSource {
     void keep(std::uint64_t off, std::size_t len);
 
     std::uint64_t size() const { return size_; }
+    // The bytes from off on that are at hand without another read (in a
+    // block of this input, or the source's own memory), valid until the
+    // next read; empty when none are.
+    std::string_view cached(std::uint64_t off);
 
     // Reads the 16 KiB around off (4 KiB before it) in one request unless off
     // is at hand: objects a writer put out together lie on either side of

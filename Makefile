@@ -2,7 +2,7 @@
 # and `make demo`.
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: all deps build test test-default test-asan test-tsan fuzz-smoke demo install clean format
+.PHONY: all deps build test test-default test-asan test-tsan fuzz-smoke demo install wheel clean format
 
 all: build
 
@@ -46,8 +46,17 @@ demo: build
 install: build
 	cmake --install build
 
+# The Python wheel as it is shipped: the library built Release, stripped by
+# the wheel's build backend, in dist/.
+wheel: deps
+	cmake --preset release >/dev/null
+	cmake --build --preset release -j $(JOBS)
+	mkdir -p dist
+	cd python && python3 -c "import sys; sys.path.insert(0, '_backend'); import quenfold_build as b; \
+		print('dist/' + b.build_wheel('../dist', {'library': '../build-release/libquenfold-ebook-meta.so.0'}))"
+
 format:
 	clang-format -i include/*.h src/*.cpp src/*.h src/*/*.cpp src/*/*.h src/*/*/*.cpp src/*/*/*.h tests/*.cpp tests/*.c tests/support/*.cpp tests/support/*.h examples/*.c examples/*.cpp
 
 clean:
-	rm -rf build build-asan build-tsan build-fuzz
+	rm -rf build build-asan build-tsan build-fuzz build-release dist

@@ -51,10 +51,13 @@ eb_mut_doc_ptr element_doc(const std::string &path, yyjson_mut_val *&elem) {
 }
 
 // The element of a book the library could not describe: path and message.
+// The message may quote bytes of the book (a member's name) or of its path
+// that are not UTF-8; they become U+FFFD, so that the JSON stays readable.
 std::string error_element(const std::string &path, const std::string &error) {
     yyjson_mut_val *elem = nullptr;
     eb_mut_doc_ptr doc = element_doc(path, elem);
-    yyjson_mut_obj_add_strncpy(doc.get(), elem, "error", error.data(), error.size());
+    const std::string text = utf8_repaired(error);
+    yyjson_mut_obj_add_strncpy(doc.get(), elem, "error", text.data(), text.size());
     return write_doc(doc.get());
 }
 

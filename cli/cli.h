@@ -62,9 +62,9 @@ Book describe(const std::string &path, Detail detail);
 // Describes the books on up to `jobs` threads and returns them in the order
 // of `paths`. `on_done` (may be empty) runs for each book as it finishes, one
 // at a time; with it, only the books that failed are returned (path and
-// error), in the order they finished. Draws a progress bar on stderr when that is a terminal and the
-// work takes more than a moment. An exception thrown while describing (out
-// of memory) stops the work and is thrown again here, on the calling thread.
+// error), in the order they finished. Draws a progress bar on stderr when that is a terminal and
+// the work takes more than a moment. An exception thrown while describing (out of memory) stops the
+// work and is thrown again here, on the calling thread.
 std::vector<Book> describe_all(const std::vector<std::string> &paths, unsigned jobs, Detail detail,
                                const std::function<void(const Book &)> &on_done);
 
@@ -141,6 +141,14 @@ bool palm_book(const std::string &path);
 bool collect_books(const std::string &dir, const WalkOptions &how, Visited &visited,
                    std::vector<std::string> &out);
 
+// The books named on a command line that mixes files and directories, in
+// its order: the books collect_books finds in each directory, and every
+// other path as it was given, to be described (a file that is no book, or
+// none at all, then fails as a book, with the library's message). False
+// when a directory could not be read.
+bool gather_books(const std::vector<std::string> &args, const WalkOptions &how,
+                  std::vector<std::string> &out);
+
 // ---- JSON text -------------------------------------------------------------
 
 // Length of the valid UTF-8 character at the start of s (not empty) and
@@ -154,6 +162,9 @@ bool valid_utf8(std::string_view s);
 // memory is thrown (std::bad_alloc), never taken for text that is no JSON.
 eb_doc_ptr read_json(std::string_view text, yyjson_read_flag flags);
 
+// The text with U+FFFD in place of each byte that starts no valid character.
+std::string utf8_repaired(std::string_view s);
+
 // Adds "path" to a JSON object, and "path_bytes" (the exact bytes in Base64)
 // when the path is not valid UTF-8; "path" then holds U+FFFD for each byte
 // that is not part of a valid character. The CLI's own JSON text stays valid
@@ -162,17 +173,49 @@ void add_path_members(yyjson_mut_doc *doc, yyjson_mut_val *obj, std::string_view
 
 // ---- output ----------------------------------------------------------------
 
-// The output guard: the text as it may reach a terminal. Control characters
-// (C0, DEL, C1), bidi controls, U+2028/2029 and bytes that are not UTF-8
-// become visible escapes such as \x1b, \u009b or \u202e, so that no name or
-// book text can move the cursor, change colours, retitle the window or show
-// itself in another order. `width` (may be null) gets the display width,
-// escapes counted as the characters they are written with.
+// One character as a terminal shows it: its bytes after the output guard and
+// the columns it takes (two for a wide one). A character that continues the
+// one before it (a combining accent, a joiner) belongs to that one.
+struct Glyph {
+    std::string text;
+    std::size_t width = 0;
+};
+
+// The text as it may reach a terminal, character by character. Control
+// characters (C0, DEL, C1), bidi controls, U+2028/2029 and bytes that are
+// not UTF-8 become visible escapes such as \x1b, \u009b or \u202e (one
+// glyph each, as wide as its characters), so that no name or book text can
+// move the cursor, change colours, retitle the window or show itself in
+// another order.
+std::vector<Glyph> glyphs(std::string_view s);
+
+// The output guard: the glyphs of the text joined. `width` (may be null)
+// gets the display width.
 std::string shown(std::string_view s, std::size_t *width = nullptr);
 
+// How a cell wider than its column is shortened, always marked by "…".
+enum class Cut {
+    End,    // the end goes: "The Brothers Kara…"
+    Start,  // the start goes, so that a path keeps its file name: "…/Karamazov.epub"
+    Names,  // a list joined by " & " keeps its first whole names: "Ann Lee & …"
+};
+
+// Column widths within `room` columns: when the natural widths do not fit,
+// the columns narrower than an equal share keep theirs and the others share
+// the rest equally (at least one column each).
+std::vector<std::size_t> fair_widths(const std::vector<std::size_t> &natural, std::size_t room);
+
+// The width a table is fitted to: `asked` (--width) when above 0; none (0)
+// with `no_truncate`; else the terminal's when standard output is one, else
+// the COLUMNS variable, else none.
+std::size_t table_width(long asked, bool no_truncate);
+
 // Prints rows as columns separated by two blanks, aligned by display width;
-// every cell passes the output guard; the last column is not padded.
-void print_columns(std::FILE *out, const std::vector<std::vector<std::string>> &rows);
+// every cell passes the output guard; the last column is not padded. With a
+// `width` (0: none) the columns share it by fair_widths and longer cells are
+// cut as `cuts` says for their column (Cut::End for the others).
+void print_columns(std::FILE *out, const std::vector<std::vector<std::string>> &rows,
+                   std::size_t width = 0, const std::vector<Cut> &cuts = {});
 
 // One CSV field as RFC 4180 wants it: quoted when it holds a comma, a
 // quote, CR or LF, with quotes doubled. Unless `raw`, control characters
@@ -190,6 +233,20 @@ std::string terminal_json(std::string_view json);
 // is a terminal, unchanged to a file or a pipe. False when writing failed.
 bool write_json(std::string_view text);
 
+// How a JSON document is laid out: on one line, or indented by two spaces
+// with one member or element a line, for a person to read.
+enum class JsonStyle { Compact, Pretty };
+
+// The layout a command prints its JSON in: --pretty or --compact when one
+// was given, else indented when standard output is a terminal and one line
+// for a file or a pipe (which scripts read).
+JsonStyle json_style(bool pretty, bool compact);
+
+// Writes one JSON document (compact text, such as the library's) and a line
+// end to standard output in `style`, through write_json; the values are the
+// same either way, texts byte for byte. False when writing failed.
+bool write_json_document(std::string_view json, JsonStyle style);
+
 // Writes `text` and checks the stream; false when writing failed.
 bool write_out(std::FILE *out, std::string_view text);
 
@@ -199,16 +256,26 @@ bool stdout_ok();
 
 // ---- commands --------------------------------------------------------------
 
-int run_info(const std::vector<std::string> &paths, unsigned jobs, Detail detail);
+struct InfoOptions {
+    std::vector<std::string> paths;  // books and directories
+    bool recursive = false;
+    unsigned jobs = 1;
+    Detail detail = Detail::Full;
+    JsonStyle style = JsonStyle::Compact;
+};
+
+int run_info(const InfoOptions &opt);
 
 struct ScanOptions {
-    std::vector<std::string> dirs;
+    std::vector<std::string> paths;  // directories and books
     bool recursive = false;
     unsigned jobs = 1;
     std::string format = "json";
     bool csv_raw = false;
     Detail detail = Detail::Full;
     std::vector<Field> fields;  // empty: the format's default columns
+    JsonStyle style = JsonStyle::Compact;
+    std::size_t width = 0;  // of the table; 0: no limit
 };
 
 int run_scan(const ScanOptions &opt);
@@ -221,7 +288,11 @@ struct RenameOptions {
     bool apply = false;
     bool recursive = false;
     bool table = false;
+    bool folders = false;  // each '/' of the pattern makes a folder
     unsigned jobs = 1;
+    std::string log;   // with apply: the file the moves are added to
+    std::string undo;  // a log whose moves are taken back (no paths then)
+    JsonStyle style = JsonStyle::Compact;
 };
 
 // The placeholders a name pattern may hold.
@@ -237,15 +308,70 @@ int run_rename(const RenameOptions &opt);
 // One entry of a rename plan.
 struct Entry {
     std::string from, to, to_name;
+    // With --folders: the path up to the folders (the directory named, or the
+    // book's own, with its slash; empty for the working directory) and the
+    // folders below it, each one name; "to" is `base`, the folders and
+    // "to_name" joined by slashes.
+    bool in_folders = false;
+    std::string base;
+    std::vector<std::string> folders;
+};
+
+// What the planner is told of one book: its path (for the directory and the
+// extension), decoded first author, primary series with its index, and title.
+struct PlanRequest {
+    std::string path, author, series, series_index, title;
+};
+
+// The library's plan for the books, read into entries (a .fb2.zip keeps both
+// extensions); false (after saying why) when there is none.
+bool plan_names(const std::vector<PlanRequest> &asked, const std::string &pattern,
+                std::vector<Entry> &plan);
+
+// The plan with --folders: each book's folders from the parts of `pattern`
+// before its last '/', each part named by the planner as a whole name is
+// (sanitised, never "." or "..", a leading full stop made visible; no
+// folder where the part names nothing for the book, as "{series}" for a book
+// in none), below `base_of` the book; its name from the last part, clashes
+// numbered within each folder. Books whose new path would not fit the planner are left out
+// with a message (`ok` false) and taken out of `asked`. Entries in the order
+// of `asked`.
+bool plan_in_folders(std::vector<PlanRequest> &asked, const std::string &pattern,
+                     const std::vector<std::string> &base_of, std::vector<Entry> &plan, bool &ok);
+
+// Where a book's folders go: the directory named on the command line that
+// the book was found in (`dir_arg`, empty for a book named itself), else
+// the book's own directory; with its slash, as the walk joins paths.
+std::string folder_base(const std::string &book, const std::string &dir_arg);
+
+// Makes underscores of the leading full stops of a planned name (".hack"
+// becomes "_hack"), which would hide the file.
+// True when it changed.
+bool make_visible_name(std::string &name);
+
+// How the applied moves are kept: stdout records as a table or JSON lines,
+// and a log file (fd -1: none) for --undo.
+struct ApplyOutput {
+    bool table = false;
+    int log_fd = -1;
 };
 
 // Carries out the plan for the books asked about, in order; false when some
-// book was not renamed or standard output could not be written.
-bool apply_plan(const std::vector<Entry> &plan, const std::vector<std::string> &asked, bool table);
+// book was not renamed, or standard output or the log could not be written.
+bool apply_plan(const std::vector<Entry> &plan, const std::vector<std::string> &asked,
+                const ApplyOutput &out);
+
+// Moves the books of a --log file back; the exit status.
+int run_undo(const std::string &log, bool table);
 
 // Renames without ever replacing an existing file; -1 with errno on failure
-// (EEXIST when the target is taken).
-int rename_noreplace(const char *from, const char *to);
+// (EEXIST when the target is taken). Names relative to a directory
+// descriptor, as renameat2 takes them.
+int rename_noreplace(int from_dir, const char *from, int to_dir, const char *to);
+
+// One JSON line of a move: "from", "to" and, when given, "made_folders".
+std::string move_line(std::string_view from, std::string_view to,
+                      const std::vector<std::string> &made = {});
 
 }  // namespace qcli
 

@@ -35,8 +35,9 @@ std::string base64(std::string_view bytes) {
     return out;
 }
 
-// The text with U+FFFD in place of each byte that starts no valid character.
-std::string repaired(std::string_view s) {
+}  // namespace
+
+std::string utf8_repaired(std::string_view s) {
     std::string out;
     out.reserve(s.size() + 8);
     char32_t cp;
@@ -52,8 +53,6 @@ std::string repaired(std::string_view s) {
     }
     return out;
 }
-
-}  // namespace
 
 std::size_t utf8_char(std::string_view s, char32_t &cp) {
     auto c = static_cast<unsigned char>(s[0]);
@@ -107,7 +106,7 @@ void add_path_members(yyjson_mut_doc *doc, yyjson_mut_val *obj, std::string_view
         yyjson_mut_obj_add_strncpy(doc, obj, "path", path.data(), path.size());
         return;
     }
-    std::string text = repaired(path), bytes = base64(path);
+    std::string text = utf8_repaired(path), bytes = base64(path);
     yyjson_mut_obj_add_strncpy(doc, obj, "path", text.data(), text.size());
     yyjson_mut_obj_add_strncpy(doc, obj, "path_bytes", bytes.data(), bytes.size());
 }

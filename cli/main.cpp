@@ -19,13 +19,32 @@
 namespace qcli {
 namespace {
 
+// --pretty and --compact, which every command printing JSON takes.
+struct JsonFlags {
+    bool pretty = false, compact = false;
+};
+
+void add_json_flags(CLI::App *cmd, JsonFlags &f) {
+    auto *pretty = cmd->add_flag("--pretty", f.pretty,
+                                 "JSON indented, one member a line (the default on a terminal)");
+    cmd->add_flag("--compact", f.compact, "JSON on one line (the default to a file or a pipe)")
+        ->excludes(pretty);
+}
+
+// The extensions the directory walk takes for books, for the help.
+constexpr const char *kBookExtensions =
+    "epub, fb2, fb2.zip, fbz, mobi, azw, azw3, prc, pdb, pdf, and the comic archives cbz, cbr, "
+    "cb7 and cbt";
+
 // What the command line asked for: one subcommand and its options.
 struct Request {
     CLI::App *info = nullptr, *cover = nullptr, *scan = nullptr, *rename = nullptr;
-    std::vector<std::string> info_books;
-    unsigned info_jobs = 1;
+    InfoOptions info_opt;
     bool info_basic = false, scan_basic = false;
+    JsonFlags info_json, scan_json, ren_json;
     std::string scan_fields;
+    long scan_width = 0;
+    bool scan_no_truncate = false;
     std::string cover_book, cover_out;
     ScanOptions scan_opt;
     RenameOptions ren;
@@ -45,12 +64,15 @@ constexpr const char *kBasicHelp =
     "record; the book's texts are then the library's bytes, which need not be UTF-8";
 
 void add_info(CLI::App &app, Request &r, unsigned cores) {
-    r.info = app.add_subcommand(
-        "info",
-        "Print the full record of books as JSON: the object of one book, an array for several");
-    r.info->add_option("BOOK", r.info_books, "Book files")->required();
-    add_jobs_option(r.info, r.info_jobs, cores);
+    InfoOptions &o = r.info_opt;
+    r.info = app.add_subcommand("info",
+                                "Print the full record of books as JSON: the object of one book, "
+                                "an array for several or for a directory");
+    r.info->add_option("PATH", o.paths, "Book files and directories (their books)")->required();
+    r.info->add_flag("-r,--recursive", o.recursive, "Walk subdirectories too");
+    add_jobs_option(r.info, o.jobs, cores);
     r.info->add_flag("--basic", r.info_basic, kBasicHelp);
+    add_json_flags(r.info, r.info_json);
 }
 
 void add_cover(CLI::App &app, Request &r) {
@@ -63,10 +85,10 @@ void add_cover(CLI::App &app, Request &r) {
 void add_scan(CLI::App &app, Request &r, unsigned cores) {
     ScanOptions &o = r.scan_opt;
     r.scan = app.add_subcommand(
-        "scan",
-        "Describe the books (epub, fb2, fb2.zip, fbz, mobi, azw, azw3, prc, pdb, pdf) and comics "
-        "(cbz, cbr, cb7, cbt) in directories");
-    r.scan->add_option("DIR", o.dirs, "Directories")->required();
+        "scan", std::string("Describe books: the files named and the books in the directories "
+                            "named, by extension: ") +
+                    kBookExtensions);
+    r.scan->add_option("PATH", o.paths, "Directories and book files")->required();
     r.scan->add_flag("-r,--recursive", o.recursive, "Walk subdirectories too");
     add_jobs_option(r.scan, o.jobs, cores);
     r.scan
@@ -88,60 +110,113 @@ void add_scan(CLI::App &app, Request &r, unsigned cores) {
             },
             "FIELDS")
         ->type_name("LIST");
+    auto *width = r.scan
+                      ->add_option("--width", r.scan_width,
+                                   "table: fit the lines to N columns (default: the terminal's "
+                                   "width, else COLUMNS, else no limit)")
+                      ->check(CLI::Range(1L, 100000L))
+                      ->type_name("N");
+    r.scan
+        ->add_flag("--no-truncate", r.scan_no_truncate,
+                   "table: whole cells, however wide the lines get")
+        ->excludes(width);
     r.scan->add_flag("--csv-raw", o.csv_raw,
                      "csv: fields exactly as read, without replacing control characters "
                      "or guarding a leading = + - @ with '");
+    add_json_flags(r.scan, r.scan_json);
 }
 
 void add_rename(CLI::App &app, Request &r, unsigned cores) {
     RenameOptions &o = r.ren;
     r.rename = app.add_subcommand(
         "rename", "Plan new file names from the books' metadata; rename with --apply");
-    r.rename->add_option("PATH", o.paths, "Book files or directories")->required();
+    r.rename->add_option("PATH", o.paths, "Book files or directories");
     r.rename->add_option("--pattern", o.pattern,
                          std::string("Name pattern with ") + kKnownPlaceholders +
                              " (default \"{author} - {series} #{idx} - {title}\"); "
                              "any other placeholder is refused");
-    r.rename->add_flag("--apply", o.apply, "Rename the files; an existing file is never replaced");
+    auto *folders = r.rename->add_flag(
+        "--folders", o.folders,
+        "Each / of the pattern makes a folder, below the directory named (or the book's own for "
+        "a book named): --pattern \"{author}/{title}\"");
+    auto *apply = r.rename->add_flag("--apply", o.apply,
+                                     "Rename the files; an existing file is never replaced");
+    r.rename
+        ->add_option("--log", o.log,
+                     "With --apply: add each move to FILE as a JSON line of \"from\" and \"to\" "
+                     "(and the folders it made), for --undo")
+        ->needs(apply)
+        ->type_name("FILE");
+    r.rename
+        ->add_option("--undo", o.undo,
+                     "Move the books of a --log FILE back, the last first, never over an existing "
+                     "file; folders the moves made are removed when empty")
+        ->excludes(apply)
+        ->excludes(folders)
+        ->type_name("FILE");
     r.rename->add_flag("-r,--recursive", o.recursive,
                        "Walk subdirectories too (symbolic links are not followed)");
     add_jobs_option(r.rename, o.jobs, cores);
     r.rename->add_option("--format", r.ren_format, "json (the plan) or table (old -> new)")
         ->check(CLI::IsMember({"json", "table"}));
+    add_json_flags(r.rename, r.ren_json);
 }
 
 int dispatch(Request &r) {
-    if (r.info->parsed())
-        return run_info(r.info_books, r.info_jobs, r.info_basic ? Detail::Basic : Detail::Full);
+    if (r.info->parsed()) {
+        r.info_opt.detail = r.info_basic ? Detail::Basic : Detail::Full;
+        r.info_opt.style = json_style(r.info_json.pretty, r.info_json.compact);
+        return run_info(r.info_opt);
+    }
     if (r.cover->parsed()) return run_cover(r.cover_book, r.cover_out);
     if (r.scan->parsed()) {
         ScanOptions &o = r.scan_opt;
         o.detail = r.scan_basic ? Detail::Basic : Detail::Full;
+        const bool table = o.format == "table", csv = o.format == "csv";
         if (!r.scan_fields.empty()) {
-            if (o.format != "table" && o.format != "csv") {
+            if (!table && !csv) {
                 complain("--fields chooses the columns of --format table or csv");
                 return kExitUsage;
             }
             std::string bad;
             parse_fields(r.scan_fields, o.fields, bad);
         }
+        if ((r.scan_width > 0 || r.scan_no_truncate) && !table) {
+            complain("--width and --no-truncate shape --format table");
+            return kExitUsage;
+        }
+        if ((r.scan_json.pretty || r.scan_json.compact) && o.format != "json") {
+            complain("--pretty and --compact lay out --format json; jsonl is one book a line");
+            return kExitUsage;
+        }
+        o.style = json_style(r.scan_json.pretty, r.scan_json.compact);
+        o.width = table ? table_width(r.scan_width, r.scan_no_truncate) : 0;
         return run_scan(o);
     }
-    r.ren.table = r.ren_format == "table";
-    return run_rename(r.ren);
+    RenameOptions &o = r.ren;
+    if (o.undo.empty() == o.paths.empty()) {
+        complain(o.undo.empty() ? "rename: PATH is required (or --undo FILE)"
+                                : "rename --undo takes the log alone, no PATH");
+        return kExitUsage;
+    }
+    o.table = r.ren_format == "table";
+    o.style = json_style(r.ren_json.pretty, r.ren_json.compact);
+    return run_rename(o);
 }
 
 int run(int argc, char **argv) {
     CLI::App app{
-        "Reads the metadata of EPUB, FB2 and MOBI/AZW/AZW3 (and PalmDOC) books without changing "
-        "them.",
+        "Reads the metadata of e-books without changing them: EPUB, FictionBook 2, MOBI/AZW/AZW3 "
+        "and PalmDOC, PDF, and comic archives (CBZ, CBR, CB7, CBT).",
         kProg};
     app.set_version_flag("--version", std::string(kProg) + " " + QEM_VERSION);
     app.require_subcommand(1);
     app.footer(
         "Exit status: 0 when every book was described (or renamed), 1 when some failed (the output "
         "is complete for the rest), 2 for a wrong command line or when the tool could not go on "
-        "(out of memory). JSON is valid UTF-8: a file name that is not has U+FFFD in \"path\" "
+        "(out of memory). JSON is indented on a terminal and one line to a file or a pipe "
+        "(--pretty, --compact). JSON is valid UTF-8: a file name that is not has U+FFFD in "
+        "\"path\" "
         "and its exact bytes in Base64 in \"path_bytes\"; the full record's texts are decoded "
         "from the book's own encoding. Under --basic the book's texts are the library's bytes, "
         "which need not be UTF-8.");

@@ -1,12 +1,15 @@
 // output.cpp - text for people and spreadsheets: the output guard, messages, columns, CSV fields.
 #include <locale.h>
 #include <unistd.h>
+#include <utf8proc.h>
 #include <wchar.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdarg>
+#include <cstdlib>
 #include <cstring>
+#include <new>
 
 #include "cli.h"
 #include "text/hidden_chars.h"
@@ -37,48 +40,71 @@ class Utf8Ctype {
     bool active_ = false;
 };
 
-void append_escape(std::string &out, const char *fmt, unsigned long v, std::size_t &width) {
+void append_escape(std::vector<Glyph> &out, const char *fmt, unsigned long v) {
     char buf[16];
     int n = std::snprintf(buf, sizeof buf, fmt, v);
-    out.append(buf, static_cast<std::size_t>(n));
-    width += static_cast<std::size_t>(n);
+    out.push_back({std::string(buf, static_cast<std::size_t>(n)), static_cast<std::size_t>(n)});
 }
 
 }  // namespace
 
-std::string shown(std::string_view s, std::size_t *width_out) {
+std::vector<Glyph> glyphs(std::string_view s) {
     Utf8Ctype ctype;
-    std::string out;
-    out.reserve(s.size());
-    std::size_t width = 0;
+    std::vector<Glyph> out;
+    // A character that continues the one before it (a combining accent, a
+    // joiner, a variation selector) stays with it, so that no cut parts them.
+    utf8proc_int32_t state = 0;
+    char32_t prev = 0;
+    bool joinable = false;  // the last glyph is a character, not an escape
     for (std::size_t i = 0; i < s.size();) {
         char32_t cp = 0;
         std::size_t n = utf8_char(s.substr(i), cp);
         if (n == 0 || cp < 0x20 || cp == 0x7F) {
             // Tabs, line breaks, escape sequences, and bytes that are not
             // UTF-8 (a terminal in an 8-bit mode takes 0x9B as a control).
-            append_escape(out, "\\x%02lx", static_cast<unsigned char>(s[i]), width);
+            append_escape(out, "\\x%02lx", static_cast<unsigned char>(s[i]));
             ++i;
+            joinable = false;
             continue;
         }
-        if (n == 1) {
-            out += static_cast<char>(cp);
-            ++width;
-        } else if (cp <= 0x9F || eb_bidi_control(cp) || eb_unicode_line_break(cp)) {
+        int w = 1;
+        if (n > 1 && (cp <= 0x9F || eb_bidi_control(cp) || eb_unicode_line_break(cp))) {
             // C1 controls written as UTF-8, and what would reorder the line
             // or break it (wcwidth calls a bidi control 0 wide, not -1).
-            append_escape(out, "\\u%04lx", cp, width);
-        } else if (!ctype.active()) {
-            out.append(s.substr(i, n));
-            ++width;
-        } else if (int w = wcwidth(static_cast<wchar_t>(cp)); w < 0) {
-            // Other characters a terminal would act on rather than show.
-            append_escape(out, cp > 0xFFFF ? "\\U%08lx" : "\\u%04lx", cp, width);
-        } else {
-            out.append(s.substr(i, n));
-            width += static_cast<std::size_t>(w);
+            w = -1;
+        } else if (n > 1 && ctype.active()) {
+            w = wcwidth(static_cast<wchar_t>(cp));
         }
+        if (w < 0) {
+            // Other characters a terminal would act on rather than show.
+            append_escape(out, cp > 0xFFFF ? "\\U%08lx" : "\\u%04lx", cp);
+            joinable = false;
+        } else {
+            const bool joins = joinable && !utf8proc_grapheme_break_stateful(
+                                               static_cast<utf8proc_int32_t>(prev),
+                                               static_cast<utf8proc_int32_t>(cp), &state);
+            if (joins) {
+                out.back().text.append(s.substr(i, n));
+                out.back().width += static_cast<std::size_t>(w);
+            } else {
+                out.push_back({std::string(s.substr(i, n)), static_cast<std::size_t>(w)});
+            }
+            joinable = true;
+        }
+        if (!joinable) state = 0;
+        prev = cp;
         i += n;
+    }
+    return out;
+}
+
+std::string shown(std::string_view s, std::size_t *width_out) {
+    std::string out;
+    out.reserve(s.size());
+    std::size_t width = 0;
+    for (const Glyph &g : glyphs(s)) {
+        out += g.text;
+        width += g.width;
     }
     if (width_out) *width_out = width;
     return out;
@@ -110,34 +136,6 @@ std::string errno_text(int err) {
     char buf[256];
     // The GNU strerror_r: safe on worker threads, returns the text to use.
     return strerror_r(err, buf, sizeof buf);
-}
-
-void print_columns(std::FILE *out, const std::vector<std::vector<std::string>> &rows) {
-    std::vector<std::vector<std::string>> cells(rows.size());
-    std::vector<std::vector<std::size_t>> widths(rows.size());
-    std::vector<std::size_t> col;
-    for (std::size_t r = 0; r < rows.size(); ++r) {
-        for (std::size_t c = 0; c < rows[r].size(); ++c) {
-            std::size_t w = 0;
-            cells[r].push_back(shown(rows[r][c], &w));
-            widths[r].push_back(w);
-            if (col.size() <= c) col.resize(c + 1, 0);
-            col[c] = std::max(col[c], w);
-        }
-    }
-    std::string line;
-    for (std::size_t r = 0; r < cells.size(); ++r) {
-        line.clear();
-        for (std::size_t c = 0; c < cells[r].size(); ++c) {
-            line += cells[r][c];
-            if (c + 1 < cells[r].size()) line.append(col[c] - widths[r][c] + 2, ' ');
-        }
-        // Blanks left by empty trailing cells would only trail the line.
-        while (!line.empty() && line.back() == ' ')
-            line.pop_back();
-        line += '\n';
-        write_out(out, line);
-    }
 }
 
 std::string csv_field(std::string_view s, bool raw) {
@@ -199,6 +197,32 @@ std::string terminal_json(std::string_view json) {
 bool write_json(std::string_view text) {
     static const bool terminal = isatty(STDOUT_FILENO) == 1;
     return terminal ? write_out(stdout, terminal_json(text)) : write_out(stdout, text);
+}
+
+JsonStyle json_style(bool pretty, bool compact) {
+    if (pretty || compact) return pretty ? JsonStyle::Pretty : JsonStyle::Compact;
+    return isatty(STDOUT_FILENO) == 1 ? JsonStyle::Pretty : JsonStyle::Compact;
+}
+
+bool write_json_document(std::string_view json, JsonStyle style) {
+    while (!json.empty() && json.back() == '\n')
+        json.remove_suffix(1);
+    if (style == JsonStyle::Pretty) {
+        // Book texts under --basic need not be UTF-8: they pass as they are.
+        constexpr auto any_text = YYJSON_READ_ALLOW_INVALID_UNICODE;
+        if (eb_doc_ptr doc = read_json(json, any_text)) {
+            std::size_t len = 0;
+            char *text = yyjson_write(
+                doc.get(), YYJSON_WRITE_PRETTY_TWO_SPACES | YYJSON_WRITE_ALLOW_INVALID_UNICODE,
+                &len);
+            if (!text) throw std::bad_alloc();
+            std::string out(text, len);
+            std::free(text);
+            out += '\n';
+            return write_json(out);
+        }
+    }
+    return write_json(std::string(json) + '\n');
 }
 
 bool write_out(std::FILE *out, std::string_view text) {

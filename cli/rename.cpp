@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <map>
 #include <memory>
 #include <new>
 
@@ -23,10 +24,6 @@ namespace {
 // The planner keeps a book's path in a field of this many bytes; a longer
 // one would come back cut, naming another file than the one asked about.
 constexpr std::size_t kMaxPlanPath = 511;
-
-struct LibString {
-    void operator()(char *s) const { ebook_free_string(s); }
-};
 
 bool is_digit(char c) {
     return c >= '0' && c <= '9';
@@ -89,26 +86,24 @@ bool request_order(const std::string &a, const std::string &b) {
     return a < b;
 }
 
-std::string str_of(yyjson_val *v) {
-    if (!yyjson_is_str(v)) return {};
-    return std::string(yyjson_get_str(v), yyjson_get_len(v));
-}
-
 // Gathers the book files named on the command line or lying in the named
-// directories, each file once even when reached by two names. A directory
-// named on the command line is entered even through a link; below it, links
-// are not followed, and a link named as a book is left alone.
-bool gather(const RenameOptions &opt, std::vector<std::string> &out) {
+// directories, each file once even when reached by two names, with the
+// directory argument each was found in ("" for a book named itself). A
+// directory named on the command line is entered even through a link; below
+// it, links are not followed, and a link named as a book is left alone.
+bool gather(const RenameOptions &opt, std::vector<std::string> &out,
+            std::map<std::string, std::string> &dir_arg) {
     bool ok = true;
     Visited dirs;
     WalkOptions how;
     how.recursive = opt.recursive;
     how.follow_links = false;
     std::set<std::pair<dev_t, ino_t>> files;
-    auto add = [&](const std::string &p) {
+    auto add = [&](const std::string &p, const std::string &arg) {
         struct stat st;
         if (stat(p.c_str(), &st) == 0 && !files.insert({st.st_dev, st.st_ino}).second) return;
         out.push_back(p);
+        dir_arg.emplace(p, arg);
     };
     for (const std::string &arg : opt.paths) {
         struct stat st, lst;
@@ -119,11 +114,11 @@ bool gather(const RenameOptions &opt, std::vector<std::string> &out) {
             std::vector<std::string> found;
             ok = collect_books(arg, how, dirs, found) && ok;
             for (const std::string &p : found)
-                add(p);
+                add(p, arg);
         } else if (lstat(arg.c_str(), &lst) == 0 && S_ISLNK(lst.st_mode)) {
             complain("%s: symbolic link; left alone", arg.c_str());
         } else {
-            add(arg);
+            add(arg, "");
         }
     }
     return ok;
@@ -147,12 +142,6 @@ std::vector<std::string> plannable_paths(const std::vector<std::string> &paths, 
     return usable;
 }
 
-// What the planner is told of one book: its decoded first author, primary
-// series with its index, and title, read once for the description.
-struct Request {
-    std::string path, author, series, series_index, title;
-};
-
 // Texts that hold U+FFFD did not decode from the book's encoding; a name
 // made of them would carry the replacement marks for good.
 bool undecoded(const Book &b) {
@@ -165,8 +154,8 @@ bool undecoded(const Book &b) {
 // Books the library cannot describe, or whose texts did not decode, would
 // be planned as "Unknown - untitled" or with broken names: they keep their
 // names and count as failures.
-std::vector<Request> books_to_plan(const std::vector<Book> &books, bool &ok) {
-    std::vector<Request> asked;
+std::vector<PlanRequest> books_to_plan(const std::vector<Book> &books, bool &ok) {
+    std::vector<PlanRequest> asked;
     for (const Book &b : books) {
         if (!b.ok) {
             complain("%s: %s", b.path.c_str(), b.error.c_str());
@@ -190,77 +179,6 @@ std::vector<Request> books_to_plan(const std::vector<Book> &books, bool &ok) {
     return asked;
 }
 
-bool ends_with_fb2_zip(std::string_view path) {
-    if (path.size() < 8) return false;
-    std::string tail(path.substr(path.size() - 8));
-    for (char &c : tail)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return tail == ".fb2.zip";
-}
-
-// The planner takes a name's extension from its last full stop; a packed
-// FictionBook would come out as a bare ".zip", which no reader takes for a
-// book. Its ".fb2" is put back, in the letter case the file had.
-void keep_double_extension(std::vector<Entry> &plan) {
-    for (Entry &e : plan) {
-        if (!ends_with_fb2_zip(e.from) || e.to == e.from) continue;
-        const std::string inner = e.from.substr(e.from.size() - 8, 4);
-        const std::string zip = e.from.substr(e.from.size() - 4);
-        auto fix = [&](std::string &s) {
-            if (s.size() >= 4 && s.compare(s.size() - 4, 4, zip) == 0)
-                s.insert(s.size() - 4, inner);
-        };
-        fix(e.to_name);
-        fix(e.to);
-    }
-}
-
-// The library's plan for the books, read into entries; false (after saying
-// why) when there is none.
-bool make_plan(const std::vector<Request> &asked, const std::string &pattern,
-               std::vector<Entry> &plan) {
-    eb_mut_doc_ptr req(yyjson_mut_doc_new(nullptr));
-    yyjson_mut_val *arr = req ? yyjson_mut_arr(req.get()) : nullptr;
-    if (!arr) throw std::bad_alloc();
-    yyjson_mut_doc_set_root(req.get(), arr);
-    for (const Request &r : asked) {
-        yyjson_mut_val *obj = yyjson_mut_arr_add_obj(req.get(), arr);
-        if (!obj) throw std::bad_alloc();
-        auto add = [&](const char *key, const std::string &v) {
-            if (!yyjson_mut_obj_add_strncpy(req.get(), obj, key, v.data(), v.size()))
-                throw std::bad_alloc();
-        };
-        add("path", r.path);
-        add("author", r.author);
-        add("series", r.series);
-        add("series_index", r.series_index);
-        add("title", r.title);
-    }
-    std::unique_ptr<char, decltype(&std::free)> request(yyjson_mut_write(req.get(), 0, nullptr),
-                                                        &std::free);
-    if (!request) throw std::bad_alloc();
-
-    std::unique_ptr<char, LibString> text(
-        ebook_rename_plan(request.get(), pattern.empty() ? nullptr : pattern.c_str()));
-    if (!text) {
-        complain("no rename plan: %s", ebook_last_error());
-        return false;
-    }
-    eb_doc_ptr doc = read_json(text.get(), 0);
-    yyjson_val *root = doc ? yyjson_doc_get_root(doc.get()) : nullptr;
-    if (!yyjson_is_arr(root)) {
-        complain("the rename plan is not a JSON array");
-        return false;
-    }
-    yyjson_val *item;
-    yyjson_arr_iter it = yyjson_arr_iter_with(root);
-    while ((item = yyjson_arr_iter_next(&it)))
-        plan.push_back({str_of(yyjson_obj_get(item, "from")), str_of(yyjson_obj_get(item, "to")),
-                        str_of(yyjson_obj_get(item, "to_name"))});
-    keep_double_extension(plan);
-    return true;
-}
-
 // A name starting with a full stop is a hidden file, which listings and
 // scans pass over: the book would seem lost. Its leading full stops become
 // underscores. The planner never starts a name with an underscore, so the
@@ -268,10 +186,8 @@ bool make_plan(const std::vector<Request> &asked, const std::string &pattern,
 // plans the same visible name again.
 void make_visible(std::vector<Entry> &plan) {
     for (Entry &e : plan) {
-        if (e.to_name.empty() || e.to_name[0] != '.') continue;
         std::string old = e.to_name;
-        for (std::size_t i = 0; i < e.to_name.size() && e.to_name[i] == '.'; ++i)
-            e.to_name[i] = '_';
+        if (!make_visible_name(e.to_name)) continue;
         // An entry whose "to" does not end in its name is refused when applied.
         if (e.to.size() >= old.size() &&
             e.to.compare(e.to.size() - old.size(), old.size(), old) == 0)
@@ -281,14 +197,22 @@ void make_visible(std::vector<Entry> &plan) {
     }
 }
 
-void print_plan(const std::vector<Entry> &plan, bool table) {
+// The new name as the table shows it: with its folders, when it has any.
+std::string shown_name(const Entry &e) {
+    std::string name;
+    for (const std::string &f : e.folders)
+        name += f + "/";
+    return name + e.to_name;
+}
+
+void print_plan(const std::vector<Entry> &plan, bool table, JsonStyle style) {
     if (table) {
         std::vector<std::vector<std::string>> rows;
         for (const Entry &e : plan) {
             if (e.to == e.from)
                 rows.push_back({e.from, "=", "(unchanged)"});
             else
-                rows.push_back({e.from, "\u2192", e.to_name});
+                rows.push_back({e.from, "\u2192", shown_name(e)});
         }
         print_columns(stdout, rows);
         return;
@@ -309,8 +233,7 @@ void print_plan(const std::vector<Entry> &plan, bool table) {
     std::unique_ptr<char, decltype(&std::free)> text(yyjson_mut_write(doc.get(), 0, nullptr),
                                                      &std::free);
     if (!text) throw std::bad_alloc();
-    write_json(text.get());
-    write_out(stdout, "\n");
+    write_json_document(text.get(), style);
 }
 
 }  // namespace
@@ -330,6 +253,7 @@ std::string unknown_placeholder(std::string_view pattern) {
 }
 
 int run_rename(const RenameOptions &opt) {
+    if (!opt.undo.empty()) return run_undo(opt.undo, opt.table);
     // A mistyped placeholder would name every book "untitled": refused
     // before anything is read.
     if (std::string bad = unknown_placeholder(opt.pattern); !bad.empty()) {
@@ -337,25 +261,56 @@ int run_rename(const RenameOptions &opt) {
                  kKnownPlaceholders);
         return kExitUsage;
     }
+    if (opt.folders && (opt.pattern.empty() || opt.pattern.back() == '/')) {
+        complain("with --folders the pattern's last part, after its last /, names the file");
+        return kExitUsage;
+    }
+    if (!opt.folders && opt.pattern.find('/') != std::string::npos)
+        complain("a / in the pattern becomes _ in the names; --folders makes folders of it");
+    // The log is opened before anything moves: a run that could not keep
+    // its record must not start.
+    int log_fd = -1;
+    if (!opt.log.empty()) {
+        log_fd = open(opt.log.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+        if (log_fd < 0) {
+            complain("cannot open the log %s (%s)", opt.log.c_str(), errno_text(errno).c_str());
+            return kExitUsage;
+        }
+    }
+    struct LogCloser {
+        int fd;
+        ~LogCloser() {
+            if (fd >= 0) close(fd);
+        }
+    } log_closer{log_fd};
+
     std::vector<std::string> paths;
-    bool ok = gather(opt, paths);
+    std::map<std::string, std::string> dir_arg;
+    bool ok = gather(opt, paths, dir_arg);
     std::vector<std::string> usable = plannable_paths(paths, ok);
     // Each book is read once: its full record both describes it and names it.
-    std::vector<Request> requests =
+    std::vector<PlanRequest> requests =
         books_to_plan(describe_all(usable, opt.jobs, Detail::Full, {}), ok);
 
     std::vector<Entry> plan;
-    if (!make_plan(requests, opt.pattern, plan)) return kExitFailed;
+    if (opt.folders) {
+        std::vector<std::string> base_of;
+        for (const PlanRequest &r : requests)
+            base_of.push_back(folder_base(r.path, dir_arg[r.path]));
+        if (!plan_in_folders(requests, opt.pattern, base_of, plan, ok)) return kExitFailed;
+    } else if (!plan_names(requests, opt.pattern, plan)) {
+        return kExitFailed;
+    }
     make_visible(plan);
     if (opt.apply) {
         std::vector<std::string> asked;
-        for (const Request &r : requests)
+        for (const PlanRequest &r : requests)
             asked.push_back(r.path);
         // The summary on stderr is the record when standard output fails.
-        if (!apply_plan(plan, asked, opt.table)) return kExitFailed;
+        if (!apply_plan(plan, asked, {opt.table, log_fd})) return kExitFailed;
         return ok ? kExitOk : kExitFailed;
     }
-    print_plan(plan, opt.table);
+    print_plan(plan, opt.table, opt.style);
     return stdout_ok() && ok ? kExitOk : kExitFailed;
 }
 

@@ -1,4 +1,6 @@
 // scan.cpp - the info and scan subcommands: describe books and print them as JSON, a table or CSV.
+#include <sys/stat.h>
+
 #include <algorithm>
 
 #include "cli.h"
@@ -15,7 +17,7 @@ std::string json_array(const std::vector<const Book *> &books) {
         if (out.size() > 1) out += ',';
         out += b->element;
     }
-    out += "]\n";
+    out += ']';
     return out;
 }
 
@@ -30,16 +32,26 @@ bool report_failures(const std::vector<Book> &books, bool say) {
     return ok;
 }
 
-void print_table(const std::vector<const Book *> &books, const std::vector<Field> &fields) {
+// Paths lose their start, so that the file name stays; author lists keep
+// their first whole names.
+Cut cut_for(Field f) {
+    return f == Field::Path ? Cut::Start : f == Field::Author ? Cut::Names : Cut::End;
+}
+
+void print_table(const std::vector<const Book *> &books, const std::vector<Field> &fields,
+                 std::size_t width) {
     std::vector<std::vector<std::string>> rows(1);
-    for (Field f : fields)
+    std::vector<Cut> cuts;
+    for (Field f : fields) {
         rows[0].push_back(field_heading(f, true));
+        cuts.push_back(cut_for(f));
+    }
     for (const Book *b : books) {
         rows.emplace_back();
         for (Field f : fields)
             rows.back().push_back(field_cell(*b, f, true));
     }
-    print_columns(stdout, rows);
+    print_columns(stdout, rows, width, cuts);
 }
 
 void print_csv(const std::vector<const Book *> &books, const std::vector<Field> &fields, bool raw) {
@@ -59,46 +71,47 @@ void print_csv(const std::vector<const Book *> &books, const std::vector<Field> 
     }
 }
 
-// Finds the books of every directory; false when one could not be read.
-bool walk(const ScanOptions &opt, std::vector<std::string> &paths) {
-    Visited visited;
+// Finds the books named and those in every directory named; false when a
+// directory could not be read.
+bool walk(const std::vector<std::string> &args, bool recursive, Detail detail,
+          std::vector<std::string> &paths) {
     WalkOptions how;
-    how.recursive = opt.recursive;
-    how.basic_only = opt.detail == Detail::Basic;
-    bool ok = true;
-    for (const std::string &d : opt.dirs)
-        ok = collect_books(d, how, visited, paths) && ok;
-    return ok;
+    how.recursive = recursive;
+    how.basic_only = detail == Detail::Basic;
+    return gather_books(args, how, paths);
 }
 
 }  // namespace
 
-int run_info(const std::vector<std::string> &paths, unsigned jobs, Detail detail) {
-    if (paths.size() == 1) {
+int run_info(const InfoOptions &opt) {
+    struct stat st;
+    const auto &args = opt.paths;
+    if (args.size() == 1 && !(stat(args[0].c_str(), &st) == 0 && S_ISDIR(st.st_mode))) {
         // One book: the library's object, unchanged.
-        char *text = detail == Detail::Full ? ebook_metadata(paths[0].c_str())
-                                            : ebook_info(paths[0].c_str());
+        const char *path = args[0].c_str();
+        char *text = opt.detail == Detail::Full ? ebook_metadata(path) : ebook_info(path);
         if (!text) {
-            complain("%s: %s", paths[0].c_str(), ebook_last_error());
+            complain("%s: %s", path, ebook_last_error());
             return kExitFailed;
         }
-        write_json(text);
-        write_out(stdout, "\n");
+        write_json_document(text, opt.style);
         ebook_free_string(text);
         return stdout_ok() ? kExitOk : kExitFailed;
     }
-    std::vector<Book> books = describe_all(paths, jobs, detail, {});
-    bool ok = report_failures(books, true);
+    std::vector<std::string> paths;
+    bool ok = walk(args, opt.recursive, opt.detail, paths);
+    std::vector<Book> books = describe_all(paths, opt.jobs, opt.detail, {});
+    ok = report_failures(books, true) && ok;
     std::vector<const Book *> all;
     for (const Book &b : books)
         all.push_back(&b);
-    write_json(json_array(all));
+    write_json_document(json_array(all), opt.style);
     return stdout_ok() && ok ? kExitOk : kExitFailed;
 }
 
 int run_scan(const ScanOptions &opt) {
     std::vector<std::string> paths;
-    bool ok = walk(opt, paths);
+    bool ok = walk(opt.paths, opt.recursive, opt.detail, paths);
 
     std::function<void(const Book &)> stream;
     if (opt.format == "jsonl") {
@@ -119,9 +132,9 @@ int run_scan(const ScanOptions &opt) {
     std::sort(sorted.begin(), sorted.end(),
               [](const Book *a, const Book *b) { return a->path < b->path; });
     if (opt.format == "json")
-        write_json(json_array(sorted));
+        write_json_document(json_array(sorted), opt.style);
     else if (opt.format == "table")
-        print_table(sorted, opt.fields.empty() ? default_table_fields() : opt.fields);
+        print_table(sorted, opt.fields.empty() ? default_table_fields() : opt.fields, opt.width);
     else if (opt.format == "csv")
         print_csv(sorted, opt.fields.empty() ? default_csv_fields(opt.detail) : opt.fields,
                   opt.csv_raw);

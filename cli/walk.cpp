@@ -155,4 +155,18 @@ bool collect_books(const std::string &dir, const WalkOptions &how, Visited &visi
     return ok;
 }
 
+bool gather_books(const std::vector<std::string> &args, const WalkOptions &how,
+                  std::vector<std::string> &out) {
+    Visited visited;
+    bool ok = true;
+    for (const std::string &arg : args) {
+        struct stat st;
+        if (stat(arg.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
+            ok = collect_books(arg, how, visited, out) && ok;
+        else
+            out.push_back(arg);  // the library says why it is no book, if it is none
+    }
+    return ok;
+}
+
 }  // namespace qcli

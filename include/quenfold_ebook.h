@@ -1,10 +1,10 @@
 /*
  * quenfold_ebook.h - public C interface of quenfold-ebook-meta.
  *
- * Reads the metadata of EPUB, FictionBook 2 and Mobipocket (MOBI, AZW, AZW3)
- * books, and in the full record comic archives (CBZ, CBR, CB7, CBT), without
- * rendering or decrypting them. Nine functions, NUL-terminated byte strings
- * in, compact JSON text out.
+ * Reads the metadata of e-books without rendering or decrypting them: EPUB,
+ * FictionBook 2, the Mobipocket family (MOBI, AZW, AZW3) and PalmDOC, and in
+ * the full record also PDF and comic archives (CBZ, CBR, CB7, CBT). Nine
+ * functions, NUL-terminated byte strings in, compact JSON text out.
  *
  * Common rules
  * - The operations (ebook_info, ebook_extract_cover, ebook_scan_dir,
@@ -65,12 +65,15 @@ extern "C" {
  * Result: a heap string to release with ebook_free_string, or NULL on failure.
  * A DRM-protected book is still described ("drm" true) and the error text
  * keeps the notice ending in "; will not decrypt".
- * Memory of one call, whatever the book claims: the whole file (at most
- * 512 MiB, else "file too large: ...") and the texts taken from it; for
- * EPUB also META-INF/container.xml and the package document, each at most
- * 16 MiB inflated (a larger one fails like a missing member), with working
- * memory of the same order; FB2 and MOBI need nothing further. Time is
- * linear in these sizes, however the markup is nested.
+ * Memory of one call, whatever the book claims: an EPUB is read by ranges
+ * (the end of the archive with its directory, then the members it needs):
+ * META-INF/container.xml and the package document, each at most 16 MiB
+ * inflated (a larger one fails like a missing member), with working memory
+ * of the same order; a MOBI by ranges of its first records; an FB2 whole (at
+ * most 512 MiB, else "file too large: ..."), into a block the thread keeps
+ * for its next book; and the texts taken from it. Time is linear in these
+ * sizes, however the markup is nested. PDFs and comic archives are read by
+ * ebook_metadata only.
  */
 QUENFOLD_EBOOK_API char *ebook_info(const char *path) QUENFOLD_EBOOK_NOEXCEPT;
 
@@ -96,8 +99,8 @@ QUENFOLD_EBOOK_API int ebook_extract_cover(const char *path,
 /*
  * Describes every book file (by extension) directly inside dir, not recursing
  * and skipping names that begin with '.'. Result: a JSON array, one element
- * per book: "path" followed by the members of ebook_info's object (without
- * "cover_mime"), or "path" and "error" for a book that could not be described.
+ * per book: "path" followed by the members of ebook_info's object, or "path"
+ * and "error" for a book that could not be described.
  * Release it with ebook_free_string. NULL on failure ("NULL dir", "cannot open
  * dir: ..."). Element order is the directory's enumeration order.
  */
@@ -199,6 +202,23 @@ QUENFOLD_EBOOK_API char *ebook_rename_plan(const char *files_json,
  *   the ranges qpdf asks for, all of it for a repair.
  * Thread-safe like every export; each call reads the book on its own.
  *
+ * PDF: by the .pdf extension, or under another name by "%PDF-" within its
+ * first 1,024 bytes. libqpdf reads it through the library from the ranges it
+ * asks for: the header, the cross-reference section, the catalog with its
+ * /Lang, the page tree root ("pages"), the Info dictionary and the XMP
+ * stream, never the pages' content. A miss reads a block of at least 4 KiB;
+ * blocks read in sequence double up to 128 KiB, so a call costs a few reads
+ * whatever the file's size. A file whose cross-reference data is damaged is
+ * repaired by one scan of the whole file. XMP wins over the Info dictionary
+ * field by field, unless the Info dictionary was changed later.
+ * Bounds, whatever a PDF claims: the XMP stream is decoded up to 4 MiB (the
+ * rest is not read, with a warning); an object stream holding an object
+ * the reader asks for is decoded up to 16 MiB, all of them together up to
+ * 64 MiB, past which its objects read as missing, with a warning. An
+ * encrypted PDF that opens with the empty password is read; one that needs
+ * a password or another security handler gives "drm" true, its
+ * "drm_scheme" ("pdf-password", "adobe-adept", "unknown") and nothing else.
+ *
  * Comic archives: .cbz, .cbr, .cb7 and .cbt by extension, the content
  * deciding the archive kind that "format" names (with a warning when the
  * extension says another); under any other name (not .zip) a RAR, 7z or tar
@@ -264,6 +284,9 @@ typedef long long (*ebook_read_fn)(void *ctx, unsigned long long offset, void *b
  *     list reach past 16 KiB.
  *   FB2: 1 (the whole text: the cover's size is at its end); 2 without a
  *     name. An FB2 inside a ZIP reads like an EPUB and its one document.
+ *   PDF: the blocks qpdf's reads fall in, at least 16 KiB each: 1 for a
+ *     file of at most 16 KiB, 2 for one whose objects lie at its end behind
+ *     30 MB of pages; a damaged one is read whole.
  *   EPUB: 2 (its last 64 KiB + 22 bytes, which hold the central directory
  *     in most books, then one range for the container and package
  *     documents and the protection lists when they lie within 64 KiB of one

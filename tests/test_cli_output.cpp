@@ -78,12 +78,13 @@ TEST_F(CliOutputGuard, JsonOnATerminalEscapesWhatAPipeGetsRaw) {
         d.put("b" + std::to_string(i) + ".mobi", mobi(titles[i], "Ann Lee"));
     const std::string odd = d.put("x\u202eEVIL.mobi", mobi("Odd", "Ann Lee")),
                       book = d.path + "/b2.mobi";
-    for (const std::vector<std::string> &args : {std::vector<std::string>{"info", book},
-                                                 {"info", "--basic", book, odd},
-                                                 {"scan", d.path},
-                                                 {"scan", "--format", "jsonl", "-j", "1", d.path},
-                                                 {"rename", d.path},
-                                                 {"rename", "--apply", odd}}) {
+    for (const std::vector<std::string> &args :
+         {std::vector<std::string>{"info", "--compact", book},
+          {"info", "--compact", "--basic", book, odd},
+          {"scan", "--compact", d.path},
+          {"scan", "--format", "jsonl", "-j", "1", d.path},
+          {"rename", "--compact", d.path},
+          {"rename", "--apply", odd}}) {
         SCOPED_TRACE(args[0] + " " + args[1]);
         const std::string tty = output_to(true, args);
         EXPECT_EQ(terminal_control(tty), std::string::npos) << tty;
@@ -95,6 +96,9 @@ TEST_F(CliOutputGuard, JsonOnATerminalEscapesWhatAPipeGetsRaw) {
         }
     }
     EXPECT_EQ(output_to(false, {"info", "--basic", book}), lib_info(book) + "\n");
+    // A person at a terminal gets the record indented; a pipe one line.
+    const std::string pretty = output_to(true, {"info", book});
+    EXPECT_GT(lines(pretty).size(), 20u) << pretty;
 }
 
 bool strict_json(const std::string &text) {

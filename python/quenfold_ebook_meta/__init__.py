@@ -1,4 +1,8 @@
-"""Read e-book metadata (EPUB, FB2, MOBI/AZW/AZW3) through the quenfold-ebook-meta library.
+"""Read e-book metadata through the quenfold-ebook-meta library.
+
+EPUB, FictionBook 2, MOBI/AZW/AZW3 and PalmDOC, PDF, and comic archives
+(CBZ, CBR, CB7, CBT): the full record of each, without rendering or
+decrypting anything.
 
 A ctypes binding of the library's C interface, standard library only::
 
@@ -22,6 +26,10 @@ UTF-8 with ``surrogateescape``, so a title whose bytes are not valid UTF-8
 comes back as a ``str`` that ``.encode("utf-8", "surrogateescape")`` turns
 into the book's exact bytes.
 
+A book that cannot be read raises :class:`EbookError` with the library's
+message; a missing one is also a ``FileNotFoundError``, one that may not be
+opened a ``PermissionError`` (see :class:`EbookOSError`).
+
 Every call may run on many threads at once: ctypes releases the GIL while the
 library works, and the library keeps each thread's error text apart.
 """
@@ -31,7 +39,14 @@ from __future__ import annotations
 import threading
 from typing import Any, Dict, Iterable, Iterator, List, Optional, Union
 
-from ._errors import DrmWarning, EbookError, EbookWarning
+from ._errors import (
+    DrmWarning,
+    EbookError,
+    EbookFileNotFoundError,
+    EbookOSError,
+    EbookPermissionError,
+    EbookWarning,
+)
 from ._library import BookSource, BytesLike, Library, RenameItem, StrPath
 from ._native import ENV_VAR, LibraryLoadError
 from ._record import BookMetadata, Cover, Identifier, Person, RecordError, Series
@@ -45,6 +60,9 @@ __all__ = [
     "Cover",
     "DrmWarning",
     "EbookError",
+    "EbookFileNotFoundError",
+    "EbookOSError",
+    "EbookPermissionError",
     "EbookWarning",
     "ENV_VAR",
     "Identifier",

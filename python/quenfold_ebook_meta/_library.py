@@ -7,7 +7,7 @@ import os
 import warnings
 from typing import Any, BinaryIO, Dict, Iterable, Iterator, List, Mapping, Optional, Tuple, Union
 
-from ._errors import DrmWarning, EbookError, EbookWarning
+from ._errors import DrmWarning, EbookError, EbookWarning, error_from_message
 from ._native import NativeLibrary
 from ._reader import FileReader, is_file_object
 from ._record import BookMetadata, RecordError
@@ -77,7 +77,7 @@ class Library:
         """Call a JSON-returning export; its parsed result and the notice, or EbookError."""
         text, notice = self._native.call_string(fn, *args)
         if text is None:
-            raise EbookError(_text(notice))
+            raise error_from_message(_text(notice))
         return json.loads(_text(text)), notice
 
     def info(self, path: StrPath) -> Dict[str, Any]:
@@ -93,7 +93,9 @@ class Library:
         left by a successful call is issued as an :class:`EbookWarning`.
 
         Raises :class:`EbookError` with the library's message when the book
-        cannot be read or described.
+        cannot be read or described: a missing book is also a
+        :class:`FileNotFoundError`, one that may not be opened a
+        :class:`PermissionError` (both :class:`EbookOSError`).
         """
         return self._info(path, 3)
 
@@ -127,7 +129,9 @@ class Library:
 
         Raises :class:`EbookError` with the library's message when the source
         cannot be read as a book ("read failed: NAME" when the file object
-        raised, with that exception as its cause), and
+        raised, with that exception as its cause; a missing book's path is
+        also a :class:`FileNotFoundError`, an unreadable one a
+        :class:`PermissionError`, as for :meth:`info`), and
         :class:`LibraryLoadError` when the loaded library is older than the
         function it needs.
         """
@@ -226,7 +230,7 @@ class Library:
         status = native.ebook_extract_cover(_c_path(path), _c_path(out_path, "out_path"))
         notice = native.last_error()
         if status != 0:
-            raise EbookError(_text(notice))
+            raise error_from_message(_text(notice))
         if notice:
             warnings.warn(_text(notice), EbookWarning, stacklevel=stacklevel)
 

@@ -7,6 +7,8 @@ import io
 import os
 from typing import Any, BinaryIO, Optional
 
+from ._errors import EbookError
+
 __all__ = ["READ_FN", "FileReader", "is_file_object"]
 
 #: ``ebook_read_fn``: (ctx, offset, buf, len) -> bytes given, 0 at the end, -1 on failure.
@@ -33,6 +35,26 @@ def _name_of(source: Any) -> Optional[str]:
     return None
 
 
+def _size_of(source: Any, name: Optional[str]) -> int:
+    """The book's size: the object's ``size``, else where ``seek(0, 2)`` lands.
+
+    Some file objects (SFTP clients among them) return None from ``seek``, as
+    Python 2's files did: ``tell()`` then says where it landed.
+    """
+    size = getattr(source, "size", None)
+    if isinstance(size, int) and not isinstance(size, bool) and size >= 0:
+        return size
+    size = source.seek(0, io.SEEK_END)
+    if size is None and callable(getattr(source, "tell", None)):
+        size = source.tell()
+    if not isinstance(size, int) or isinstance(size, bool) or size < 0:
+        raise EbookError(
+            f"cannot tell the size of {name or '<file object>'}: seek(0, 2) and tell() "
+            f"gave {size!r}, not a position"
+        )
+    return size
+
+
 class FileReader:
     """One book behind a file object, as the library's read callback sees it.
 
@@ -46,10 +68,7 @@ class FileReader:
     def __init__(self, source: BinaryIO, name: Optional[str]) -> None:
         self._file = source
         self.name = name if name is not None else _name_of(source)
-        size = getattr(source, "size", None)
-        if not isinstance(size, int) or size < 0:
-            size = source.seek(0, io.SEEK_END)
-        self.size: int = size
+        self.size: int = _size_of(source, self.name)
         self.calls = 0
         self.bytes = 0
         self.error: Optional[BaseException] = None

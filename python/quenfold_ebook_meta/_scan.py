@@ -7,7 +7,7 @@ import os
 from concurrent.futures import Future, ThreadPoolExecutor
 from typing import Callable, Deque, Iterator, List, Optional, Tuple, Union
 
-from ._errors import EbookError
+from ._errors import EbookError, error_from_message
 from ._record import BookMetadata
 
 __all__ = ["BOOK_SUFFIXES", "ScanResult", "book_files", "is_book_name", "scan_books"]
@@ -35,7 +35,7 @@ def is_book_name(name: str) -> bool:
 def _dir_error(path: str, exc: OSError) -> EbookError:
     # The same words as the library's own directory scan.
     reason = os.strerror(exc.errno) if exc.errno else str(exc)
-    return EbookError(f"cannot open dir: {path} ({reason})")
+    return error_from_message(f"cannot open dir: {path} ({reason})")
 
 
 def _entries(path: str) -> List[os.DirEntry[str]]:

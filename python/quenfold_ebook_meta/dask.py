@@ -15,23 +15,46 @@ Each book is read where it lies through the library's read callback, only
 the ranges its metadata needs (no download of the whole file). Needs dask,
 distributed and fsspec (and aiohttp for HTTP, s3fs for S3...); the rest of
 the package does not.
+
+The command exits with 0 when every book was read, 1 when some could not be
+(their lines hold "path" and "error") or a part could not be written, and 2
+for a wrong argument, a URLPATH that names nothing or an OUT_DIR that cannot
+be used, always with a one-line message. Part lines are valid UTF-8: a local
+file name that is not has U+FFFD in "path" and its exact bytes in Base64 in
+"path_bytes", as in the command-line tool's JSON.
 """
 
 from __future__ import annotations
 
 import argparse
+import base64
 import contextlib
 import json
+import logging
 import math
 import os
 import posixpath
+import stat
 import sys
 import time
 import uuid
 from typing import Any, Dict, Iterable, List, Optional, Sequence, Tuple
 
-import dask.bag
-import fsspec
+#: The packages the module needs, for the command's message when one is missing.
+_NEEDS = (
+    "needs dask, distributed and fsspec: apt install python3-dask python3-distributed "
+    "python3-fsspec (Debian), or pip install dask distributed fsspec"
+)
+try:
+    import dask.bag
+    import fsspec
+except ImportError as _exc:
+    if __name__ != "__main__":
+        raise
+    # Run as the command: main() says what to install instead of a traceback.
+    _MISSING: Optional[ImportError] = _exc
+else:
+    _MISSING = None
 
 from . import EbookError, _library
 from ._reader import FileReader
@@ -50,6 +73,22 @@ def _visible(path: str, root: str) -> bool:
     return bool(parts) and not any(p.startswith(".") for p in parts) and is_book_name(parts[-1])
 
 
+def _regular_file(fs: fsspec.AbstractFileSystem, path: str, info: Dict[str, Any]) -> bool:
+    """Whether a listed entry is a file to read: on a local disk a regular file (a link to one
+    included), never a FIFO, socket or device, whose opening could block forever."""
+    kind = info.get("type", "file")
+    if kind == "directory":
+        return False
+    if not _is_local(fs):
+        return True
+    if kind == "file":
+        return True
+    try:
+        return stat.S_ISREG(os.stat(path).st_mode)
+    except OSError:
+        return False
+
+
 def list_books(
     urlpath: Any, storage_options: Optional[Dict[str, Any]] = None, recursive: bool = True
 ) -> Tuple[fsspec.AbstractFileSystem, List[Book]]:
@@ -57,18 +96,25 @@ def list_books(
 
     ``urlpath``: a directory (walked, to any depth when ``recursive``), a
     glob, a single file, or a list of these, on any file system fsspec knows.
+    Raises :class:`FileNotFoundError` when it names nothing (a missing path,
+    a glob that matches no file). Local files that are not regular files
+    (FIFOs, sockets, devices) are left out, named or found.
     """
     fs, _, roots = fsspec.get_fs_token_paths(urlpath, storage_options=storage_options)
+    if not roots:
+        raise FileNotFoundError(f"nothing matches {urlpath}")
     found: Dict[str, Optional[int]] = {}
     for root in roots:
         if fs.isdir(root):
             base = root.rstrip("/") + "/"
             listing = fs.find(root, maxdepth=None if recursive else 1, detail=True)
             for path, info in listing.items():
-                if info.get("type", "file") != "directory" and _visible(path, base):
+                if _regular_file(fs, path, info) and _visible(path, base):
                     size = info.get("size")
                     found[path] = size if isinstance(size, int) else None
-        else:
+        elif not fs.exists(root):
+            raise FileNotFoundError(f"no such file or directory: {root}")
+        elif not _is_local(fs) or _regular_file(fs, root, {"type": "other"}):
             found.setdefault(root, None)
     return fs, sorted(found.items())
 
@@ -107,6 +153,19 @@ def _is_local(fs: fsspec.AbstractFileSystem) -> bool:
     return "file" in protocols or "local" in protocols
 
 
+def _open_local(path: str) -> Any:
+    """A local book opened for reading without ever blocking: a FIFO put in a book's place
+    after the listing is refused ("not a regular file"), as the library refuses one."""
+    fd = os.open(path, os.O_RDONLY | os.O_NONBLOCK | os.O_CLOEXEC)
+    try:
+        if not stat.S_ISREG(os.fstat(fd).st_mode):
+            raise OSError(f"not a regular file: {path}")
+        return os.fdopen(fd, "rb")
+    except BaseException:
+        os.close(fd)
+        raise
+
+
 def read_book(fs: fsspec.AbstractFileSystem, book: Book) -> Optional[Dict[str, Any]]:
     """One book's record with its ``path`` first, or ``path`` and ``error``.
 
@@ -120,7 +179,7 @@ def read_book(fs: fsspec.AbstractFileSystem, book: Book) -> Optional[Dict[str, A
     try:
         with contextlib.ExitStack() as stack:
             if _is_local(fs):
-                f: Any = stack.enter_context(fs.open(path, "rb"))
+                f: Any = stack.enter_context(_open_local(path))
             else:
                 if size is None:
                     requests += 1
@@ -183,32 +242,74 @@ def read_metadata(
     return bag.map_partitions(_read_part, fs).map_partitions(_strip_cost)
 
 
+def _repaired(text: str) -> str:
+    """The text with U+FFFD for each byte that was no UTF-8 (a surrogate escape)."""
+    try:
+        text.encode("utf-8")
+        return text
+    except UnicodeEncodeError:
+        return "".join("\ufffd" if "\ud800" <= c <= "\udfff" else c for c in text)
+
+
+def _line_record(record: Dict[str, Any]) -> Dict[str, Any]:
+    """A record as a part's line holds it: valid UTF-8, with "path_bytes" (Base64) after a
+    "path" whose bytes are not UTF-8, as the command-line tool writes it."""
+    out: Dict[str, Any] = {}
+    for key, value in record.items():
+        if key == "_cost":
+            continue
+        if isinstance(value, str):
+            shown = _repaired(value)
+            out[key] = shown
+            if key == "path" and shown is not value:
+                raw = value.encode("utf-8", "surrogateescape")
+                out["path_bytes"] = base64.b64encode(raw).decode("ascii")
+        else:
+            out[key] = value
+    return out
+
+
+def _write_file(path: str, data: bytes) -> None:
+    with open(path, "wb") as f:
+        f.write(data)
+
+
 def _write_part(
     books: Sequence[Book], fs: fsspec.AbstractFileSystem, out: str, index: int
-) -> Dict[str, int]:
+) -> Dict[str, Any]:
     """Reads one partition and writes it as one whole part; what it cost.
 
     Idempotent: a part is written under a name of its own and renamed into
     place (one PUT on an object store), so a task run again after its worker
-    died replaces the part with the same lines, never adds to it.
+    died replaces the part with the same lines, never adds to it. A part
+    that cannot be written leaves nothing behind (its temporary file is
+    removed) and says why under the key ``unwritten``.
     """
     records = _read_part(books, fs)
     lines = (
-        json.dumps({k: v for k, v in r.items() if k != "_cost"}, ensure_ascii=False,
-                   separators=(",", ":"))
-        for r in records
+        json.dumps(_line_record(r), ensure_ascii=False, separators=(",", ":")) for r in records
     )
-    text = "".join(line + "\n" for line in lines).encode("utf-8", "surrogateescape")
+    text = "".join(line + "\n" for line in lines).encode("utf-8")
     out_fs, out_root = fsspec.core.url_to_fs(out)
     final = posixpath.join(out_root, f"part-{index:05d}.jsonl")
-    if _is_local(out_fs):
-        tmp = os.path.join(out_root, f".part-{index:05d}.{uuid.uuid4().hex}.tmp")
-        with open(tmp, "wb") as f:
-            f.write(text)
-        os.replace(tmp, final)
-    else:
-        out_fs.pipe_file(final, text)
-    cost = {"books": len(records), "failures": 0, "requests": 0, "bytes": 0, "size": 0}
+    cost: Dict[str, Any] = {"books": len(records), "failures": 0, "requests": 0, "bytes": 0,
+                            "size": 0}
+    try:
+        if _is_local(out_fs):
+            tmp = os.path.join(out_root, f".part-{index:05d}.{uuid.uuid4().hex}.tmp")
+            try:
+                _write_file(tmp, text)
+                os.replace(tmp, final)
+            except BaseException:
+                with contextlib.suppress(OSError):
+                    os.unlink(tmp)
+                raise
+        else:
+            out_fs.pipe_file(final, text)
+    except OSError as exc:
+        # Said by the command in one line; a task that raised would have the
+        # cluster log a traceback for it on every worker's terminal.
+        cost["unwritten"] = f"{final} ({_reason(exc)})"
     for r in records:
         cost["failures"] += "error" in r
         for key in ("requests", "bytes", "size"):
@@ -242,52 +343,114 @@ def _summary(cost: Dict[str, int], parts: int, seconds: float) -> str:
     )
 
 
+_PROG = "python3 -m quenfold_ebook_meta.dask"
+
+
+def _fail(message: str, status: int) -> int:
+    print(f"{_PROG}: {message}", file=sys.stderr)
+    return status
+
+
+def _reason(exc: BaseException) -> str:
+    if isinstance(exc, OSError) and exc.strerror:
+        return f"{exc.filename}: {exc.strerror}" if exc.filename else exc.strerror
+    return str(exc) or type(exc).__name__
+
+
+def _count(text: str) -> int:
+    value = int(text)
+    if value < 1:
+        raise argparse.ArgumentTypeError(f"must be at least 1, not {value}")
+    return value
+
+
+def _remove_temporary_parts(out: str) -> None:
+    # What failed writes, or attempts on workers that died, left half written.
+    with contextlib.suppress(Exception):
+        out_fs, out_root = fsspec.core.url_to_fs(out)
+        for tmp in out_fs.glob(posixpath.join(out_root, ".part-*.tmp")):
+            with contextlib.suppress(OSError):
+                out_fs.rm(tmp)
+
+
 def main(argv: Optional[Sequence[str]] = None) -> int:
-    """The command: read every book under URLPATH on a cluster, write JSON lines to OUT_DIR."""
+    """The command: read every book under URLPATH on a cluster, write JSON lines to OUT_DIR.
+
+    Returns the exit status: 0 when every book was read, 1 when some failed
+    or a part could not be written, 2 for a wrong argument, a URLPATH that
+    names nothing or an OUT_DIR that cannot be used.
+    """
+    if _MISSING is not None:
+        return _fail(f"{_NEEDS} ({_MISSING})", 2)
     p = argparse.ArgumentParser(
-        prog="python3 -m quenfold_ebook_meta.dask",
+        prog=_PROG,
         description="Read the metadata of every book under URLPATH on a dask.distributed "
         "cluster and write it as JSON lines, one part per partition.",
+        epilog="Exit status: 0 when every book was read, 1 when some failed (their lines hold "
+        '"path" and "error") or a part could not be written, 2 for a wrong argument or a '
+        "URLPATH or OUT_DIR that cannot be used.",
     )
     p.add_argument("scheduler", help="a scheduler address (tcp://host:8786), or 'local'")
     p.add_argument("urlpath", help="a directory, glob or file on any fsspec file system")
     p.add_argument("-o", "--out", required=True, help="directory for part-NNNNN.jsonl")
     p.add_argument("--storage-options", default="{}", help="fsspec options as JSON")
     p.add_argument("--no-recursive", dest="recursive", action="store_false")
-    p.add_argument("--partition-size", type=int, help="books per part")
-    p.add_argument("--workers", type=int, help="local: worker processes (default: processors)")
-    p.add_argument("--threads", type=int, default=4, help="local: threads per worker")
-    args = p.parse_args(argv)
+    p.add_argument("--partition-size", type=_count, help="books per part")
+    p.add_argument("--workers", type=_count, help="local: worker processes (default: processors)")
+    p.add_argument("--threads", type=_count, default=4, help="local: threads per worker")
+    args = p.parse_args(argv)  # a wrong argument exits with 2 and argparse's message
 
-    out_fs, out_root = fsspec.core.url_to_fs(args.out)
-    out_fs.makedirs(out_root, exist_ok=True)
-    if out_fs.glob(posixpath.join(out_root, "part-*.jsonl")):
-        print(f"{args.out} already holds parts; choose an empty directory", file=sys.stderr)
-        return 2
+    try:
+        options = json.loads(args.storage_options)
+    except ValueError as exc:
+        return _fail(f"--storage-options is not JSON ({exc})", 2)
+    if not isinstance(options, dict):
+        return _fail("--storage-options must be a JSON object", 2)
+    try:
+        out_fs, out_root = fsspec.core.url_to_fs(args.out)
+        out_fs.makedirs(out_root, exist_ok=True)
+        held = out_fs.glob(posixpath.join(out_root, "part-*.jsonl"))
+    except (OSError, ValueError) as exc:
+        return _fail(f"cannot use {args.out} for the parts ({_reason(exc)})", 2)
+    if held:
+        return _fail(f"{args.out} already holds parts; choose an empty directory", 2)
     start = time.monotonic()
-    fs, books = list_books(args.urlpath, json.loads(args.storage_options), args.recursive)
+    try:
+        fs, books = list_books(args.urlpath, options, args.recursive)
+    except FileNotFoundError as exc:
+        return _fail(str(exc.args[0]) if exc.args else str(exc), 2)
+    except (OSError, ValueError) as exc:
+        return _fail(f"cannot list {args.urlpath} ({_reason(exc)})", 2)
     size = args.partition_size or _partition_size(len(books))
     parts = [books[i : i + size] for i in range(0, len(books), size)]
 
     from distributed import progress
 
-    with _client(args.scheduler, args.workers, args.threads) as client:
-        futures = [
-            client.submit(_write_part, part, fs, args.out, i, pure=False)
-            for i, part in enumerate(parts)
-        ]
-        progress(futures)
-        print()
-        costs = client.gather(futures)
-    # What attempts on workers that died left half written.
-    for tmp in out_fs.glob(posixpath.join(out_root, ".part-*.tmp")):
-        out_fs.rm(tmp)
+    try:
+        with _client(args.scheduler, args.workers, args.threads) as client:
+            futures = [
+                client.submit(_write_part, part, fs, args.out, i, pure=False)
+                for i, part in enumerate(parts)
+            ]
+            progress(futures)
+            print()
+            costs = client.gather(futures)
+            # What the cluster says while it shuts down is no news to the user.
+            logging.getLogger("distributed").setLevel(logging.CRITICAL)
+    except Exception as exc:  # the cluster gave up: one line, not a traceback
+        return _fail(f"the run failed: {type(exc).__name__}: {exc}", 1)
+    finally:
+        _remove_temporary_parts(args.out)
     total = {"books": 0, "failures": 0, "requests": 0, "bytes": 0, "size": 0}
     for cost in costs:
         for key in total:
             total[key] += cost[key]
     print(_summary(total, len(parts), time.monotonic() - start))
-    return 0
+    unwritten = [cost["unwritten"] for cost in costs if "unwritten" in cost]
+    if unwritten:
+        more = f" and {len(unwritten) - 1} more parts" if len(unwritten) > 1 else ""
+        return _fail(f"cannot write {unwritten[0]}{more}", 1)
+    return 1 if total["failures"] else 0
 
 
 if __name__ == "__main__":

@@ -16,10 +16,12 @@ from __future__ import annotations
 import json
 import os
 import shutil
+import struct
 import subprocess
 import sys
 import tempfile
 from pathlib import Path
+from typing import List
 
 SOURCE = Path(__file__).resolve().parent.parent
 # Whatever could point the package at a library or a source tree.
@@ -41,8 +43,26 @@ with tempfile.TemporaryDirectory() as empty:
         qem.info(os.path.join(empty, "missing.epub"))
     except qem.EbookError as err:
         out["error"] = str(err).replace(empty, "<dir>")
+        out["missing_is_file_not_found"] = isinstance(err, FileNotFoundError)
 json.dump(out, sys.stdout)
 """
+
+
+def elf_sections(path: Path) -> List[str]:
+    """The section names of a 64-bit little-endian ELF file."""
+    data = path.read_bytes()
+    shoff, = struct.unpack_from("<Q", data, 0x28)
+    shentsize, shnum, shstrndx = struct.unpack_from("<HHH", data, 0x3A)
+    headers = [struct.unpack_from("<IIQQQQ", data, shoff + i * shentsize) for i in range(shnum)]
+    names_at, names_size = headers[shstrndx][4], headers[shstrndx][5]
+    names = data[names_at:names_at + names_size]
+    return [names[h[0]:names.index(b"\0", h[0])].decode() for h in headers]
+
+
+def unstripped(directory: Path) -> List[str]:
+    """The libraries in ``directory`` that still carry debugging data or a symbol table."""
+    return [f"{lib.name}: {name}" for lib in sorted(directory.glob("libquenfold-ebook-meta*"))
+            for name in elf_sections(lib) if name.startswith(".debug") or name == ".symtab"]
 
 
 def run(cmd: list, env: dict, cwd: str) -> str:
@@ -86,6 +106,8 @@ def main() -> None:
             (got["pdf_title"] == "Probe", "a PDF read by the module the package carries"),
             (got.get("error") == "cannot open file: <dir>/missing.epub (No such file or directory)",
              "the library's own error text"),
+            (got.get("missing_is_file_not_found") is True, "a missing book: FileNotFoundError"),
+            (unstripped(expected_dir) == [], f"stripped libraries: {unstripped(expected_dir)}"),
         ]
         failed = [what for ok, what in checks if not ok]
         if failed:

@@ -61,7 +61,7 @@ class lazy_document {
         eb_pdf_require(h.isIndirect());
         eb_pdf_object &o = object(h.getObjGen());
         eb_pdf_require(o.stream && o.data_len <= kMaxMetadata);
-        return eb_pdf_decode(objs_.bytes(o.data_at, static_cast<std::size_t>(o.data_len)), o.value,
+        return eb_pdf_decode(objs_.span(o.data_at, static_cast<std::size_t>(o.data_len)), o.value,
                              kMaxMetadata);
     }
 
@@ -127,7 +127,7 @@ class lazy_document {
                        n.isInteger() && !first.isIndirect() && first.isInteger() &&
                        n.getIntValue() >= 0 && first.getIntValue() >= 0);
         std::string data =
-            eb_pdf_decode(objs_.bytes(o.data_at, static_cast<std::size_t>(o.data_len)), d,
+            eb_pdf_decode(objs_.span(o.data_at, static_cast<std::size_t>(o.data_len)), d,
                           kObjectStreams - decoded_);
         decoded_ += data.size();
         const auto count = static_cast<std::uint64_t>(n.getIntValue());

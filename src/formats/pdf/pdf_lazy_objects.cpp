@@ -43,6 +43,13 @@ std::string_view eb_pdf_objects::piece(std::uint64_t off, std::size_t n) {
     return {buffer_.get(), n};
 }
 
+std::string_view eb_pdf_objects::span(std::uint64_t off, std::size_t n) {
+    eb_pdf_require(off <= size_ && n <= size_ - off);
+    const std::string_view hand = file_->cached(off);
+    if (hand.size() >= n) return hand.substr(0, n);
+    return piece(off, n);
+}
+
 eb_pdf_object eb_pdf_objects::object_at(std::uint64_t off, int num, int gen,
                                         const std::function<long long(QPDFObjGen)> &length) {
     eb_pdf_require(off < size_);
@@ -98,7 +105,7 @@ long long parameter(QPDFObjectHandle parms, const char *key, long long absent) {
     return v.getIntValue();
 }
 
-std::string inflate_capped(const std::string &raw, std::size_t cap) {
+std::string inflate_capped(std::string_view raw, std::size_t cap) {
     z_stream z;
     std::memset(&z, 0, sizeof z);
     eb_pdf_require(inflateInit(&z) == Z_OK);
@@ -168,13 +175,13 @@ std::string unpredict(const std::string &in, std::size_t columns) {
 
 }  // namespace
 
-std::string eb_pdf_decode(const std::string &raw, QPDFObjectHandle dict, std::size_t cap,
+std::string eb_pdf_decode(std::string_view raw, QPDFObjectHandle dict, std::size_t cap,
                           std::size_t png_columns) {
     QPDFObjectHandle filter = single(dict.getKey("/Filter"));
     QPDFObjectHandle parms = single(dict.getKey("/DecodeParms"));
     if (filter.isNull()) {
         eb_pdf_require(parms.isNull() && raw.size() <= cap);
-        return raw;
+        return std::string(raw);
     }
     eb_pdf_require(filter.isNameAndEquals("/FlateDecode"));
     long long predictor = 1;

@@ -11,6 +11,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "formats/pdf/pdf_lazy_parse.h"
 #include "formats/pdf/pdf_source.h"
@@ -44,6 +45,9 @@ class eb_pdf_objects {
     // must read nothing itself: the bytes at hand would move.
     template <typename F>
     auto parse_at(std::uint64_t off, F &&f);
+    // The n bytes at off where they lie when they are at hand, else in a
+    // buffer reused from one call to the next (the view holds until then).
+    std::string_view span(std::uint64_t off, std::size_t n);
     // The n bytes at off. A small piece comes with the bytes around it.
     std::string bytes(std::uint64_t off, std::size_t n);
 
@@ -89,7 +93,7 @@ auto eb_pdf_objects::parse_at(std::uint64_t off, F &&f) {
 // inflated for /FlateDecode, then undone from a PNG predictor when
 // png_columns is not 0 and the parameters name one with these columns.
 // Anything else, data that inflates past cap and broken data give up.
-std::string eb_pdf_decode(const std::string &raw, QPDFObjectHandle dict, std::size_t cap,
+std::string eb_pdf_decode(std::string_view raw, QPDFObjectHandle dict, std::size_t cap,
                           std::size_t png_columns = 0);
 
 #endif  // QUENFOLD_FORMATS_PDF_LAZY_OBJECTS_H

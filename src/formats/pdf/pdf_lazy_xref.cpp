@@ -209,7 +209,7 @@ const std::string &eb_pdf_xref::rows_of(part &p) {
         const std::size_t width = static_cast<std::size_t>(p.w[0] + p.w[1] + p.w[2]);
         eb_pdf_require(p.data_len <= kMaxRows + kMaxRows / width);
         const std::size_t want = static_cast<std::size_t>(p.rows) * width;
-        p.decoded = eb_pdf_decode(objs_.bytes(p.data_at, static_cast<std::size_t>(p.data_len)),
+        p.decoded = eb_pdf_decode(objs_.span(p.data_at, static_cast<std::size_t>(p.data_len)),
                                   p.dict, want, width);
         eb_pdf_require(p.decoded.size() == want);
         p.inflated = true;
@@ -291,9 +291,9 @@ std::uint64_t eb_pdf_xref::in_use() {
         constexpr std::uint64_t kPiece = (1u << 20) / kEntry;
         for (std::uint64_t i = 0; i < r.count; i += kPiece) {
             const std::uint64_t m = std::min(kPiece, r.count - i);
-            const std::string piece = objs_.bytes(r.at + i * kEntry, m * kEntry);
+            const std::string_view piece = objs_.span(r.at + i * kEntry, m * kEntry);
             for (std::uint64_t k = 0; k < m; ++k) {
-                const entry e = table_entry(std::string_view(piece).substr(k * kEntry, kEntry));
+                const entry e = table_entry(piece.substr(k * kEntry, kEntry));
                 eb_pdf_require(e.type == 0 || (r.first + i + k != 0 && e.f1 != 0));
                 n += e.type;
             }

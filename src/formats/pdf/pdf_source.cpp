@@ -39,10 +39,13 @@ eb_pdf_input::block *eb_pdf_input::load(std::uint64_t start, std::uint64_t len) 
     for (block &b : blocks_)
         if (!b.kept && (!victim || b.used < victim->used)) victim = &b;
     victim->len = 0;
-    victim->bytes.resize(static_cast<std::size_t>(len));
+    if (victim->room < len) {
+        victim->bytes.reset(new char[static_cast<std::size_t>(len)]);
+        victim->room = len;
+    }
     ++reads_;
     bytes_ += len;
-    if (!src_.read(start, victim->bytes.data(), static_cast<std::size_t>(len))) return nullptr;
+    if (!src_.read(start, victim->bytes.get(), static_cast<std::size_t>(len))) return nullptr;
     victim->off = start;
     victim->len = len;
     victim->used = ++clock_;
@@ -101,7 +104,7 @@ std::size_t eb_pdf_input::copy_out(std::uint64_t off, char *out, std::size_t n) 
         if (!b) break;
         const std::uint64_t in_block = b->off + b->len - at;
         const std::size_t take = rest < in_block ? rest : static_cast<std::size_t>(in_block);
-        std::memcpy(out + done, b->bytes.data() + (at - b->off), take);
+        std::memcpy(out + done, b->bytes.get() + (at - b->off), take);
         done += take;
     }
     return done;
@@ -128,7 +131,7 @@ std::string_view eb_pdf_input::cached(std::uint64_t off) {
         return {reinterpret_cast<const char *>(mem) + off, static_cast<std::size_t>(size_ - off)};
     const block *b = find(off);
     if (!b) return {};
-    return {b->bytes.data() + (off - b->off), static_cast<std::size_t>(b->off + b->len - off)};
+    return {b->bytes.get() + (off - b->off), static_cast<std::size_t>(b->off + b->len - off)};
 }
 
 // The bytes from off on that are at hand without another read: the source's
@@ -140,7 +143,7 @@ std::string_view eb_pdf_input::at_hand(std::uint64_t off) {
     const block *b = find(off);
     if (!b) b = fill(off, 1);
     if (!b) return {};
-    return {b->bytes.data() + (off - b->off), static_cast<std::size_t>(b->off + b->len - off)};
+    return {b->bytes.get() + (off - b->off), static_cast<std::size_t>(b->off + b->len - off)};
 }
 
 // The offset of the next CR or LF from the current position, which then

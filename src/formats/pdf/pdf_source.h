@@ -8,6 +8,7 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -61,9 +62,10 @@ class eb_pdf_input final : public InputSource {
   private:
     struct block {
         std::uint64_t off = 0, len = 0;
-        std::uint64_t used = 0;  // when it was last used, for eviction
-        bool kept = false;       // never evicted
-        std::vector<char> bytes;
+        std::uint64_t used = 0;         // when it was last used, for eviction
+        bool kept = false;              // never evicted
+        std::unique_ptr<char[]> bytes;  // not cleared first: read over at once
+        std::uint64_t room = 0;
     };
     // Up to n bytes at off (which lies before the end) into out; fewer only
     // when the source fails.

@@ -205,14 +205,35 @@ QUENFOLD_EBOOK_API char *ebook_rename_plan(const char *files_json,
  * Thread-safe like every export; each call reads the book on its own.
  *
  * PDF: by the .pdf extension, or under another name by "%PDF-" within its
- * first 1,024 bytes. libqpdf reads it through the library from the ranges it
- * asks for: the header, the cross-reference section, the catalog with its
- * /Lang, the page tree root ("pages"), the Info dictionary and the XMP
- * stream, never the pages' content. A miss reads a block of at least 4 KiB;
- * blocks read in sequence double up to 128 KiB, so a call costs a few reads
- * whatever the file's size. A file whose cross-reference data is damaged is
- * repaired by one scan of the whole file. XMP wins over the Info dictionary
- * field by field, unless the Info dictionary was changed later.
+ * first 1,024 bytes. What is read: the header, the trailer, the catalog with
+ * its /Lang, the page tree root ("pages"), the Info dictionary and the XMP
+ * stream, never the pages' content. Two paths, one record: whichever reads
+ * a file, its record is the same.
+ *   Read lazily, the common case: an unencrypted file whose cross-reference
+ *   data (classic tables, streams or both, through any updates) and the
+ *   objects the record needs are written as readers expect: startxref in
+ *   the last 1,024 bytes, each section and object where the data says,
+ *   /Size one past the highest object listed, streams unfiltered or in
+ *   FlateDecode, objects in the plain syntax (no comments, no key twice,
+ *   no # in a name). Only those objects are read: an entry of a classic
+ *   table found by arithmetic (20 bytes each), of a cross-reference stream
+ *   in place among its rows (inflated once), an object in an object stream
+ *   by inflating that stream alone. Its time hardly grows with the page
+ *   count (a flat page tree's list of pages is read through, a
+ *   cross-reference stream inflated) and its memory holds what it reads: a
+ *   table of all the file's objects is never built. It leaves to qpdf
+ *   anything past its own bounds: 32 sections, 1,000 subsections, rows of
+ *   32 MiB, 64 objects of 4 MiB each, object streams of 16 MiB together.
+ *   Read whole by libqpdf, every other file: encrypted, damaged, written
+ *   oddly, or stating a page count above 1,000 that its newest
+ *   cross-reference section does not list as many objects in use for.
+ *   libqpdf reads it through the library from the ranges it asks for: a
+ *   miss reads a block of at least 4 KiB; blocks read in sequence double up
+ *   to 128 KiB, so a call costs a few reads whatever the file's size. A
+ *   file whose cross-reference data is damaged is repaired by one scan of
+ *   the whole file.
+ * XMP wins over the Info dictionary field by field, unless the Info
+ * dictionary was changed later.
  * Bounds, whatever a PDF claims: the XMP stream is decoded up to 4 MiB (the
  * rest is not read, with a warning); an object stream holding an object
  * the reader asks for is decoded up to 16 MiB, all of them together up to
@@ -293,9 +314,6 @@ typedef long long (*ebook_read_fn)(void *ctx, unsigned long long offset, void *b
  *     list reach past 16 KiB.
  *   FB2: 1 (the whole text: the cover's size is at its end); 2 without a
  *     name. An FB2 inside a ZIP reads like an EPUB and its one document.
- *   PDF: the blocks qpdf's reads fall in, at least 16 KiB each: 1 for a
- *     file of at most 16 KiB, 2 for one whose objects lie at its end behind
- *     30 MB of pages; a damaged one is read whole.
  *   EPUB: 2 (its last 64 KiB + 22 bytes, which hold the central directory
  *     in most books, then one range for the container and package
  *     documents and the protection lists when they lie within 64 KiB of one
@@ -304,6 +322,18 @@ typedef long long (*ebook_read_fn)(void *ctx, unsigned long long offset, void *b
  *     and one more for a package document far from the container or not
  *     named *.opf. Without a name, one more for the first 16 KiB, unless
  *     that range already holds the container and package documents.
+ *   PDF read lazily (see ebook_metadata): 2, its last 64 KiB (startxref,
+ *     the trailer, the end of a classic table, the objects written last)
+ *     and its first 16 KiB (the header); 1 for a book of at most 64 KiB.
+ *     With a classic table at most 3: one more for the entries and objects
+ *     it needs elsewhere when they lie within 16 KiB of one another, as
+ *     TeX writes them (the objects written last just before the table,
+ *     whose first entries list them); a book stating more than 1,000
+ *     pages, one more for each MiB of its table (its entries in use are
+ *     counted). A cross-reference stream longer than the last 64 KiB, and
+ *     each object stream elsewhere, cost one more.
+ *   PDF read by libqpdf: those 2, then the blocks of at least 16 KiB that
+ *     qpdf's reads fall in; a damaged one is read whole.
  *   Any book of at most 16 KiB: 1.
  * Failures: a callback result of -1 (any negative result, or one above
  * len) gives "read failed: %s" (the name, or "<reader>") and no record; 0

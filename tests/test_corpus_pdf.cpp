@@ -1,8 +1,10 @@
 // The full record of the real PDFs (../shared/corpus/pdf) against what independent tools read in
-// them (expected-pdf-comics.json), field by field under the reader's rules.
+// them (expected-pdf-comics.json), field by field under the reader's rules; and the same record
+// through both of the reader's paths.
 #include <gtest/gtest.h>
 #include <yyjson.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <map>
 #include <memory>
@@ -12,6 +14,7 @@
 #include <vector>
 
 #include "book_builders.h"
+#include "formats/pdf/pdf_paths.h"
 #include "metadata_probe.h"
 
 namespace {
@@ -31,6 +34,12 @@ const Difference kDifferences[] = {
     {"pdf/fmtc-govdocs-020806.pdf", "title", "PUFF-III: A Multigroup ... System",
      "white space folded"},
 };
+
+std::string json_of(eb_record &r) {
+    eb_record_settle(r);
+    std::unique_ptr<char, decltype(&std::free)> j(eb_record_to_json(r), std::free);
+    return j ? j.get() : "";
+}
 
 std::string str(yyjson_val *v) {
     return yyjson_is_str(v) ? std::string(yyjson_get_str(v), yyjson_get_len(v)) : "";
@@ -145,6 +154,26 @@ TEST(CorpusPdf, EveryPdfAsItsLabelsState) {
         }
     }
     EXPECT_EQ(pdfs, 10u);
+}
+
+// Every real PDF the lazy reader takes gives qpdf's record, and qpdf reads
+// it without a warning of its own.
+TEST(CorpusPdf, LazyReaderGivesQpdfsRecord) {
+    const std::string dir = kCorpus + "/pdf";
+    if (!std::filesystem::exists(dir)) GTEST_SKIP() << "no real-book corpus at " << kCorpus;
+    std::size_t taken = 0;
+    for (const auto &e : std::filesystem::directory_iterator(dir)) {
+        const std::string bytes = qtest::read_file(e.path());
+        const eb_source src(bytes.data(), bytes.size());
+        eb_record lazy, full;
+        if (eb_record_pdf_by(src, lazy, eb_pdf_path::lazy) != 0) continue;
+        ++taken;
+        std::size_t complaints = 0;
+        ASSERT_EQ(eb_record_pdf_by(src, full, eb_pdf_path::qpdf, &complaints), 0) << e.path();
+        EXPECT_EQ(complaints, 0u) << e.path();
+        EXPECT_EQ(json_of(lazy), json_of(full)) << e.path();
+    }
+    EXPECT_GE(taken, 3u);
 }
 
 }  // namespace

@@ -123,7 +123,7 @@ std::vector<Case> cases() {
         {"mobi", mobi_book(false), "b.mobi", 2, 2, 32 * KiB, false},
         {"mobi hybrid", mobi_book(true), "b.azw3", 3, 3, 48 * KiB, false},
         {"pdf", pdf_book(0), "b.pdf", 1, 1, 16 * KiB, true},
-        {"pdf 30 MB", pdf_book(30 * KiB * KiB), "b.pdf", 2, 2, 32 * KiB, true},
+        {"pdf 30 MB", pdf_book(30 * KiB * KiB), "b.pdf", 2, 2, 80 * KiB, true},
     };
 }
 

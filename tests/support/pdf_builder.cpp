@@ -114,10 +114,22 @@ class Writer {
                 put_be(rows, e.type == 2 ? e.where % 65536 : 0, 2);
             }
         }
+        std::string coding;
+        if (as_stream && predicted_) {
+            // PNG "Up" rows (a filter byte, then each byte less the one above), deflated.
+            std::string up;
+            for (std::size_t r = 0; r < rows.size(); r += 7) {
+                up += '\x02';
+                for (std::size_t i = r; i < r + 7; ++i)
+                    up += static_cast<char>(rows[i] - (r ? rows[i - 7] : 0));
+            }
+            rows = deflate(up);
+            coding = " /Filter /FlateDecode /DecodeParms << /Predictor 12 /Columns 7 >>";
+        }
         if (as_stream)
             out_ += std::to_string(size) + " 0 obj\n<< /Type /XRef /Size " +
                     std::to_string(size + 1) + " /W [1 4 2] /Index [" + index + "] " + tail +
-                    " /Length " + std::to_string(rows.size()) + " >>\nstream\n" + rows +
+                    coding + " /Length " + std::to_string(rows.size()) + " >>\nstream\n" + rows +
                     "\nendstream\nendobj\n";
         else
             out_ += "xref\n" + index + "trailer\n<< /Size " + std::to_string(size) + " " + tail +
@@ -128,6 +140,7 @@ class Writer {
     }
     std::string &text() { return out_; }
     int highest() const { return highest_; }
+    void predict_rows() { predicted_ = true; }
 
   private:
     struct Entry {
@@ -137,6 +150,7 @@ class Writer {
     std::string out_;
     std::map<int, Entry> offsets_;
     int highest_ = 0;
+    bool predicted_ = false;
 };
 
 }  // namespace
@@ -210,7 +224,8 @@ std::string xmp_packet(const std::string &properties, const std::string &attribu
 
 std::string build_pdf(const PdfDesc &d) {
     Writer w(d.version);
-    const bool xref_stream = d.xref_stream || d.object_stream;
+    const bool xref_stream = d.xref_stream || d.object_stream || d.xref_predictor;
+    if (d.xref_predictor) w.predict_rows();
     if (d.filler) w.object({6, "<< >>", true, incompressible(d.filler), false});
 
     std::vector<PdfObject> dicts, streams;

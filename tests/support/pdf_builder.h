@@ -71,6 +71,7 @@ struct PdfDesc {
     std::string trailer_extra;       // more trailer entries (an /Encrypt of a foreign handler)
     std::vector<PdfObject> objects;  // more objects, numbered 8 and up
     bool xref_stream = false;        // a cross-reference stream instead of a table
+    bool xref_predictor = false;     // a stream, its rows deflated after PNG "Up" prediction
     bool object_stream = false;      // dictionaries in object streams of 100 (with an xref stream)
     std::size_t filler = 0;          // a stream of this many incompressible bytes before the rest
     std::vector<PdfUpdate> updates;

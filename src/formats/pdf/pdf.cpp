@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <new>
 #include <optional>
@@ -15,9 +16,11 @@
 #include "error.h"
 #include "formats/full_readers.h"
 #include "formats/pdf/pdf_guard.h"
+#include "formats/pdf/pdf_lazy.h"
 #include "formats/pdf/pdf_quiet.h"
 #include "formats/pdf/pdf_walk.h"
 #include "formats/pdf/pdf_map.h"
+#include "formats/pdf/pdf_paths.h"
 #include "formats/pdf/pdf_source.h"
 #include "formats/pdf/pdf_streams.h"
 #include "formats/pdf/pdf_text.h"
@@ -26,6 +29,7 @@
 namespace {
 
 constexpr std::size_t kLibraryWarnings = 3;
+constexpr std::uint64_t kTail = 64 * 1024;  // the end of the file, read first
 
 // A message of the library's (which may quote the file) as one line of
 // valid UTF-8 without control characters, at most 200 bytes.
@@ -171,10 +175,16 @@ QPDFObjectHandle catalog(QPDF &pdf, eb_pdf_guard &g) {
     return root;
 }
 
-void read_version(QPDF &pdf, eb_pdf_guard &g, const std::optional<std::string> &header,
+// A dictionary's value as the document reads it (through the guard on
+// qpdf's path, where resolving may make qpdf inflate an object stream).
+QPDFObjectHandle key_of(const eb_pdf_document &doc, QPDFObjectHandle dict, const char *k) {
+    return doc.key ? doc.key(dict, k) : dict.getKey(k);
+}
+
+void read_version(const eb_pdf_document &doc, const std::optional<std::string> &header,
                   eb_record &r) {
     if (header) r.version = *header;
-    QPDFObjectHandle v = g.key(catalog(pdf, g), "/Version");
+    QPDFObjectHandle v = key_of(doc, doc.root(), "/Version");
     if (!v.isName()) return;
     // A later version in the catalog overrides the header's (an update
     // appended to an older file).
@@ -186,13 +196,13 @@ void read_version(QPDF &pdf, eb_pdf_guard &g, const std::optional<std::string> &
 // The page tree root's /Count: a page tree cannot hold more pages than the
 // file has objects, so a larger count is no count (checked only above a
 // thousand, where the cross-reference table is worth counting).
-void read_pages(QPDF &pdf, eb_pdf_guard &g, eb_record &r) {
-    QPDFObjectHandle pages = g.key(catalog(pdf, g), "/Pages");
+void read_pages(const eb_pdf_document &doc, eb_record &r) {
+    QPDFObjectHandle pages = key_of(doc, doc.root(), "/Pages");
     if (!pages.isDictionary()) {
         r.warnings.push_back("PDF page tree root is not a dictionary; page count unknown");
         return;
     }
-    QPDFObjectHandle count = g.key(pages, "/Count");
+    QPDFObjectHandle count = key_of(doc, pages, "/Count");
     if (!count.isInteger()) {
         r.warnings.push_back("PDF page tree root states no page count");
         return;
@@ -203,7 +213,7 @@ void read_pages(QPDF &pdf, eb_pdf_guard &g, eb_record &r) {
         return;
     }
     if (n > 1000) {
-        const std::size_t objects = pdf.getXRefTable().size();
+        const std::size_t objects = doc.objects();
         if (static_cast<unsigned long long>(n) > objects) {
             r.warnings.push_back("PDF page count " + std::to_string(n) + " is more than the " +
                                  std::to_string(objects) + " objects of the file; not used");
@@ -213,29 +223,29 @@ void read_pages(QPDF &pdf, eb_pdf_guard &g, eb_record &r) {
     r.pages = static_cast<std::uint64_t>(n);
 }
 
-std::string text_of(eb_pdf_guard &g, QPDFObjectHandle dict, const char *key) {
-    QPDFObjectHandle v = g.key(dict, key);
+std::string text_of(const eb_pdf_document &doc, QPDFObjectHandle dict, const char *key) {
+    QPDFObjectHandle v = key_of(doc, dict, key);
     return v.isString() ? eb_pdf_text(v.getStringValue()) : std::string();
 }
 
-eb_pdf_info read_info(QPDF &pdf, eb_pdf_guard &g, eb_record &r) {
+eb_pdf_info read_info(const eb_pdf_document &doc, eb_record &r) {
     eb_pdf_info info;
-    QPDFObjectHandle d = g.key(pdf.getTrailer(), "/Info");
+    QPDFObjectHandle d = key_of(doc, doc.trailer(), "/Info");
     if (d.isNull()) return info;
     if (!d.isDictionary()) {
         r.warnings.push_back("PDF Info entry is not a dictionary; not read");
         return info;
     }
     info.present = true;
-    info.title = text_of(g, d, "/Title");
-    info.author = text_of(g, d, "/Author");
-    info.subject = text_of(g, d, "/Subject");
-    info.keywords = text_of(g, d, "/Keywords");
-    info.creation_date = text_of(g, d, "/CreationDate");
-    info.mod_date = text_of(g, d, "/ModDate");
-    info.isbn = text_of(g, d, "/ISBN");
-    info.doi = text_of(g, d, "/DOI");
-    if (info.doi.empty()) info.doi = text_of(g, d, "/doi");
+    info.title = text_of(doc, d, "/Title");
+    info.author = text_of(doc, d, "/Author");
+    info.subject = text_of(doc, d, "/Subject");
+    info.keywords = text_of(doc, d, "/Keywords");
+    info.creation_date = text_of(doc, d, "/CreationDate");
+    info.mod_date = text_of(doc, d, "/ModDate");
+    info.isbn = text_of(doc, d, "/ISBN");
+    info.doi = text_of(doc, d, "/DOI");
+    if (info.doi.empty()) info.doi = text_of(doc, d, "/doi");
     return info;
 }
 
@@ -249,15 +259,13 @@ int read_document(QPDF &pdf, eb_pdf_guard &g, const std::optional<std::string> &
             return protected_pdf("pdf-password", "PDF encrypted with a user password", r);
         r.warnings.push_back(restrictions(pdf));
     }
-    step("version", r, [&] { read_version(pdf, g, header, r); });
-    step("page count", r, [&] { read_pages(pdf, g, r); });
-    eb_pdf_info info;
-    step("Info dictionary", r, [&] { info = read_info(pdf, g, r); });
-    std::string lang;
-    step("language", r, [&] { lang = text_of(g, catalog(pdf, g), "/Lang"); });
-    eb_pdf_xmp xmp;
-    step("XMP", r, [&] { xmp = eb_pdf_xmp_stream(g.key(catalog(pdf, g), "/Metadata"), r); });
-    eb_pdf_merge(info, xmp, lang, r);
+    eb_pdf_read_fields({[&] { return pdf.getTrailer(); }, [&] { return catalog(pdf, g); },
+                        [&] { return pdf.getXRefTable().size(); },
+                        [&](eb_record &rec) {
+                            return eb_pdf_xmp_stream(g.key(catalog(pdf, g), "/Metadata"), rec);
+                        },
+                        [&](QPDFObjectHandle dict, const char *k) { return g.key(dict, k); }},
+                       header, r);
     return 0;
 }
 
@@ -273,10 +281,35 @@ void library_warnings(QPDF &pdf, eb_record &r) {
 
 }  // namespace
 
+void eb_pdf_read_fields(const eb_pdf_document &doc, const std::optional<std::string> &header,
+                        eb_record &r) {
+    step("version", r, [&] { read_version(doc, header, r); });
+    step("page count", r, [&] { read_pages(doc, r); });
+    eb_pdf_info info;
+    step("Info dictionary", r, [&] { info = read_info(doc, r); });
+    std::string lang;
+    step("language", r, [&] { lang = text_of(doc, doc.root(), "/Lang"); });
+    eb_pdf_xmp xmp;
+    step("XMP", r, [&] { xmp = doc.xmp(r); });
+    eb_pdf_merge(info, xmp, lang, r);
+}
+
 int eb_record_pdf(const eb_source &src, eb_record &r) {
+    return eb_record_pdf_by(src, r, eb_pdf_path::either);
+}
+
+int eb_record_pdf_by(const eb_source &src, eb_record &r, eb_pdf_path path,
+                     std::size_t *qpdf_warnings) {
+    if (qpdf_warnings) *qpdf_warnings = 0;
     r.format = "pdf";
     auto input = std::make_shared<eb_pdf_input>(src);
+    // The end first: both paths start there, and in a small file the header
+    // comes with it.
+    input->keep(src.size() > kTail ? src.size() - kTail : 0, kTail);
     const std::optional<std::string> header = header_version(*input);
+    if (path != eb_pdf_path::qpdf && eb_pdf_lazy_record(input, header, r)) return 0;
+    if (path == eb_pdf_path::lazy) return 1;
+    input->rewind();  // qpdf starts as on a fresh input, the bytes read so far at hand
     // Nothing qpdf inflates while opening goes unchecked, and a repair
     // stays within its budget (formats/pdf/pdf_walk.h).
     eb_pdf_open_plan plan = eb_pdf_plan_open(input);
@@ -310,6 +343,7 @@ int eb_record_pdf(const eb_source &src, eb_record &r) {
         src.report_short_read();
         return -1;
     }
+    if (qpdf_warnings) *qpdf_warnings = pdf.numWarnings();
     if (rc == 0) {
         if (r.drm && header) r.version = header;
         r.warnings.insert(r.warnings.end(), plan.warnings.begin(), plan.warnings.end());

@@ -9,6 +9,7 @@ namespace {
 
 constexpr std::size_t kMinWindow = 4096;        // first fill after a jump; the alignment too
 constexpr std::size_t kMaxWindow = 128 * 1024;  // a run of sequential fills stops growing here
+constexpr std::size_t kAround = 16 * 1024;      // the bytes around an object looked up
 
 }  // namespace
 
@@ -33,6 +34,24 @@ const eb_pdf_input::block *eb_pdf_input::find(std::uint64_t off) {
     return nullptr;
 }
 
+eb_pdf_input::block *eb_pdf_input::load(std::uint64_t start, std::uint64_t len) {
+    block *victim = nullptr;
+    for (block &b : blocks_)
+        if (!b.kept && (!victim || b.used < victim->used)) victim = &b;
+    victim->len = 0;
+    if (victim->room < len) {
+        victim->bytes.reset(new char[static_cast<std::size_t>(len)]);
+        victim->room = len;
+    }
+    ++reads_;
+    bytes_ += len;
+    if (!src_.read(start, victim->bytes.get(), static_cast<std::size_t>(len))) return nullptr;
+    victim->off = start;
+    victim->len = len;
+    victim->used = ++clock_;
+    return victim;
+}
+
 const eb_pdf_input::block *eb_pdf_input::fill(std::uint64_t off, std::size_t want) {
     if (src_.failed()) return nullptr;
     const std::uint64_t start = off - off % kMinWindow;
@@ -43,19 +62,23 @@ const eb_pdf_input::block *eb_pdf_input::fill(std::uint64_t off, std::size_t wan
     std::uint64_t len = off - start + want;
     if (len < window_) len = window_;
     if (len > size_ - start) len = size_ - start;
-    block *victim = &blocks_[0];
-    for (block &b : blocks_)
-        if (b.used < victim->used) victim = &b;
-    victim->len = 0;
-    victim->bytes.resize(static_cast<std::size_t>(len));
-    ++reads_;
-    bytes_ += len;
-    if (!src_.read(start, victim->bytes.data(), static_cast<std::size_t>(len))) return nullptr;
-    victim->off = start;
-    victim->len = len;
-    victim->used = ++clock_;
-    last_end_ = start + len;
-    return victim;
+    const block *b = load(start, len);
+    if (b) last_end_ = start + len;
+    return b;
+}
+
+void eb_pdf_input::keep(std::uint64_t off, std::size_t len) {
+    if (src_.memory() || off >= size_ || src_.failed()) return;
+    for (const block &b : blocks_)
+        if (b.kept) return;  // one block kept at most
+    if (block *b = load(off, len < size_ - off ? len : size_ - off)) b->kept = true;
+}
+
+void eb_pdf_input::around(std::uint64_t off) {
+    if (src_.memory() || off >= size_ || src_.failed() || find(off)) return;
+    const std::uint64_t aligned = off - off % kMinWindow;
+    const std::uint64_t start = aligned < kAround / 4 ? 0 : aligned - kAround / 4;
+    load(start, kAround < size_ - start ? kAround : size_ - start);
 }
 
 std::size_t eb_pdf_input::copy_out(std::uint64_t off, char *out, std::size_t n) {
@@ -81,7 +104,7 @@ std::size_t eb_pdf_input::copy_out(std::uint64_t off, char *out, std::size_t n) 
         if (!b) break;
         const std::uint64_t in_block = b->off + b->len - at;
         const std::size_t take = rest < in_block ? rest : static_cast<std::size_t>(in_block);
-        std::memcpy(out + done, b->bytes.data() + (at - b->off), take);
+        std::memcpy(out + done, b->bytes.get() + (at - b->off), take);
         done += take;
     }
     return done;
@@ -102,6 +125,15 @@ size_t eb_pdf_input::read(char *buffer, size_t length) {
     return n;
 }
 
+std::string_view eb_pdf_input::cached(std::uint64_t off) {
+    if (off >= size_) return {};
+    if (const unsigned char *mem = src_.memory())
+        return {reinterpret_cast<const char *>(mem) + off, static_cast<std::size_t>(size_ - off)};
+    const block *b = find(off);
+    if (!b) return {};
+    return {b->bytes.get() + (off - b->off), static_cast<std::size_t>(b->off + b->len - off)};
+}
+
 // The bytes from off on that are at hand without another read: the source's
 // own memory, or the cached block holding off (filled when none does).
 std::string_view eb_pdf_input::at_hand(std::uint64_t off) {
@@ -111,7 +143,7 @@ std::string_view eb_pdf_input::at_hand(std::uint64_t off) {
     const block *b = find(off);
     if (!b) b = fill(off, 1);
     if (!b) return {};
-    return {b->bytes.data() + (off - b->off), static_cast<std::size_t>(b->off + b->len - off)};
+    return {b->bytes.get() + (off - b->off), static_cast<std::size_t>(b->off + b->len - off)};
 }
 
 // The offset of the next CR or LF from the current position, which then

@@ -75,6 +75,7 @@ _LATER_EXPORTS: Dict[str, Tuple[List[Any], Any]] = {
         [READ_FN, ctypes.c_void_p, ctypes.c_ulonglong, ctypes.c_char_p],
         ctypes.c_void_p,
     ),
+    "ebook_write_metadata": ([ctypes.c_char_p, ctypes.c_char_p, ctypes.c_uint], ctypes.c_void_p),
 }
 
 

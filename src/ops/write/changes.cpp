@@ -171,7 +171,8 @@ class reader {
                         kk != "name" && kk != "sort" && kk != "role")
                         return fail("%s: unknown member of a person", key);
             }
-            if (!name || !one_line(key, name, &p.name)) return false;
+            if (!name || yyjson_is_null(name)) return fail("%s: every entry needs a name", key);
+            if (!one_line(key, name, &p.name)) return false;
             if (p.name.empty()) return fail("%s: every entry needs a name", key);
             if (sort && !yyjson_is_null(sort) && !one_line(key, sort, &p.sort)) return false;
             if (role && !yyjson_is_null(role) && !one_line(key, role, &p.role)) return false;
@@ -230,7 +231,9 @@ class reader {
             eb_series s;
             yyjson_val *name = yyjson_is_obj(e) ? yyjson_obj_get(e, "name") : e;
             yyjson_val *index = yyjson_is_obj(e) ? yyjson_obj_get(e, "index") : nullptr;
-            if (!name || !one_line("series", name, &s.name)) return false;
+            if (!name || yyjson_is_null(name))
+                return fail("%s: every series needs a name", "series");
+            if (!one_line("series", name, &s.name)) return false;
             if (s.name.empty()) return fail("%s: every series needs a name", "series");
             if (yyjson_is_num(index)) {
                 s.index = eb_w_number_text(index);

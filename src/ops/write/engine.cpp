@@ -104,8 +104,13 @@ const char *kind_of(const std::string &format) {
 
 class write_job {
   public:
-    write_job(const char *path, std::string target, eb_changes c, unsigned flags)
-        : path_(path), target_(std::move(target)), c_(std::move(c)), flags_(flags) {}
+    write_job(const char *path, std::string target, eb_changes c, unsigned flags,
+              const eb_format_writer *writer)
+        : path_(path),
+          target_(std::move(target)),
+          c_(std::move(c)),
+          flags_(flags),
+          writer_(writer) {}
 
     // -1: the book was replaced while this job waited for it; try again.
     int run(char **result) {
@@ -134,6 +139,7 @@ class write_job {
     std::string target_;
     eb_changes c_;
     unsigned flags_;
+    const eb_format_writer *writer_;
 
     char *write(const eb_source &src, const struct stat &st) {
         if (st.st_nlink > 1 && !(flags_ & EBOOK_WRITE_BREAK_LINKS)) {
@@ -149,7 +155,7 @@ class write_job {
             eb_set_error("will not modify a DRM-protected book: %s", path_);
             return nullptr;
         }
-        const eb_format_writer *w = eb_writer_for_format(before.format);
+        const eb_format_writer *w = writer_ ? writer_ : eb_writer_for_format(before.format);
         if (!w) {
             eb_set_error("cannot write %s %s", before.format.c_str(), kind_of(before.format));
             return nullptr;
@@ -214,7 +220,8 @@ class write_job {
 
 }  // namespace
 
-char *eb_write_book(const char *path, std::string_view changes_json, unsigned flags) {
+char *eb_write_book(const char *path, std::string_view changes_json, unsigned flags,
+                    const eb_format_writer *writer) {
     if (flags & ~kAllFlags) {
         eb_set_error("unknown flags: %u", flags & ~kAllFlags);
         return nullptr;
@@ -234,7 +241,7 @@ char *eb_write_book(const char *path, std::string_view changes_json, unsigned fl
     // again on the new one, a few times at most.
     for (int attempt = 0; attempt < 16; ++attempt) {
         char *result = nullptr;
-        if (write_job(path, target, c, flags).run(&result) == 0) return result;
+        if (write_job(path, target, c, flags, writer).run(&result) == 0) return result;
     }
     eb_set_error("book changed while writing: %s", path);
     return nullptr;

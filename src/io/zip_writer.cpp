@@ -307,7 +307,7 @@ bool eb_zip_rewrite::write(eb_out_file &out) {
         const auto i = static_cast<std::uint64_t>(mimetype);
         const eb_zip_entry &m = x.members[i];
         std::string head;
-        const bool fine = order[0] == i && m.method == 0 && !(m.flags & 0x0009) &&
+        const bool fine = order[0] == i && m.method == 0 && !(m.flags & 0x0001) &&
                           book_bytes(x, m.local, 30, &head) && get16(head, 28) == 0;
         std::string text;
         if (fine) {

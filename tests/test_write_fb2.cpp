@@ -156,6 +156,12 @@ TEST(WriteFb2, Refusals) {
         EXPECT_EQ(p.error(), r.error);
         EXPECT_EQ(qtest::read_file(path), text);
     }
+    std::string gb = text;
+    gb.replace(gb.find("utf-8"), 5, "gb2312");
+    const std::string multibyte = dir.put("d.fb2", gb);
+    EXPECT_EQ(qtest::MetaProbe::from_write(multibyte, R"({"title":"T"})").error(),
+              "the FictionBook document is in an encoding the writer cannot write (unsupported "
+              "encoding gb2312); write refused, nothing changed");
     const std::string broken = dir.put("c.fb2", text.substr(0, text.size() - 10));
     EXPECT_EQ(qtest::MetaProbe::from_write(broken, R"({"title":"T"})")
                   .error()

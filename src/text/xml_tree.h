@@ -73,4 +73,11 @@ using eb_xml_keep_fn =
 bool eb_xml_tree_read(std::string_view doc, const eb_xml_keep_fn &keep, eb_xml_tree *out,
                       std::string *error);
 
+// Sets the error text of a write refused because eb_xml_tree_read failed
+// on the document named what: "%s is not well-formed XML; write refused,
+// nothing changed (%s)", or, for an encoding no edit can be written in,
+// "%s is in an encoding the writer cannot write (%s); write refused,
+// nothing changed".
+void eb_xml_tree_refuse(const char *what, const std::string &why);
+
 #endif  // QUENFOLD_TEXT_XML_TREE_H

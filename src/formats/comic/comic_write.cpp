@@ -109,9 +109,7 @@ class comicinfo {
                                 : eb_xml_keep::skip;
         };
         if (!eb_xml_tree_read(doc_, keep, &t_, &why)) {
-            eb_set_error(
-                "ComicInfo.xml is not well-formed XML; write refused, nothing changed (%s)",
-                why.c_str());
+            eb_xml_tree_refuse("ComicInfo.xml", why);
             return false;
         }
         p_.emplace(doc_, t_);

@@ -41,8 +41,7 @@ eb_xml_keep keep(const eb_xml_tree &t, int parent, int depth, std::string_view q
 bool eb_opf_editor::read() {
     std::string why;
     if (!eb_xml_tree_read(doc_, keep, &t, &why)) {
-        eb_set_error("%s is not well-formed XML; write refused, nothing changed (%s)",
-                     member_.c_str(), why.c_str());
+        eb_xml_tree_refuse(member_.c_str(), why);
         return false;
     }
     p.emplace(doc_, t);
@@ -133,15 +132,20 @@ std::vector<int> eb_opf_editor::metas(std::string_view attr, std::string_view va
     return out;
 }
 
+// Refinements may refine refinements, in chains as long as a document
+// makes them: they are followed with a list, not by recursion.
 void eb_opf_editor::drop(int e) {
-    if (gone_[static_cast<std::size_t>(e)]) return;
-    gone_[static_cast<std::size_t>(e)] = true;
-    p->remove(el(e));
-    const std::string id(el(e).attr_local("id"));
-    if (id.empty()) return;
-    if (const auto it = refiners_.find(id); it != refiners_.end())
-        for (int m : it->second)
-            drop(m);
+    std::vector<int> todo{e};
+    while (!todo.empty()) {
+        const int x = todo.back();
+        todo.pop_back();
+        if (gone_[static_cast<std::size_t>(x)]) continue;
+        gone_[static_cast<std::size_t>(x)] = true;
+        p->remove(el(x));
+        const std::string id(el(x).attr_local("id"));
+        if (const auto it = refiners_.find(id); !id.empty() && it != refiners_.end())
+            todo.insert(todo.end(), it->second.begin(), it->second.end());
+    }
 }
 
 std::string eb_opf_editor::fresh_id(const std::string &base) {

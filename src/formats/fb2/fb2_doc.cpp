@@ -55,10 +55,7 @@ int rank(bool title, std::string_view local) {
 bool eb_fb2_doc::read() {
     std::string why;
     if (!eb_xml_tree_read(doc_, keep, &t, &why)) {
-        eb_set_error(
-            "the FictionBook document is not well-formed XML; write refused, nothing "
-            "changed (%s)",
-            why.c_str());
+        eb_xml_tree_refuse("the FictionBook document", why);
         return false;
     }
     p.emplace(doc_, t);
@@ -109,21 +106,23 @@ std::string eb_fb2_doc::elem_raw(std::string_view local,
 }
 
 void eb_fb2_doc::place(int section, std::string_view local, const std::string &bytes) {
-    const bool title = section == title_info;
-    const int r = rank(title, local);
-    const std::vector<int> kids = t.children(section);
+    placed_.push_back({section, rank(section == title_info, local), bytes});
+}
+
+void eb_fb2_doc::insert(const placed &x) {
+    const bool title = x.section == title_info;
     int anchor = -1, first_kept = -1;
-    for (int k : kids) {
+    for (int k : t.children(x.section)) {
         const int kr = own(el(k)) ? rank(title, el(k).local()) : -1;
-        if (kr >= 0 && kr <= r) anchor = k;
+        if (kr >= 0 && kr <= x.rank) anchor = k;
         if (first_kept < 0 && !gone_[static_cast<std::size_t>(k)]) first_kept = k;
     }
     if (anchor >= 0)
-        p->insert_after(el(anchor), bytes);
+        p->insert_after(el(anchor), x.bytes);
     else if (first_kept >= 0)
-        p->insert_before(el(first_kept), bytes);
+        p->insert_before(el(first_kept), x.bytes);
     else
-        p->append_child(el(section), bytes);
+        p->append_child(el(x.section), x.bytes);
 }
 
 void eb_fb2_doc::publish(std::string_view local, std::string bytes) {
@@ -131,7 +130,12 @@ void eb_fb2_doc::publish(std::string_view local, std::string bytes) {
     new_publish_.emplace_back(rank(false, local), std::move(bytes));
 }
 
-void eb_fb2_doc::finish_publish_info() {
+void eb_fb2_doc::finish() {
+    // Elements sharing a place go in the schema's order.
+    std::stable_sort(placed_.begin(), placed_.end(),
+                     [](const placed &a, const placed &b) { return a.rank < b.rank; });
+    for (const placed &x : placed_)
+        insert(x);
     if (new_publish_.empty()) return;
     std::stable_sort(new_publish_.begin(), new_publish_.end(),
                      [](const auto &a, const auto &b) { return a.first < b.first; });

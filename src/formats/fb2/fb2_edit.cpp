@@ -23,7 +23,6 @@
 #include "error.h"
 #include "formats/fb2/fb2_edit.h"
 #include "formats/fb2/fb2_write.h"
-#include "text/plain_markup.h"
 
 namespace {
 
@@ -82,7 +81,7 @@ class edit {
         publish_text("publisher", c_.publisher);
         publish_text("isbn", c_.isbn);
         if (c_.cover.given && !d_.cover(c_.cover)) return false;
-        d_.finish_publish_info();
+        d_.finish();
         return true;
     }
 

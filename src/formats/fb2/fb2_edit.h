@@ -30,11 +30,13 @@ class eb_fb2_doc {
                          const std::vector<std::pair<std::string, std::string>> &attrs,
                          std::string_view inner) const;
     // Inserts an element of section (title-info or publish-info) where the
-    // schema's order puts it among the children.
+    // schema's order puts it among the children (once finish() runs).
     void place(int section, std::string_view local, const std::string &bytes);
     // An element for publish-info, which is made when the book has none.
     void publish(std::string_view local, std::string bytes);
-    void finish_publish_info();
+    // The placed elements inserted, each section's in the schema's order,
+    // and publish-info made when it was needed.
+    void finish();
     // The coverpage and its binary (fb2_cover_write.cpp).
     bool cover(const eb_field_change<eb_cover_image> &f);
 
@@ -49,6 +51,12 @@ class eb_fb2_doc {
     std::string prefix_;  // "fb:" when the description's name has one
     std::vector<bool> gone_;
     std::vector<std::pair<int, std::string>> new_publish_;  // rank, bytes
+    struct placed {
+        int section, rank;
+        std::string bytes;
+    };
+    std::vector<placed> placed_;
+    void insert(const placed &x);
 };
 
 #endif  // QUENFOLD_FORMATS_FB2_FB2_EDIT_H

@@ -260,7 +260,7 @@ void eb_xml_patch::append_child(const eb_xml_elem &e, std::string_view bytes) {
     insert(at, lead + std::string(bytes));
 }
 
-bool eb_xml_patch::apply(std::string *out) const {
+bool eb_xml_patch::apply(const std::function<bool(std::string_view)> &sink) const {
     std::vector<const edit *> order;
     for (const edit &e : edits_)
         order.push_back(&e);
@@ -271,16 +271,23 @@ bool eb_xml_patch::apply(std::string *out) const {
         if (ai != bi) return ai;
         return a->order < b->order;
     });
-    std::string s;
-    s.reserve(doc_.size() + 4096);
     std::uint64_t at = 0;
     for (const edit *e : order) {
         if (e->begin < at || e->end > doc_.size()) return false;
-        s.append(doc_.substr(at, e->begin - at));
-        s += e->bytes;
+        if (!sink(doc_.substr(at, e->begin - at)) || !sink(e->bytes)) return false;
         at = e->end;
     }
-    s.append(doc_.substr(at));
+    return sink(doc_.substr(at));
+}
+
+bool eb_xml_patch::apply(std::string *out) const {
+    std::string s;
+    s.reserve(doc_.size() + 4096);
+    if (!apply([&s](std::string_view piece) {
+            s.append(piece);
+            return true;
+        }))
+        return false;
     *out = std::move(s);
     return true;
 }

@@ -3,6 +3,7 @@
 #define QUENFOLD_TEXT_XML_PATCH_H
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -58,6 +59,9 @@ class eb_xml_patch {
 
     // The new document; false when two edits overlap (a writer's fault).
     bool apply(std::string *out) const;
+    // The same in pieces handed to sink in order (a long document is not
+    // copied whole); false when two edits overlap or sink fails.
+    bool apply(const std::function<bool(std::string_view)> &sink) const;
     bool empty() const { return edits_.empty(); }
 
   private:

@@ -243,9 +243,23 @@ class edit {
 
 }  // namespace
 
-bool eb_fb2_edit(std::string_view doc, const eb_changes &c, std::string *out) {
+bool eb_fb2_edit(std::string_view doc, const eb_changes &c,
+                 const std::function<bool(std::string_view)> &sink) {
     eb_fb2_doc d(doc);
     if (!d.read() || !edit(d, c).run()) return false;
-    if (!d.p->apply(out)) return fail("cannot edit the FictionBook: two changes overlap");
+    bool sunk = true;
+    if (!d.p->apply([&](std::string_view piece) { return sunk = sunk && sink(piece); }))
+        return sunk ? fail("cannot edit the FictionBook: two changes overlap") : false;
+    return true;
+}
+
+bool eb_fb2_edit(std::string_view doc, const eb_changes &c, std::string *out) {
+    std::string s;
+    if (!eb_fb2_edit(doc, c, [&s](std::string_view piece) {
+            s.append(piece);
+            return true;
+        }))
+        return false;
+    *out = std::move(s);
     return true;
 }

@@ -42,9 +42,11 @@ int write_fb2(const eb_source &book, const eb_record &before, const eb_changes &
     if (before.container) return write_zipped(book, c, out);
     const eb_whole_book whole(book);
     if (!whole.ok()) return -1;
-    std::string edited;
-    if (!eb_fb2_edit(std::string_view(whole.data(), whole.size()), c, &edited)) return -1;
-    return out.put(edited) && out.flush() ? 0 : -1;
+    // The new document goes to the file piece by piece, never whole in memory.
+    if (!eb_fb2_edit(std::string_view(whole.data(), whole.size()), c,
+                     [&out](std::string_view piece) { return out.put(piece); }))
+        return -1;
+    return out.flush() ? 0 : -1;
 }
 
 }  // namespace

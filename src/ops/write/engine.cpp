@@ -25,6 +25,7 @@
 
 #include "error.h"
 #include "full_record.h"
+#include "io/file.h"
 #include "io/source.h"
 #include "ops/write/changes.h"
 #include "ops/write/verify.h"
@@ -142,6 +143,7 @@ class write_job {
     const eb_format_writer *writer_;
 
     char *write(const eb_source &src, const struct stat &st) {
+        const eb_whole_book_hold hold;  // books read whole are read three times
         if (st.st_nlink > 1 && !(flags_ & EBOOK_WRITE_BREAK_LINKS)) {
             eb_set_error(
                 "book has %u hard links; a new file renamed over it would part them "

@@ -3,28 +3,30 @@
  *
  * Reads the metadata of EPUB, FictionBook 2 and Mobipocket (MOBI, AZW, AZW3)
  * books, and in the full record comic archives (CBZ, CBR, CB7, CBT), without
- * rendering or decrypting them. Nine functions, NUL-terminated byte strings
- * in, compact JSON text out.
+ * rendering or decrypting them, and writes metadata into EPUB, FictionBook
+ * and CBZ books (ebook_write_metadata). Ten functions, NUL-terminated byte
+ * strings in, compact JSON text out.
  *
  * Common rules
  * - The operations (ebook_info, ebook_extract_cover, ebook_scan_dir,
  *   ebook_rename_plan, ebook_metadata, ebook_metadata_from_memory,
- *   ebook_metadata_from_reader) first
+ *   ebook_metadata_from_reader, ebook_write_metadata) first
  *   empty the calling thread's error text, then test their arguments. A
  *   NULL result (or -1) means failure and the error text says why; a
  *   non-NULL result (or 0) means success. After a success the
  *   error text may still hold a notice (a DRM-protected book, a partly
  *   understood one): judge success by the result, never by the text.
  * - Every string returned by ebook_info, ebook_scan_dir, ebook_rename_plan,
- *   ebook_metadata, ebook_metadata_from_memory and ebook_metadata_from_reader
- *   is a heap block owned by the caller; release it with ebook_free_string
- *   and nothing else.
+ *   ebook_metadata, ebook_metadata_from_memory, ebook_metadata_from_reader and
+ *   ebook_write_metadata is a heap block owned by the caller; release it
+ *   with ebook_free_string and nothing else.
  * - Thread safety: any number of threads may call any function at once.
  *   Each thread has its own error text; the library keeps no other state,
  *   starts no threads and takes no locks, but for one: the first PDF or
  *   RAR, 7z or tar comic of the process opens the module that reads them
  *   (libquenfold-ebook-meta-pdf-comics.so.<version>, beside this library),
- *   once, while other threads that need it wait; it is never closed.
+ *   once, while other threads that need it wait; it is never closed. A
+ *   write holds an flock on the book it writes (see ebook_write_metadata).
  * - Paths are passed to the system unchanged (no change of encoding).
  */
 #ifndef QUENFOLD_EBOOK_H

@@ -222,7 +222,8 @@ void eb_changes_drop_unchanged(const eb_record &b, eb_changes &c) {
     // An isbn beside identifiers that change is written again with them.
     drop_if(c.identifiers, c.isbn.given ? without_isbn(b.identifiers) : b.identifiers, same_ids);
     if (!c.identifiers.given) drop_if(c.isbn, isbn_of(b), eq);
-    if (c.cover.clears() && !b.cover) c.cover = {};
+    // A cover the reader only guessed (the first image) is none the book names.
+    if (c.cover.clears() && (!b.cover || b.cover->from == "first-image")) c.cover = {};
 }
 
 bool eb_write_verify(const eb_record &before, const eb_record &after, const eb_changes &c) {

@@ -18,9 +18,9 @@
 #include <thread>
 
 #include "cli.h"
-#include "progress.h"
 #include "json_doc.h"
 #include "ops/scan_element.h"
+#include "progress.h"
 #include "quenfold_ebook.h"
 
 namespace qcli {
@@ -154,7 +154,6 @@ Book describe(const std::string &path, Detail detail) {
     }
     return b;
 }
-
 
 std::vector<Book> describe_all(const std::vector<std::string> &paths, unsigned jobs, Detail detail,
                                const std::function<void(const Book &)> &on_done) {

@@ -121,8 +121,9 @@ void add_text(CLI::App *cmd, const char *name, std::string &value, bool &given, 
 void add_set(CLI::App &app, Request &r, unsigned cores) {
     SetOptions &o = r.set_opt;
     r.set = app.add_subcommand(
-        "set", "Write metadata into books (epub, fb2, fb2.zip, fbz, cbz): each is written anew "
-               "beside the old one, read back and checked, then put in its place");
+        "set",
+        "Write metadata into books (epub, fb2, fb2.zip, fbz, cbz): each is written anew "
+        "beside the old one, read back and checked, then put in its place");
     r.set->add_option("BOOK", o.books, "Book files");
     add_text(r.set, "--title", o.title, o.title_given, "Title");
     r.set->add_option("--author", o.authors, "Author (repeat for several; replaces the authors)")
@@ -143,9 +144,10 @@ void add_set(CLI::App &app, Request &r, unsigned cores) {
     add_text(r.set, "--cover", o.cover, o.cover_given, "Cover image (JPEG, PNG, GIF or WebP)");
     r.set->add_option("--clear", o.clear, std::string("Remove a field: ") + kClearableFields)
         ->type_name("FIELD");
-    r.set->add_option("--from", o.from,
-                      "JSON lines of {\"path\": ..., changes...} (what scan --format jsonl "
-                      "writes, edited); - for standard input")
+    r.set
+        ->add_option("--from", o.from,
+                     "JSON lines of {\"path\": ..., changes...} (what scan --format jsonl "
+                     "writes, edited); - for standard input")
         ->type_name("FILE");
     r.set->add_flag("--dry-run", o.dry_run, "Build and check each new book, keep nothing");
     r.set->add_flag("--keep-mtime", o.keep_mtime, "Keep each book's modification time");

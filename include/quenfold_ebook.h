@@ -269,10 +269,16 @@ QUENFOLD_EBOOK_API char *ebook_metadata_from_reader(ebook_read_fn read, void *ct
                                                     unsigned long long size,
                                                     const char *name) QUENFOLD_EBOOK_NOEXCEPT;
 
-/* Flags of ebook_write_metadata, or-ed together. */
-#define EBOOK_WRITE_DRY_RUN 1u     /* build and check the new book, return its record, keep nothing */
-#define EBOOK_WRITE_KEEP_MTIME 2u  /* the new book keeps the old one's access and modification times */
-#define EBOOK_WRITE_BREAK_LINKS 4u /* write a book with several hard links (the others keep the old) */
+/*
+ * Flags of ebook_write_metadata, or-ed together:
+ * EBOOK_WRITE_DRY_RUN     build and check the new book, return its record, keep nothing;
+ * EBOOK_WRITE_KEEP_MTIME  the new book keeps the old one's access and modification times;
+ * EBOOK_WRITE_BREAK_LINKS write a book that has several hard links (the other names keep
+ *                         the old book).
+ */
+#define EBOOK_WRITE_DRY_RUN 1u
+#define EBOOK_WRITE_KEEP_MTIME 2u
+#define EBOOK_WRITE_BREAK_LINKS 4u
 
 /*
  * Writes changes into the book at path and returns its full record (as

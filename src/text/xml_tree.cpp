@@ -313,9 +313,10 @@ bool eb_xml_tree_read(std::string_view doc, const eb_xml_keep_fn &keep, eb_xml_t
 
 void eb_xml_tree_refuse(const char *what, const std::string &why) {
     if (why.rfind("unsupported encoding", 0) == 0)
-        eb_set_error("%s is in an encoding the writer cannot write (%s); write refused, nothing "
-                     "changed",
-                     what, why.c_str());
+        eb_set_error(
+            "%s is in an encoding the writer cannot write (%s); write refused, nothing "
+            "changed",
+            what, why.c_str());
     else
         eb_set_error("%s is not well-formed XML; write refused, nothing changed (%s)", what,
                      why.c_str());

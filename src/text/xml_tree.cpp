@@ -80,7 +80,8 @@ class reading {
         XML_SetBillionLaughsAttackProtectionActivationThreshold(parser_, 256 * 1024);
         XML_SetBillionLaughsAttackProtectionMaximumAmplification(parser_, 10.0f);
         XML_SetElementHandler(parser_, on_start, on_end);
-        XML_SetCharacterDataHandler(parser_, on_text);
+        // Text is reported only while an element keeps it: the pictures of a
+        // FictionBook are megabytes of text no handler needs to see.
         XML_SetXmlDeclHandler(parser_, on_decl);
         XML_SetUnknownEncodingHandler(parser_, on_encoding, this);
         sniff(doc);
@@ -198,7 +199,10 @@ class reading {
         t.elems.push_back(std::move(e));
         const int idx = static_cast<int>(t.elems.size()) - 1;
         self->open_.push_back(idx);
-        if (k == eb_xml_keep::text && self->collecting_ < 0) self->collecting_ = idx;
+        if (k == eb_xml_keep::text && self->collecting_ < 0) {
+            self->collecting_ = idx;
+            XML_SetCharacterDataHandler(self->parser_, on_text);
+        }
     }
 
     static void XMLCALL on_end(void *u, const XML_Char *) {
@@ -219,7 +223,10 @@ class reading {
             e.end_start = at;
             e.end = at + n;
         }
-        if (self->collecting_ == idx) self->collecting_ = -1;
+        if (self->collecting_ == idx) {
+            self->collecting_ = -1;
+            XML_SetCharacterDataHandler(self->parser_, nullptr);
+        }
     }
 
     static void XMLCALL on_text(void *u, const XML_Char *s, int len) {

@@ -42,6 +42,15 @@ demo: build
 	./build/cli/quenfold-ebook-meta info examples/books/tide-tables.pdf
 	@echo "-- the same books from a plain C host:"
 	./build/qem_demo examples/books/*
+	@echo "-- writing: a copy of a sample book edited, checked, renamed into place, and read again:"
+	rm -rf examples/edited && mkdir -p examples/edited
+	cp examples/books/the-lighthouse-keeper.epub examples/books/tide-tables.pdf examples/edited/
+	./build/cli/quenfold-ebook-meta set examples/edited/the-lighthouse-keeper.epub \
+	    --title "The Lighthouse Keeper's Daughter" --series "Harbour Tales" --series-index 2 \
+	    --subject "Sea stories" --subject "Lighthouses" --published 2021-06-01
+	./build/cli/quenfold-ebook-meta info examples/edited/the-lighthouse-keeper.epub
+	@echo "-- a format without a writer is refused, the file left as it was (exit status 1):"
+	-./build/cli/quenfold-ebook-meta set examples/edited/tide-tables.pdf --title "Tides"
 
 install: build
 	cmake --install build

@@ -375,6 +375,55 @@ int rename_noreplace(int from_dir, const char *from, int to_dir, const char *to)
 std::string move_line(std::string_view from, std::string_view to,
                       const std::vector<std::string> &made = {});
 
+// ---- set -------------------------------------------------------------------
+
+// What `set` writes. A field option given sets the field; --clear NAME
+// removes it. Book paths come from `books`, or with their changes from the
+// JSON lines of `from`.
+struct SetOptions {
+    std::vector<std::string> books;
+    std::string from;  // a file of JSON lines, "-" for standard input
+    // Field options, each with whether it was given.
+    std::string title, series, series_index, language, publisher, published, description, isbn,
+        cover;
+    bool title_given = false, series_given = false, index_given = false, language_given = false,
+         publisher_given = false, published_given = false, description_given = false,
+         isbn_given = false, cover_given = false;
+    std::vector<std::string> authors, subjects, identifiers, clear;
+    bool dry_run = false, keep_mtime = false, break_links = false;
+    bool json = false;
+    unsigned jobs = 1;
+};
+
+// The fields --clear accepts, space-separated, for messages and help.
+extern const char *const kClearableFields;
+
+// One book's work: its path and its request (JSON text), or the request's
+// fault (a line of --from that could not be read).
+struct SetTask {
+    std::string path;
+    std::string changes;  // a JSON object; with field options, built per book
+    std::string fault;
+};
+
+// The tasks of a command line: one per book, its request made from the
+// field options once the book's record is known (make_request), or one per
+// line of --from. False (after saying why) when --from cannot be read.
+bool set_tasks(const SetOptions &opt, std::vector<SetTask> &out);
+
+// The request for one book from the field options and the book's record
+// (the JSON the library gave, or "" when it could not be read): the series
+// options change the primary series only, --identifier replaces the
+// identifiers of its scheme only. Empty with *fault set when the options
+// cannot apply to this book.
+std::string make_request(const SetOptions &opt, std::string_view record, std::string *fault);
+
+// Validates the field options before any book is touched; false (after
+// saying why) for a usage error.
+bool check_set_options(const SetOptions &opt);
+
+int run_set(const SetOptions &opt);
+
 }  // namespace qcli
 
 #endif

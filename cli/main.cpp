@@ -36,7 +36,8 @@ constexpr const char *kBookExtensions =
 
 // What the command line asked for: one subcommand and its options.
 struct Request {
-    CLI::App *info = nullptr, *cover = nullptr, *scan = nullptr, *rename = nullptr;
+    CLI::App *info = nullptr, *cover = nullptr, *scan = nullptr, *rename = nullptr,
+             *set = nullptr;
     InfoOptions info_opt;
     bool info_basic = false, scan_basic = false;
     JsonFlags info_json, scan_json, ren_json;
@@ -47,6 +48,8 @@ struct Request {
     ScanOptions scan_opt;
     RenameOptions ren;
     std::string ren_format = "json";
+    SetOptions set_opt;
+    std::string set_format = "text";
 };
 
 void add_jobs_option(CLI::App *cmd, unsigned &jobs, unsigned cores) {
@@ -160,7 +163,57 @@ void add_rename(CLI::App &app, Request &r, unsigned cores) {
     add_json_flags(r.rename, r.ren_json);
 }
 
+// A text option whose presence is recorded: "" is a value (set_request
+// tells an empty title from no --title).
+void add_text(CLI::App *cmd, const char *name, std::string &value, bool &given, const char *what) {
+    cmd->add_option(name, value, what)->each([&given](const std::string &) { given = true; });
+}
+
+void add_set(CLI::App &app, Request &r, unsigned cores) {
+    SetOptions &o = r.set_opt;
+    r.set = app.add_subcommand(
+        "set",
+        "Write metadata into books (epub, fb2, fb2.zip, fbz, cbz): each is written anew "
+        "beside the old one, read back and checked, then put in its place");
+    r.set->add_option("BOOK", o.books, "Book files");
+    add_text(r.set, "--title", o.title, o.title_given, "Title");
+    r.set->add_option("--author", o.authors, "Author (repeat for several; replaces the authors)")
+        ->type_name("NAME");
+    add_text(r.set, "--series", o.series, o.series_given, "Name of the primary series");
+    add_text(r.set, "--series-index", o.series_index, o.index_given,
+             "Position in the primary series (the book's series when --series is not given)");
+    add_text(r.set, "--language", o.language, o.language_given, "Language (a BCP 47 tag)");
+    add_text(r.set, "--publisher", o.publisher, o.publisher_given, "Publisher");
+    add_text(r.set, "--published", o.published, o.published_given, "Publication date (ISO 8601)");
+    add_text(r.set, "--description", o.description, o.description_given,
+             "Description, plain text; a blank line between paragraphs");
+    r.set->add_option("--subject", o.subjects, "Subject (repeat for several; replaces them)")
+        ->type_name("S");
+    add_text(r.set, "--isbn", o.isbn, o.isbn_given, "ISBN-10 or ISBN-13");
+    r.set->add_option("--identifier", o.identifiers,
+                      "SCHEME:VALUE (repeat; replaces the book's identifiers of that scheme)");
+    add_text(r.set, "--cover", o.cover, o.cover_given, "Cover image (JPEG, PNG, GIF or WebP)");
+    r.set->add_option("--clear", o.clear, std::string("Remove a field: ") + kClearableFields)
+        ->type_name("FIELD");
+    r.set
+        ->add_option("--from", o.from,
+                     "JSON lines of {\"path\": ..., changes...} (what scan --format jsonl "
+                     "writes, edited); - for standard input")
+        ->type_name("FILE");
+    r.set->add_flag("--dry-run", o.dry_run, "Build and check each new book, keep nothing");
+    r.set->add_flag("--keep-mtime", o.keep_mtime, "Keep each book's modification time");
+    r.set->add_flag("--break-links", o.break_links,
+                    "Write books that have several hard links (the other names keep the old book)");
+    add_jobs_option(r.set, o.jobs, cores);
+    r.set->add_option("--format", r.set_format, "text (old -> new per book) or json")
+        ->check(CLI::IsMember({"text", "json"}));
+}
+
 int dispatch(Request &r) {
+    if (r.set->parsed()) {
+        r.set_opt.json = r.set_format == "json";
+        return run_set(r.set_opt);
+    }
     if (r.info->parsed()) {
         r.info_opt.detail = r.info_basic ? Detail::Basic : Detail::Full;
         r.info_opt.style = json_style(r.info_json.pretty, r.info_json.compact);
@@ -226,6 +279,7 @@ int run(int argc, char **argv) {
     add_cover(app, r);
     add_scan(app, r, cores);
     add_rename(app, r, cores);
+    add_set(app, r, cores);
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError &e) {

@@ -19,9 +19,9 @@
 namespace {
 
 namespace fs = std::filesystem;
+using qfuzz::Corpus;
 using qtest::put_u16;
 using qtest::put_u32;
-using qfuzz::Corpus;
 
 // ---- MOBI ------------------------------------------------------------------
 
@@ -331,6 +331,34 @@ void rename_seeds(Corpus &c) {
          R"({"ext":".x\u001b[2J"},"b.e\u0001pub"])");
 }
 
+// Package documents and FictionBooks, alone (every field set) and after a request.
+void write_seeds(Corpus &c) {
+    qtest::EpubDesc d3;
+    d3.collection = "Saga";
+    d3.group_position = "2";
+    d3.cover = "x";
+    d3.cover_by_properties = true;
+    const std::string opf2 = qtest::build_opf(qtest::EpubDesc{}), opf3 = qtest::build_opf(d3);
+    c.add("opf2", opf2);
+    c.add("opf3", opf3);
+    c.add("opf3-clear", R"({"authors":null,"series":[],"subjects":"","identifiers":null})"
+                        "\n--\n" +
+                            opf3);
+    c.add("opf2-isbn", R"({"isbn":"0-306-40615-2","identifiers":[{"scheme":"uuid","value":"u"}]})"
+                       "\n--\n" +
+                           opf2);
+    qtest::Fb2Desc f;
+    f.series = "S";
+    f.series_number = "1";
+    f.cover_href = "#c.jpg";
+    f.binaries = {{"c.jpg", "image/jpeg", qtest::tiny_jpeg()}};
+    c.add("fb2", qtest::build_fb2(f));
+    f.encoding = "koi8-r";
+    c.add("fb2-koi8", R"({"title":"Ночь","description":"a"})"
+                      "\n--\n" +
+                          qtest::build_fb2(f));
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
@@ -343,7 +371,7 @@ int main(int argc, char **argv) {
         zip(root, "fuzz_zip"), text(root, "fuzz_text"), rename(root, "fuzz_rename"),
         meta_epub(root, "fuzz_meta_epub"), meta_fb2(root, "fuzz_meta_fb2"),
         meta_mobi(root, "fuzz_meta_mobi"), meta_comic(root, "fuzz_meta_comic"),
-        meta_pdf(root, "fuzz_meta_pdf");
+        meta_pdf(root, "fuzz_meta_pdf"), write(root, "fuzz_write");
     mobi_seeds(mobi);
     fb2_seeds(fb2);
     epub_seeds(epub);
@@ -352,6 +380,7 @@ int main(int argc, char **argv) {
     zip_form_seeds(zip);
     text_seeds(text);
     rename_seeds(rename);
+    write_seeds(write);
     qfuzz::hostile_seeds(epub, fb2, zip, text);
     // The full record's targets start from the same books, the hostile ones
     // included, and their own.
@@ -376,7 +405,7 @@ int main(int argc, char **argv) {
         if (ext == ".mobi" || ext == ".azw3" || ext == ".azw") mobi.add("shelf-" + b.name, b.bytes);
     }
     for (const Corpus *c : {&mobi, &fb2, &epub, &zip, &text, &rename, &meta_epub, &meta_fb2,
-                            &meta_mobi, &meta_comic, &meta_pdf})
+                            &meta_mobi, &meta_comic, &meta_pdf, &write})
         std::printf("%s: %d seeds\n", c->dir.string().c_str(), c->count);
     return 0;
 }

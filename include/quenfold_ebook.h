@@ -3,7 +3,8 @@
  *
  * Reads the metadata of e-books without rendering or decrypting them: EPUB,
  * FictionBook 2, the Mobipocket family (MOBI, AZW, AZW3) and PalmDOC, and in
- * the full record also PDF and comic archives (CBZ, CBR, CB7, CBT). Eleven
+ * the full record also PDF and comic archives (CBZ, CBR, CB7, CBT), and
+ * writes metadata into books in place (ebook_write_metadata). Twelve
  * functions, NUL-terminated byte strings in, compact JSON text out.
  *
  * Versions: QUENFOLD_EBOOK_VERSION_MAJOR, _MINOR, _PATCH and _STRING
@@ -11,28 +12,31 @@
  * ebook_version() that of the library loaded. A newer minor version only
  * adds functions; each function is exported under the version node of the
  * release that added it (QUENFOLD_EBOOK_0.1 for the first nine,
- * QUENFOLD_EBOOK_0.2 for ebook_formats and ebook_version), so a host can
+ * QUENFOLD_EBOOK_0.2 for ebook_formats, ebook_version and
+ * ebook_write_metadata), so a host can
  * test for one with dlsym or a weak reference.
  *
  * Common rules
  * - The operations (ebook_info, ebook_extract_cover, ebook_scan_dir,
  *   ebook_rename_plan, ebook_metadata, ebook_metadata_from_memory,
- *   ebook_metadata_from_reader) first
+ *   ebook_metadata_from_reader, ebook_write_metadata) first
  *   empty the calling thread's error text, then test their arguments. A
  *   NULL result (or -1) means failure and the error text says why; a
  *   non-NULL result (or 0) means success. After a success the
  *   error text may still hold a notice (a DRM-protected book, a partly
  *   understood one): judge success by the result, never by the text.
  * - Every string returned by ebook_info, ebook_scan_dir, ebook_rename_plan,
- *   ebook_metadata, ebook_metadata_from_memory, ebook_metadata_from_reader
- *   and ebook_formats is a heap block owned by the caller; release it with
- *   ebook_free_string and nothing else. ebook_version's is the library's own.
+ *   ebook_metadata, ebook_metadata_from_memory, ebook_metadata_from_reader,
+ *   ebook_formats and ebook_write_metadata is a heap block owned by the
+ *   caller; release it with ebook_free_string and nothing else.
+ *   ebook_version's is the library's own.
  * - Thread safety: any number of threads may call any function at once.
  *   Each thread has its own error text; the library keeps no other state,
  *   starts no threads and takes no locks, but for one: the first PDF or
  *   RAR, 7z or tar comic of the process opens the module that reads them
  *   (libquenfold-ebook-meta-pdf-comics.so.<version>, beside this library),
- *   once, while other threads that need it wait; it is never closed.
+ *   once, while other threads that need it wait; it is never closed. A
+ *   write holds an flock on the book it writes (see ebook_write_metadata).
  * - Paths are passed to the system unchanged (no change of encoding).
  */
 #ifndef QUENFOLD_EBOOK_H
@@ -349,6 +353,92 @@ typedef long long (*ebook_read_fn)(void *ctx, unsigned long long offset, void *b
 QUENFOLD_EBOOK_API char *ebook_metadata_from_reader(ebook_read_fn read, void *ctx,
                                                     unsigned long long size,
                                                     const char *name) QUENFOLD_EBOOK_NOEXCEPT;
+
+/*
+ * Flags of ebook_write_metadata, or-ed together:
+ * EBOOK_WRITE_DRY_RUN     build and check the new book, return its record, keep nothing;
+ * EBOOK_WRITE_KEEP_MTIME  the new book keeps the old one's access and modification times;
+ * EBOOK_WRITE_BREAK_LINKS write a book that has several hard links (the other names keep
+ *                         the old book).
+ */
+#define EBOOK_WRITE_DRY_RUN 1u
+#define EBOOK_WRITE_KEEP_MTIME 2u
+#define EBOOK_WRITE_BREAK_LINKS 4u
+
+/*
+ * Writes changes into the book at path and returns its full record (as
+ * ebook_metadata gives it) read back from the new file; release it with
+ * ebook_free_string. NULL on failure, and then the book is byte for byte as
+ * it was and no file is left beside it.
+ *
+ * changes_json: a JSON object with any of the record's writable keys:
+ *   title, title_sort, subtitle, publisher, rights, description (strings);
+ *   authors, contributors (arrays of names or of {"name","sort","role"};
+ *     roles are MARC relator codes, "aut" for authors and only for them);
+ *   language (a BCP 47 tag) or languages (an array of them, the primary
+ *     first); series (an array of {"name","index"}, the primary first);
+ *   identifiers (an array of {"scheme","value"}); isbn (an ISBN-10 or -13
+ *     with a good check digit: it replaces any ISBN the book states other
+ *     than its unique identifier, so that "isbn" reads back as the new one);
+ *   published (an ISO 8601 date: YYYY, YYYY-MM, YYYY-MM-DD, or with a time);
+ *   subjects (an array of strings); cover (the path of a JPEG, PNG, GIF or
+ *     WebP image of at most 64 MiB, recognised by its first bytes).
+ * A key with a value sets the field; null, "" or [] removes what the book
+ * states; an absent key leaves it alone. Texts are taken as the record gives
+ * them: white space folded in one-line texts, the description plain text
+ * whose paragraphs are separated by blank lines (written so that it reads
+ * back the same); the record returned shows each value as it is now stored.
+ * A value the book already states is not written again, and a request that
+ * changes nothing writes nothing (the book's record is returned).
+ *
+ * Formats: EPUB 2 and 3 (only the package document changes; every other
+ * member is copied byte for byte), FictionBook (.fb2, and the document of
+ * .fb2.zip / .fbz; only the description's title-info and publish-info
+ * change), CBZ (ComicInfo.xml updated in place or created at the root;
+ * the pages are copied byte for byte).
+ *
+ * How it writes: the new book is written to ".NAME.quenfold-XXXXXX" created
+ * in the book's directory (the book's permission bits, its owner where the
+ * process may give it), flushed with fsync, read back by this library and
+ * checked (every value asked for present, every other field unchanged but
+ * "modified"), then renamed over the book and the directory synced. A
+ * symbolic link is written through to its target. Writers of one book (any
+ * threads or processes using this library) take turns through an flock on
+ * it. A leftover of a crash is recognisable by its name.
+ *
+ * Errors (the error text):
+ *   "NULL path", "NULL changes_json", "unknown flags: %u";
+ *   "changes are not valid UTF-8", "malformed changes JSON: %s at byte %u",
+ *   "changes must be a JSON object", "duplicate field: %s",
+ *   "unknown field: %s" (e.g. "unknown field: colour"),
+ *   "field is not writable: %s" (format, modified, pages... the library's own),
+ *   "%s: expected a string" and the like for a value of the wrong type,
+ *   "%s: control characters other than tab and line breaks are not allowed",
+ *   "%s: longer than 65536 bytes",
+ *   "language: not a BCP 47 language tag: %s", "published: not an ISO 8601
+ *   date: %s", "isbn: not a valid ISBN-10 or ISBN-13: %s", "%s: not a
+ *   relator code", "cover: not a JPEG, PNG, GIF or WebP image: %s",
+ *   "cover: cannot open: %s (%s)", "cover: image larger than 64 MiB: %s";
+ *   "cannot open file: %s (%s)" and the reader's own errors;
+ *   "will not modify a DRM-protected book: %s";
+ *   "cannot write %s archives" (cbr, cb7, cbt), "cannot write %s books";
+ *   "%s: not stored by %s" (a field the format has no place for, e.g.
+ *   "series: not stored by PDF books"), and a format's own refusals, such as
+ *   "subtitle: not stored by EPUB 2 books", "cannot clear title: EPUB books
+ *   require one", "isbn: the book's unique identifier is this ISBN; it is
+ *   never changed";
+ *   "book has %u hard links; ... (EBOOK_WRITE_BREAK_LINKS allows it): %s";
+ *   "%s is not well-formed XML; write refused, nothing changed (line %u: %s)"
+ *   for a package document, FictionBook or ComicInfo.xml;
+ *   "cannot create a file beside the book: %s (%s)", "cannot write the new
+ *   book (%s)" (No space left on device...), "cannot replace the book: %s (%s)";
+ *   "verification failed: %s" (the new book does not read back as asked;
+ *   it is removed);
+ *   "book changed while writing: %s" (its size, time or inode moved).
+ * Thread-safe like every export.
+ */
+QUENFOLD_EBOOK_API char *ebook_write_metadata(const char *path, const char *changes_json,
+                                              unsigned flags) QUENFOLD_EBOOK_NOEXCEPT;
 
 /*
  * The calling thread's error text: the last message of this thread's last

@@ -11,22 +11,31 @@ namespace {
 // A book that changed while it was read gives no record, protected or not:
 // what was read of it cannot be trusted.
 // label: what "unsupported ebook format: %s" names when name is null.
-char *describe(const char *name, const eb_source &src, const char *label = "(memory)") {
-    eb_record r;
+int read_record(const char *name, const eb_source &src, const char *label, eb_record &r) {
     const int rc = eb_read_record(src, name, name ? name : label, r);
     if (src.failed()) {
         src.report_short_read();
-        return nullptr;
+        return -1;
     }
-    if (rc != 0 && !r.drm) return nullptr;
+    if (rc != 0 && !r.drm) return -1;
     eb_record_ensure_utf8(r);
     eb_record_settle(r);
     // Notices live in the record's warnings; after a success the text is empty.
     eb_clear_error();
+    return 0;
+}
+
+char *describe(const char *name, const eb_source &src, const char *label = "(memory)") {
+    eb_record r;
+    if (read_record(name, src, label, r) != 0) return nullptr;
     return eb_record_to_json(r);
 }
 
 }  // namespace
+
+int eb_read_full_record(const char *name, const eb_source &src, eb_record &r) {
+    return read_record(name, src, "(memory)", r);
+}
 
 extern "C" QUENFOLD_EBOOK_API char *ebook_metadata(const char *path) noexcept {
     eb_clear_error();

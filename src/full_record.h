@@ -88,6 +88,13 @@ void eb_record_settle(eb_record &r);
 // become one space, none at either end.
 void eb_fold_line(std::string &s);
 
+// The full record of the book in src, as ebook_metadata reads it: the
+// reader chosen by name's extension (may be null), else by the content;
+// ensured UTF-8 and settled. 0 (a protected book included), or -1 with the
+// error text set. The writer reads both the old and the new book with it.
+class eb_source;
+int eb_read_full_record(const char *name, const eb_source &src, eb_record &r);
+
 // The record as one compact JSON object, every key present, in this order:
 // format container version title title_sort subtitle authors contributors
 // language languages series identifiers isbn asin publisher published

@@ -88,6 +88,29 @@ int main(int argc, char **argv) {
         remove(path);
     }
 
+    /* A write from C: the new record back, the flags, the refusals. */
+    snprintf(path, sizeof path, "%s/c_api_test.fb2", tmpdir);
+    f = fopen(path, "wb");
+    CHECK(f != NULL);
+    if (f) {
+        fputs("<?xml version=\"1.0\"?><FictionBook><description><title-info><author><nickname>A"
+              "</nickname></author><book-title>Old</book-title><lang>en</lang></title-info>"
+              "</description><body/></FictionBook>",
+              f);
+        fclose(f);
+        s = ebook_write_metadata(path, "{\"title\":\"New\"}", EBOOK_WRITE_DRY_RUN);
+        CHECK(s != NULL && strstr(s, "\"title\":\"New\"") != NULL);
+        ebook_free_string(s);
+        s = ebook_write_metadata(path, "{\"title\":\"Newer\"}", EBOOK_WRITE_KEEP_MTIME);
+        CHECK(s != NULL && strstr(s, "\"title\":\"Newer\"") != NULL);
+        ebook_free_string(s);
+        CHECK(ebook_write_metadata(path, "{\"colour\":1}", 0) == NULL);
+        CHECK(strcmp(ebook_last_error(), "unknown field: colour") == 0);
+        CHECK(ebook_write_metadata(path, NULL, EBOOK_WRITE_BREAK_LINKS) == NULL);
+        CHECK(strcmp(ebook_last_error(), "NULL changes_json") == 0);
+        remove(path);
+    }
+
     /* A described object (from JSON) comes back as a string the host frees. */
     s = ebook_rename_plan("[{\"title\":\"Notes\"}]", NULL);
     CHECK(s != NULL);
@@ -112,7 +135,7 @@ int main(int argc, char **argv) {
     CHECK(s != NULL && s[0] == '[');
     if (s) {
         CHECK(strstr(s, "{\"format\":\"epub\",\"extensions\":[\".epub\"],"
-                        "\"info_extensions\":[\".epub\"],\"read\":true,\"write\":false,"
+                        "\"info_extensions\":[\".epub\"],\"read\":true,\"write\":true,"
                         "\"cover\":true,\"module\":false,") == s + 1);
         ebook_free_string(s);
     }

@@ -16,7 +16,7 @@ foreach(fn ebook_extract_cover ebook_free_string ebook_info ebook_last_error ebo
     ebook_metadata_from_memory ebook_metadata_from_reader ebook_rename_plan ebook_scan_dir)
   list(APPEND want ${fn}@@QUENFOLD_EBOOK_0.1)
 endforeach()
-foreach(fn ebook_formats ebook_version)
+foreach(fn ebook_formats ebook_version ebook_write_metadata)
   list(APPEND want ${fn}@@QUENFOLD_EBOOK_0.2)
 endforeach()
 list(SORT want)

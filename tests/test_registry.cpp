@@ -173,13 +173,13 @@ TEST(Registry, FormatsForHosts) {
     }
     yyjson_doc_free(doc);
     const std::vector<std::string> want = {
-        "epub [.epub] [.epub] read cover []",
-        "fb2 [.fb2 .fb2.zip .fbz] [.fb2] read cover []",
+        "epub [.epub] [.epub] read write cover []",
+        "fb2 [.fb2 .fb2.zip .fbz] [.fb2] read write cover []",
         "mobi [.mobi .azw .prc .pdb] [.mobi .azw] read cover [.pdb .prc] 60:BOOKMOBI 60:TEXtREAd",
         "azw3 [.azw3] [.azw3] read cover []",
         "palmdoc [.pdb .prc] [] read [.pdb .prc] 60:BOOKMOBI 60:TEXtREAd",
         "pdf [.pdf] [] read module []",
-        "cbz [.cbz] [] read cover []",
+        "cbz [.cbz] [] read write cover []",
         "cbr [.cbr] [] read cover module []",
         "cb7 [.cb7] [] read cover module []",
         "cbt [.cbt] [] read cover module []",

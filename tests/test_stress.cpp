@@ -278,3 +278,32 @@ TEST(Stress, ThreadsGetWhatALoneCallerGets) {
 }
 
 }  // namespace
+
+// Four threads writing one book, another four reading it all the while:
+// the writers take turns, every reader sees a whole book, old or new.
+TEST(Stress, WritersTakeTurnsReadersSeeWholeBooks) {
+    const std::string dir = qtest::make_temp_dir("stress-write");
+    const std::string book = dir + "/b.epub";
+    qtest::write_file(book, qtest::build_epub(qtest::EpubDesc{}));
+    std::vector<std::string> failures(kThreads);
+    std::latch go(kThreads);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t)
+        threads.emplace_back([&, t] {
+            go.arrive_and_wait();
+            for (int r = 0; r < 4; ++r) {
+                char *out =
+                    t % 2 ? ebook_metadata(book.c_str())
+                          : ebook_write_metadata(
+                                book.c_str(),
+                                ("{\"title\":\"T" + std::to_string(t * 10 + r) + "\"}").c_str(), 0);
+                if (!out) failures[t] = ebook_last_error();
+                ebook_free_string(out);
+            }
+        });
+    for (std::thread &th : threads)
+        th.join();
+    for (const std::string &f : failures)
+        EXPECT_EQ(f, "");
+    qtest::remove_tree(dir);
+}

@@ -1,8 +1,8 @@
-"""Read e-book metadata through the quenfold-ebook-meta library.
+"""Read e-book metadata through the quenfold-ebook-meta library, and write it.
 
 EPUB, FictionBook 2, MOBI/AZW/AZW3 and PalmDOC, PDF, and comic archives
 (CBZ, CBR, CB7, CBT): the full record of each, without rendering or
-decrypting anything.
+decrypting anything; EPUB, FictionBook and CBZ books also written in place.
 
 A ctypes binding of the library's C interface, standard library only::
 
@@ -37,7 +37,7 @@ library works, and the library keeps each thread's error text apart.
 from __future__ import annotations
 
 import threading
-from typing import Any, Dict, Iterable, Iterator, List, Optional, Union
+from typing import Any, Dict, Iterable, Iterator, List, Mapping, Optional, Union
 
 from ._errors import (
     DrmWarning,
@@ -81,6 +81,7 @@ __all__ = [
     "rename_plan",
     "scan",
     "scan_dir",
+    "write_metadata",
 ]
 
 #: The project's version, as its CMakeLists.txt declares it.
@@ -158,6 +159,24 @@ def extract_cover(path: StrPath, out_path: StrPath) -> None:
 def scan_dir(path: StrPath) -> List[Dict[str, Any]]:
     """Describe every book in one directory; see :meth:`Library.scan_dir`."""
     return _library().scan_dir(path)
+
+
+def write_metadata(
+    path: StrPath,
+    changes: Optional[Mapping[str, Any]] = None,
+    *,
+    dry_run: bool = False,
+    keep_mtime: bool = False,
+    break_links: bool = False,
+    **fields: Any,
+) -> BookMetadata:
+    """Write metadata into a book and return its new record; see :meth:`Library.write_metadata`.
+
+    ``qem.write_metadata("sea.epub", title="The Sea", authors=["A. Writer"])``
+    """
+    return _library().write_metadata(
+        path, changes, dry_run=dry_run, keep_mtime=keep_mtime, break_links=break_links, **fields
+    )
 
 
 def rename_plan(

@@ -25,6 +25,11 @@ BytesLike = Union[bytes, bytearray, memoryview]
 
 _DRM_SUFFIX = "; will not decrypt"
 
+# Flags of ebook_write_metadata (quenfold_ebook.h).
+_WRITE_DRY_RUN = 1
+_WRITE_KEEP_MTIME = 2
+_WRITE_BREAK_LINKS = 4
+
 
 def _text(raw: bytes) -> str:
     return raw.decode("utf-8", "surrogateescape")
@@ -52,6 +57,20 @@ def _json_value(key: str, value: Any) -> Any:
         return _request_text(os.fsencode(value))
     return value
 
+
+def _change_value(key: str, value: Any) -> Any:
+    """A change as JSON-ready data: the cover's path as the file system's bytes, tuples as lists."""
+    if key == "cover" and isinstance(value, (str, bytes, os.PathLike)):
+        return _request_text(_c_path(value, "cover"))
+    if isinstance(value, bytes):
+        return _request_text(value)
+    if isinstance(value, tuple):
+        return [_change_value("", v) for v in value]
+    if isinstance(value, list):
+        return [_change_value("", v) for v in value]
+    if isinstance(value, Mapping):
+        return {str(k): _change_value("", v) for k, v in value.items()}
+    return value
 
 
 class Library:
@@ -229,6 +248,56 @@ class Library:
             return BookMetadata.from_dict(data)
         except RecordError as exc:
             raise EbookError(f"unexpected book record from {self.path}: {exc}") from None
+
+    def write_metadata(
+        self,
+        path: StrPath,
+        changes: Optional[Mapping[str, Any]] = None,
+        *,
+        dry_run: bool = False,
+        keep_mtime: bool = False,
+        break_links: bool = False,
+        **fields: Any,
+    ) -> BookMetadata:
+        """Write metadata into the book at ``path``; its full record, read back from the new file.
+
+        The changes come as a mapping, as keyword arguments, or both (a key in
+        both is refused): the record's writable keys ``title``,
+        ``title_sort``, ``subtitle``, ``authors`` and ``contributors`` (lists
+        of names or of mappings with ``name``, ``sort`` and ``role``),
+        ``language`` or ``languages``, ``series`` (a list of mappings with
+        ``name`` and ``index``), ``identifiers`` (mappings with ``scheme`` and
+        ``value``), ``isbn``, ``publisher``, ``published``, ``description``,
+        ``subjects``, ``rights`` and ``cover`` (the path of an image). A value
+        sets the field; ``None``, ``""`` or ``[]`` removes it.
+
+        The new book is written beside the old one, flushed, read back and
+        checked, then renamed over it; on any failure the book is as it was.
+        ``dry_run`` builds and checks the new book and keeps nothing;
+        ``keep_mtime`` keeps the book's modification time; ``break_links``
+        allows writing a book with several hard links.
+
+        Raises :class:`EbookError` with the library's message ("unknown field:
+        colour", "series: not stored by PDF books", "cannot write cbr
+        archives", ...) and :class:`LibraryLoadError` when the library is older
+        than writing.
+        """
+        request: Dict[str, Any] = {}
+        for source in (changes or {}), fields:
+            for key, value in source.items():
+                if not isinstance(key, str):
+                    raise TypeError(f"change keys must be str, not {type(key).__name__}")
+                if key in request:
+                    raise TypeError(f"change {key!r} given twice")
+                request[key] = _change_value(key, value)
+        fn = self._native.later_export("ebook_write_metadata")
+        flags = (
+            (_WRITE_DRY_RUN if dry_run else 0)
+            | (_WRITE_KEEP_MTIME if keep_mtime else 0)
+            | (_WRITE_BREAK_LINKS if break_links else 0)
+        )
+        text = json.dumps(request, ensure_ascii=False).encode("utf-8", "surrogateescape")
+        return self._record(fn, _c_path(path), text, flags)
 
     def scan(
         self, path: StrPath, recursive: bool = False, jobs: Optional[int] = None

@@ -78,6 +78,7 @@ _LATER_EXPORTS: Dict[str, Tuple[List[Any], Any]] = {
     "ebook_formats": ([], ctypes.c_void_p),
     # The library's own string, never released.
     "ebook_version": ([], ctypes.c_char_p),
+    "ebook_write_metadata": ([ctypes.c_char_p, ctypes.c_char_p, ctypes.c_uint], ctypes.c_void_p),
 }
 
 

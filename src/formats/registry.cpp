@@ -4,7 +4,10 @@
 
 #include "formats/comic/comic.h"
 #include "formats/comic/comic_archive.h"
+#include "formats/comic/comic_write.h"
+#include "formats/epub/epub_write.h"
 #include "formats/fb2/fb2_probe.h"
+#include "formats/fb2/fb2_write.h"
 #include "formats/full_readers.h"
 #include "formats/lazy_readers.h"
 #include "formats/mobi/palm.h"
@@ -145,13 +148,15 @@ constexpr eb_format kFormats[] = {
      .info_extensions = kEpub,
      .content = {{{P::zip, any_zip}}},
      .read = read_epub,
-     .info = eb_parse_epub_source},
+     .info = eb_parse_epub_source,
+     .writer = &eb_epub_writer},
     {.name = "fb2",
      .extensions = kFb2,
      .info_extensions = {kFb2, 1},
      .content = {{{P::zip_single, zip_of_one_fb2}, {P::text, fb2_text}}},
      .read = read_fb2,
-     .info = eb_parse_fb2_source},
+     .info = eb_parse_fb2_source,
+     .writer = &eb_fb2_writer},
     {.name = "mobi",
      .extensions = kMobi,
      .info_extensions = kMobiInfo,
@@ -184,7 +189,8 @@ constexpr eb_format kFormats[] = {
      .extensions = kCbz,
      .content = {{{P::zip_comic, comic_zip}}},
      .read = read_comic,
-     .cover = eb_comic_cover},
+     .cover = eb_comic_cover,
+     .writer = &eb_cbz_writer},
     {.name = "cbr",
      .extensions = kCbr,
      .content = {{{P::signature, rar}}},

@@ -17,6 +17,7 @@ struct thread_block {
     char *data = nullptr;
     std::uint64_t cap = 0;
     bool busy = false;
+    int held = 0;  // eb_whole_book_hold objects alive on the thread
     ~thread_block() { std::free(data); }
 };
 thread_local thread_block t_block;
@@ -97,7 +98,7 @@ void eb_whole_book::release() {
         std::free(data_);
     } else {
         t_block.busy = false;
-        if (t_block.cap > kKeepAtMost) {
+        if (t_block.cap > kKeepAtMost && t_block.held == 0) {
             std::free(t_block.data);
             t_block.data = nullptr;
             t_block.cap = 0;
@@ -106,4 +107,15 @@ void eb_whole_book::release() {
     data_ = nullptr;
     size_ = 0;
     own_ = false;
+}
+
+eb_whole_book_hold::eb_whole_book_hold() {
+    ++t_block.held;
+}
+
+eb_whole_book_hold::~eb_whole_book_hold() {
+    if (--t_block.held > 0 || t_block.busy || t_block.cap <= kKeepAtMost) return;
+    std::free(t_block.data);
+    t_block.data = nullptr;
+    t_block.cap = 0;
 }

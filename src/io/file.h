@@ -38,4 +38,15 @@ class eb_whole_book {
     bool own_ = false;  // a block of its own, not the thread's
 };
 
+// While one is alive, the thread keeps its block whatever the size of the
+// book read into it: a writer reads one book whole several times (the old
+// record, the edit, the new book's record) without a fresh block each time.
+class eb_whole_book_hold {
+  public:
+    eb_whole_book_hold();
+    ~eb_whole_book_hold();
+    eb_whole_book_hold(const eb_whole_book_hold &) = delete;
+    eb_whole_book_hold &operator=(const eb_whole_book_hold &) = delete;
+};
+
 #endif  // QUENFOLD_IO_FILE_H

@@ -58,6 +58,9 @@ class eb_source {
     // The path given to open, the callback's name, "<memory>" or "<reader>";
     // what messages name.
     const char *path() const { return path_; }
+    // The descriptor of an open file (-1 for other sources): a writer copies
+    // long ranges of the book through it without reading them itself.
+    int fd() const { return fd_; }
     // The bytes themselves for a source in memory; null for a file.
     const unsigned char *memory() const { return mem_; }
 

@@ -70,6 +70,8 @@ class eb_zip_archive {
     // True once a read of the book fell short: the file changed while it was
     // read, and what failed since then says nothing about the archive.
     bool source_failed() const;
+    // The directory as read, for a writer that copies members as they are.
+    const eb_zip_index &index() const { return x_; }
 
     using member = eb_zip_entry;
 

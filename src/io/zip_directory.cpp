@@ -43,6 +43,7 @@ struct directory_place {
     std::uint64_t dir_end = 0;  // where the directory must end: the end record or the ZIP64 record
     std::uint64_t count = 0, size = 0, offset = 0;
     bool one_disk = false;  // archives spanning several disks are not read
+    bool zip64 = false;     // the figures came from a ZIP64 end record
     std::string_view comment;
 };
 
@@ -125,6 +126,7 @@ void read_zip64(const eb_zip_index &x, directory_place &d) {
     d.size = c.le64();
     d.offset = c.le64();
     d.dir_end = rec_at;
+    d.zip64 = true;
     d.one_disk = rec_disk == 0 && dir_disk == 0 && on_disk == d.count;
 }
 
@@ -227,5 +229,9 @@ bool eb_zip_read_index(const eb_source &src, eb_zip_index &x) {
         return false;
     }
     x.comment = d.comment;
+    x.dir_start = start;
+    x.dir_size = d.size;
+    x.shift = shift;
+    x.zip64 = d.zip64;
     return true;
 }

@@ -34,6 +34,10 @@ struct eb_zip_index {
     const unsigned char *dir = nullptr;  // the central directory's bytes
     std::string_view comment;            // the archive comment, as stored
     std::vector<eb_zip_entry> members;   // in central-directory order
+    // Where the directory lies in the book, how far bytes before the archive
+    // moved every offset it states, and whether ZIP64 end records state it.
+    std::uint64_t dir_start = 0, dir_size = 0, shift = 0;
+    bool zip64 = false;
     eb_unique<unsigned char> tail_buf, dir_buf;
 
     // n bytes at off of the book when held, else null.

@@ -38,6 +38,13 @@ MetaProbe MetaProbe::from_file(const std::string &path) {
     return p;
 }
 
+MetaProbe MetaProbe::from_write(const std::string &path, const std::string &changes,
+                                unsigned flags) {
+    MetaProbe p;
+    p.take(ebook_write_metadata(path.c_str(), changes.c_str(), flags));
+    return p;
+}
+
 std::string MetaProbe::at(const std::string &pointer) const {
     if (!doc_) return "<missing>";
     yyjson_val *v = yyjson_doc_ptr_get(doc_.get(), pointer.c_str());

@@ -16,6 +16,9 @@ class MetaProbe {
     static MetaProbe from_memory(const std::string &bytes, const char *name);
     // ebook_metadata over a file.
     static MetaProbe from_file(const std::string &path);
+    // ebook_write_metadata: the record it returns for the new book.
+    static MetaProbe from_write(const std::string &path, const std::string &changes,
+                                unsigned flags = 0);
 
     bool ok() const { return doc_ != nullptr; }
     const std::string &json() const { return json_; }

@@ -1,9 +1,11 @@
-// writer.h - the seam between the write engine and a format's writer: the changes asked for, and what a writer must produce.
+// writer.h - the seam between the write engine and a format's writer: the changes asked for, and
+// what a writer must produce.
 #ifndef QUENFOLD_OPS_WRITE_WRITER_H
 #define QUENFOLD_OPS_WRITE_WRITER_H
 
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "full_record.h"
@@ -49,6 +51,13 @@ enum eb_write_field : unsigned {
 
 // A request, checked and normalised: every text valid UTF-8, ISBNs as 13
 // digits, languages as BCP 47 tags (the primary first), dates ISO 8601.
+// Texts come as the reader gives them: one-line texts with their white
+// space folded, lists without repeats, identifiers named as the reader
+// names them, and the description as plain paragraphs separated by one
+// blank line, each with single spaces. A writer writes each value so that
+// the book's reader gives it back unchanged; the engine checks that it does.
+// When both identifiers and isbn are given, the identifiers hold no ISBN:
+// the isbn is the one the book is to state.
 struct eb_changes {
     eb_field_change<std::string> title, title_sort, subtitle;
     eb_field_change<std::vector<eb_person>> authors, contributors;
@@ -62,6 +71,9 @@ struct eb_changes {
     // The moment of the write, UTC, "YYYY-MM-DDThh:mm:ssZ": what a format's
     // modification date (dcterms:modified, ModDate) is set to.
     std::string now;
+
+    // The eb_write_field bits of the fields given (set or cleared).
+    unsigned given() const;
 };
 
 // One format's writer, named by its row of the format table. write() reads
@@ -76,5 +88,9 @@ struct eb_format_writer {
     int (*write)(const eb_source &book, const eb_record &before, const eb_changes &changes,
                  int out_fd);
 };
+
+// The writer of a format as the record names it ("epub", "fb2", "cbz"...);
+// null when the format has none.
+const eb_format_writer *eb_writer_for_format(std::string_view format);
 
 #endif  // QUENFOLD_OPS_WRITE_WRITER_H

@@ -192,6 +192,33 @@ TEST(PdfWrite, EveryFieldReadsBackTheOldBytesStayAndUndoRestoresThem) {
     }
 }
 
+// Info changed after XMP was written: the reader took Info's values, and
+// a write of other fields must not bring XMP's stale ones back.
+TEST(PdfWrite, StaleXmpValuesDoNotComeBack) {
+    PdfDesc d;
+    d.info = {{"Title", pdf_literal("Info Title")},
+              {"Subject", pdf_literal("Info words")},
+              {"CreationDate", pdf_literal("D:20150101000000Z")},
+              {"ModDate", pdf_literal("D:20250101000000Z")}};
+    d.xmp = xmp_packet(
+        "<dc:title><rdf:Alt><rdf:li xml:lang='x-default'>Stale</rdf:li></rdf:Alt>"
+        "</dc:title><dc:description><rdf:Alt><rdf:li xml:lang='x-default'>Stale"
+        "</rdf:li></rdf:Alt></dc:description>",
+        "xmp:MetadataDate=\"2010-01-01T00:00:00Z\" "
+        "xmp:CreateDate=\"2009-01-01T00:00:00Z\"");
+    const std::string old = qtest::build_pdf(d);
+    const eb_record before = read(old);
+    ASSERT_EQ(before.title, "Info Title");
+    int rc = 0;
+    const eb_record r = read(run(
+        eb_write_pdf, old, with([](eb_changes &c) { c.rights = to<std::string>("Mine"); }), &rc));
+    ASSERT_EQ(rc, 0) << ebook_last_error();
+    EXPECT_EQ(r.rights, "Mine");
+    EXPECT_EQ(r.title, before.title);
+    EXPECT_EQ(r.description, before.description);
+    EXPECT_EQ(r.published, before.published);
+}
+
 // Written twice, then undone twice: each update taken off in turn.
 TEST(PdfWrite, UpdatesStackAndUndoOneAtATime) {
     PdfDesc d;

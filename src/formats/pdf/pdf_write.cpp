@@ -128,6 +128,30 @@ bool creation_date_stands_in(QPDFObjectHandle info, const std::string &packet) {
     return !eb_pdf_read_xmp(packet).first(eb_xmp::create_date).empty();
 }
 
+// The request with the fields the reader picks from Info or XMP by their
+// dates stated again as the book reads them now, when the request leaves
+// them alone: after the update XMP is the newer statement, and a stale XMP
+// value that Info had overridden must not come back.
+eb_changes restated(const eb_changes &c, const eb_record &before, const std::string &packet) {
+    eb_changes out = c;
+    auto again = [](auto &field, const auto &value) {
+        if (!field.given && !value.empty()) field = {true, value};
+    };
+    again(out.title, before.title);
+    again(out.authors, before.authors);
+    again(out.description, before.description);
+    again(out.subjects, before.subjects);
+    // A publication date read from a creation date: stated as dc:date when
+    // XMP's own creation date would not give the same.
+    if (!c.published.given && !before.published.empty()) {
+        const eb_pdf_xmp x = eb_pdf_read_xmp(packet);
+        const std::string created = x.first(eb_xmp::create_date);
+        if (x.first(eb_xmp::date).empty() && !created.empty() && created != before.published)
+            again(out.published, before.published);
+    }
+    return out;
+}
+
 int write_update(QPDF &pdf, const eb_source &book, const eb_record &before,
                  const eb_changes &changes, const eb_pdf_tail &tail, int out_fd) {
     QPDFObjectHandle trailer = pdf.getTrailer();
@@ -144,7 +168,7 @@ int write_update(QPDF &pdf, const eb_source &book, const eb_record &before,
 
     const std::string now = now_or_clock(changes.now);
     eb_pdf_plan plan;
-    if (!eb_pdf_plan_changes(changes, before, now, &plan)) return -1;
+    if (!eb_pdf_plan_changes(restated(changes, before, packet), before, now, &plan)) return -1;
     if (changes.published.given && !changes.published.sets() &&
         creation_date_stands_in(info, packet)) {
         eb_set_error("published: the PDF's creation date stands in for it; it cannot be removed");

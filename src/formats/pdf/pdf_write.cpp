@@ -187,7 +187,10 @@ int write_update(QPDF &pdf, const eb_source &book, const eb_record &before,
     auto number = [&](QPDFObjectHandle h, bool reuse) {
         return reuse && h.isIndirect() ? h.getObjGen() : QPDFObjGen(size++, 0);
     };
-    const QPDFObjGen info_og = number(info, info.isDictionary());
+    // An Info that is the catalog itself (seen in broken files) gets an
+    // object of its own: one number cannot be written twice.
+    const QPDFObjGen info_og =
+        number(info, info.isDictionary() && info.getObjGen() != root.getObjGen());
     const QPDFObjGen md_og = number(md, md.isStream());
     const bool lang_changes = plan.language_changes && root.hasKey("/Lang");
     const bool new_catalog = !md.isStream() || lang_changes;

@@ -84,6 +84,8 @@ TEST(PdfWrite, EveryFieldReadsBackTheOldBytesStayAndUndoRestoresThem) {
         ASSERT_GT(out.size(), old.size());
         EXPECT_EQ(out.compare(0, old.size(), old), 0) << "the old bytes are a prefix";
         const std::string update = out.substr(old.size());
+        // A signature's /ByteRange names bytes of the old file, which stay.
+        EXPECT_EQ(update.find("/ByteRange"), std::string::npos);
         const bool stream = s.desc.object_stream || s.desc.xref_stream;
         EXPECT_EQ(update.find("/Type /XRef") != std::string::npos, stream);
         EXPECT_EQ(update.find("\ntrailer\n") != std::string::npos, !stream);

@@ -1,5 +1,6 @@
 // test_write_corpus.cpp - the writers over the real books (../shared/corpus): MOBI, AZW3 and PDF
-// written, read back, checked by qpdf, undone; skipped when the corpus is absent.
+// written from the opened file, read back, checked by qpdf, undone; skipped when the corpus is
+// absent.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -33,7 +34,7 @@ TEST(MobiWriteCorpus, RealBooksReadBackWithTheirRecordsKept) {
                     c.authors = to<std::vector<eb_person>>({{"W. Riter", "", "aut"}});
                     c.subjects = to<std::vector<std::string>>({"One", "Two"});
                 }),
-                &rc);
+                &rc, e.path().c_str());
         ASSERT_EQ(rc, 0) << ebook_last_error();
         const eb_record r = read_mobi(out);
         EXPECT_EQ(r.title, "Written Title");
@@ -67,7 +68,7 @@ TEST(PdfWriteCorpus, RealPdfsWrittenCheckedAndUndone) {
         const std::string old = qtest::read_file(e.path().string());
         const eb_record before = read_pdf(old);
         int rc = 0;
-        const std::string out = run(eb_write_pdf, old, kAll, &rc);
+        const std::string out = run(eb_write_pdf, old, kAll, &rc, e.path().c_str());
         auto warned = [&](const char *what) {
             return std::any_of(
                 before.warnings.begin(), before.warnings.end(),

@@ -45,15 +45,20 @@ inline eb_record read_mobi(const std::string &book) {
     return r;
 }
 
-// Runs a writer-shaped call over a book in memory into a temporary file, as
-// the engine would (the PDF writer gets the record as read); its output, ""
-// when it fails.
+// Runs a writer-shaped call over a book into a temporary file, as the
+// engine would (the PDF writer gets the record as read); its output, ""
+// when it fails. The book is in memory, or with `path` the file opened
+// there (whose ranges are copied by the kernel).
 using writer_fn = int (*)(const eb_source &, const eb_record &, const eb_changes &, int);
-inline std::string run(writer_fn f, const std::string &book, const eb_changes &c, int *rc) {
-    eb_source src(book.data(), book.size());
+inline std::string run(writer_fn f, const std::string &book, const eb_changes &c, int *rc,
+                       const char *path = nullptr) {
+    eb_source src(book.data(), book.size()), file;
+    if (path) {
+        EXPECT_TRUE(file.open(path)) << ebook_last_error();
+    }
     const eb_record before = f == eb_write_pdf ? read_pdf(book) : eb_record{};
     FILE *tmp = std::tmpfile();
-    *rc = f(src, before, c, fileno(tmp));
+    *rc = f(path ? file : src, before, c, fileno(tmp));
     std::string out(static_cast<std::size_t>(lseek(fileno(tmp), 0, SEEK_END)), '\0');
     pread(fileno(tmp), out.data(), out.size(), 0);
     std::fclose(tmp);

@@ -60,6 +60,9 @@ class eb_source {
     const char *path() const { return path_; }
     // The bytes themselves for a source in memory; null for a file.
     const unsigned char *memory() const { return mem_; }
+    // The descriptor of an opened file (-1 otherwise), for writers that copy
+    // its ranges in the kernel; reads go through read().
+    int fd() const { return fd_; }
 
     // Exactly n bytes at off into buf. False when the range lies outside the
     // size or the file yields fewer bytes (it shrank, or the disk failed);

@@ -391,6 +391,8 @@ struct SetOptions {
          isbn_given = false, cover_given = false;
     std::vector<std::string> authors, subjects, identifiers, clear;
     bool dry_run = false, keep_mtime = false, break_links = false;
+    // Takes the last update this tool appended off each PDF instead.
+    bool undo_last = false;
     bool json = false;
     unsigned jobs = 1;
 };

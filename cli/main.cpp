@@ -173,7 +173,8 @@ void add_set(CLI::App &app, Request &r, unsigned cores) {
     SetOptions &o = r.set_opt;
     r.set = app.add_subcommand(
         "set",
-        "Write metadata into books (epub, fb2, fb2.zip, fbz, cbz): each is written anew "
+        "Write metadata into books (epub, fb2, fb2.zip, fbz, cbz, mobi, azw, azw3, pdf): each is "
+        "written anew "
         "beside the old one, read back and checked, then put in its place");
     r.set->add_option("BOOK", o.books, "Book files");
     add_text(r.set, "--title", o.title, o.title_given, "Title");
@@ -200,6 +201,9 @@ void add_set(CLI::App &app, Request &r, unsigned cores) {
                      "JSON lines of {\"path\": ..., changes...} (what scan --format jsonl "
                      "writes, edited); - for standard input")
         ->type_name("FILE");
+    r.set->add_flag("--undo-last", o.undo_last,
+                    "Take the last update this tool appended off each PDF, giving back its "
+                    "bytes before that write exactly");
     r.set->add_flag("--dry-run", o.dry_run, "Build and check each new book, keep nothing");
     r.set->add_flag("--keep-mtime", o.keep_mtime, "Keep each book's modification time");
     r.set->add_flag("--break-links", o.break_links,

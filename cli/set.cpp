@@ -147,8 +147,8 @@ Outcome write_one(const SetOptions &opt, const SetTask &t, unsigned flags) {
         o.before = rec;
         ebook_free_string(rec);
     }
-    std::string changes = t.changes;
-    if (opt.from.empty()) {
+    std::string changes = opt.undo_last ? "{}" : t.changes;
+    if (opt.from.empty() && !opt.undo_last) {
         changes = make_request(opt, o.before, &o.error);
         if (changes.empty()) return o;
     }
@@ -171,7 +171,8 @@ int run_set(const SetOptions &opt) {
     if (!set_tasks(opt, tasks)) return kExitUsage;
     const unsigned flags = (opt.dry_run ? EBOOK_WRITE_DRY_RUN : 0u) |
                            (opt.keep_mtime ? EBOOK_WRITE_KEEP_MTIME : 0u) |
-                           (opt.break_links ? EBOOK_WRITE_BREAK_LINKS : 0u);
+                           (opt.break_links ? EBOOK_WRITE_BREAK_LINKS : 0u) |
+                           (opt.undo_last ? EBOOK_WRITE_UNDO_LAST : 0u);
     struct sigaction sa {};
     sa.sa_handler = on_signal;
     sa.sa_flags = SA_RESETHAND;

@@ -110,6 +110,11 @@ bool any_field(const SetOptions &o) {
 }  // namespace
 
 bool check_set_options(const SetOptions &o) {
+    if (o.undo_last && (!o.from.empty() || any_field(o) || o.books.empty())) {
+        complain("--undo-last takes PDF books and nothing to set");
+        return false;
+    }
+    if (o.undo_last) return true;
     if (!o.from.empty() && (!o.books.empty() || any_field(o))) {
         complain("--from takes books and changes from its lines: give no BOOK and no field option");
         return false;

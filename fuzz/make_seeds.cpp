@@ -371,7 +371,8 @@ int main(int argc, char **argv) {
         zip(root, "fuzz_zip"), text(root, "fuzz_text"), rename(root, "fuzz_rename"),
         meta_epub(root, "fuzz_meta_epub"), meta_fb2(root, "fuzz_meta_fb2"),
         meta_mobi(root, "fuzz_meta_mobi"), meta_comic(root, "fuzz_meta_comic"),
-        meta_pdf(root, "fuzz_meta_pdf"), write(root, "fuzz_write");
+        meta_pdf(root, "fuzz_meta_pdf"), write(root, "fuzz_write"),
+        write_binary(root, "fuzz_write_binary");
     mobi_seeds(mobi);
     fb2_seeds(fb2);
     epub_seeds(epub);
@@ -397,6 +398,13 @@ int main(int argc, char **argv) {
         [&](const std::string &n, const std::string &b) { meta_mobi.add(n, b); });
     qfuzz::comic_seeds([&](const std::string &n, const std::string &b) { meta_comic.add(n, b); });
     qfuzz::meta_pdf_seeds([&](const std::string &n, const std::string &b) { meta_pdf.add(n, b); });
+    // The binary writers' target: a first byte picking the writer, then the book.
+    qfuzz::meta_pdf_seeds([&](const std::string &n, const std::string &b) {
+        write_binary.add(n, std::string(1, '\1') + b);
+    });
+    qfuzz::meta_mobi_seeds([&](const std::string &n, const std::string &b) {
+        write_binary.add(n, std::string(1, '\0') + b);
+    });
     // Every book of the planner's shelf is a seed of its reader as well.
     for (const qtest::ShelfBook &b : qtest::shelf_books()) {
         const std::string ext = fs::path(b.name).extension().string();
@@ -405,7 +413,7 @@ int main(int argc, char **argv) {
         if (ext == ".mobi" || ext == ".azw3" || ext == ".azw") mobi.add("shelf-" + b.name, b.bytes);
     }
     for (const Corpus *c : {&mobi, &fb2, &epub, &zip, &text, &rename, &meta_epub, &meta_fb2,
-                            &meta_mobi, &meta_comic, &meta_pdf, &write})
+                            &meta_mobi, &meta_comic, &meta_pdf, &write, &write_binary})
         std::printf("%s: %d seeds\n", c->dir.string().c_str(), c->count);
     return 0;
 }

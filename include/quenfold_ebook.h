@@ -359,11 +359,16 @@ QUENFOLD_EBOOK_API char *ebook_metadata_from_reader(ebook_read_fn read, void *ct
  * EBOOK_WRITE_DRY_RUN     build and check the new book, return its record, keep nothing;
  * EBOOK_WRITE_KEEP_MTIME  the new book keeps the old one's access and modification times;
  * EBOOK_WRITE_BREAK_LINKS write a book that has several hard links (the other names keep
- *                         the old book).
+ *                         the old book);
+ * EBOOK_WRITE_UNDO_LAST   take the last update this library appended off a PDF, giving back
+ *                         its bytes before that write exactly (changes_json must be "{}");
+ *                         "PDF ends with no update written by quenfold-ebook-meta; nothing
+ *                         changed" when its last update is not one of ours.
  */
 #define EBOOK_WRITE_DRY_RUN 1u
 #define EBOOK_WRITE_KEEP_MTIME 2u
 #define EBOOK_WRITE_BREAK_LINKS 4u
+#define EBOOK_WRITE_UNDO_LAST 8u
 
 /*
  * Writes changes into the book at path and returns its full record (as
@@ -395,7 +400,10 @@ QUENFOLD_EBOOK_API char *ebook_metadata_from_reader(ebook_read_fn read, void *ct
  * member is copied byte for byte), FictionBook (.fb2, and the document of
  * .fb2.zip / .fbz; only the description's title-info and publish-info
  * change), CBZ (ComicInfo.xml updated in place or created at the root;
- * the pages are copied byte for byte).
+ * the pages are copied byte for byte), MOBI, AZW and AZW3 (record 0, and a
+ * combined book's KF8 record 0, rebuilt; the cover record replaced when a
+ * new cover is given; every other record byte for byte), PDF (an
+ * incremental update appended: the old bytes stay an exact prefix).
  *
  * How it writes: the new book is written to ".NAME.quenfold-XXXXXX" created
  * in the book's directory (the book's permission bits, its owner where the

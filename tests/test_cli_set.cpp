@@ -1,4 +1,5 @@
 // End-to-end tests of `set`: field options, what it prints, --from a scan's JSON lines, exit codes.
+#include "pdf_builder.h"
 #include "test_cli_harness.h"
 
 namespace {
@@ -95,6 +96,42 @@ TEST_F(CliSet, FromScanJsonLines) {
     EXPECT_NE(record(a).find("\"authors\":[{\"name\":\"Ann\""), std::string::npos);
     // Field options do not mix with --from.
     EXPECT_EQ(run({"set", "--from", from, "--title", "X"}).rc, 2);
+}
+
+// --undo-last takes the tool's last update off a PDF, giving back the
+// bytes before it exactly; a PDF ending with no update of ours, another
+// format, or fields beside it are refused and nothing changes.
+TEST_F(CliSet, UndoLastGivesBackThePdfsBytes) {
+    TempDir dir("cli-set-undo");
+    qtest::PdfDesc d;
+    d.info = {{"Title", "(Old)"}};
+    const std::string v0 = qtest::build_pdf(d);
+    const std::string pdf = dir.put("a.pdf", v0);
+    const std::string a = dir.put("a.epub", epub("Alpha", "Ann"));
+    ASSERT_EQ(run({"set", pdf, "--title", "New"}).rc, 0);
+    const std::string v1 = qtest::read_file(pdf);
+    ASSERT_EQ(title_of(pdf), "New");
+    ASSERT_EQ(v1.compare(0, v0.size(), v0), 0);
+    ASSERT_EQ(run({"set", pdf, "--author", "Zed"}).rc, 0);
+
+    Outcome o = run({"set", "--undo-last", pdf});
+    EXPECT_EQ(o.rc, 0) << o.err;
+    EXPECT_EQ(qtest::read_file(pdf), v1);
+    o = run({"set", "--undo-last", pdf});
+    EXPECT_EQ(o.rc, 0) << o.err;
+    EXPECT_EQ(qtest::read_file(pdf), v0);
+    o = run({"set", "--undo-last", pdf});
+    EXPECT_EQ(o.rc, 1);
+    EXPECT_NE(o.err.find("PDF ends with no update written by quenfold-ebook-meta"),
+              std::string::npos)
+        << o.err;
+    EXPECT_EQ(qtest::read_file(pdf), v0);
+    o = run({"set", "--undo-last", a});
+    EXPECT_EQ(o.rc, 1);
+    EXPECT_NE(o.err.find("only a PDF keeps the bytes before a write"), std::string::npos) << o.err;
+    EXPECT_EQ(run({"set", "--undo-last", pdf, "--title", "X"}).rc, 2);
+    EXPECT_EQ(title_of(a), "Alpha");
+    EXPECT_EQ(dir.names(), (std::set<std::string>{"a.epub", "a.pdf"}));
 }
 
 }  // namespace

@@ -175,10 +175,10 @@ TEST(Registry, FormatsForHosts) {
     const std::vector<std::string> want = {
         "epub [.epub] [.epub] read write cover []",
         "fb2 [.fb2 .fb2.zip .fbz] [.fb2] read write cover []",
-        "mobi [.mobi .azw .prc .pdb] [.mobi .azw] read cover [.pdb .prc] 60:BOOKMOBI 60:TEXtREAd",
-        "azw3 [.azw3] [.azw3] read cover []",
+        "mobi [.mobi .azw .prc .pdb] [.mobi .azw] read write cover [.pdb .prc] 60:BOOKMOBI 60:TEXtREAd",
+        "azw3 [.azw3] [.azw3] read write cover []",
         "palmdoc [.pdb .prc] [] read [.pdb .prc] 60:BOOKMOBI 60:TEXtREAd",
-        "pdf [.pdf] [] read module []",
+        "pdf [.pdf] [] read write module []",
         "cbz [.cbz] [] read write cover []",
         "cbr [.cbr] [] read cover module []",
         "cb7 [.cb7] [] read cover module []",

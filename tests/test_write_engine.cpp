@@ -75,6 +75,12 @@ TEST(WriteEngine, LinksModesTimesAndDryRuns) {
     EXPECT_EQ(dir.names(), (std::set<std::string>{"b.epub", "hard.epub", "link.epub"}));
 }
 
+std::string palmdoc() {
+    qtest::MobiDesc d;
+    d.mobi_header = false;
+    return qtest::build_mobi(d).replace(60, 8, "TEXtREAd");
+}
+
 TEST(WriteEngine, RefusalsBeforeAnythingIsWritten) {
     qtest::TempDir dir("write-refusals");
     qtest::ComicDesc comic;
@@ -86,13 +92,14 @@ TEST(WriteEngine, RefusalsBeforeAnythingIsWritten) {
     } rows[] = {
         {"a.cbt", qtest::build_comic(qtest::ComicKind::Tar, comic), R"({"title":"T"})", 0,
          "cannot write cbt archives"},
-        {"a.mobi", qtest::build_mobi(qtest::MobiDesc{}), R"({"title":"T"})", 0,
-         "cannot write mobi books"},
+        {"a.mobi", qtest::build_mobi(qtest::MobiDesc{}),
+         R"({"series":[{"name":"S","index":"1"}]})", 0, "series: not stored by MOBI books"},
+        {"a.pdb", palmdoc(), R"({"title":"T"})", 0, "cannot write palmdoc books"},
         {"a.fb2",
          "<FictionBook><description><title-info><book-title>x</book-title>"
          "</title-info></description></FictionBook>",
          R"({"rights":"R"})", 0, "rights: not stored by FictionBook books"},
-        {"a.epub", sample_epub(), R"({"title":"T"})", 8, "unknown flags: 8"},
+        {"a.epub", sample_epub(), R"({"title":"T"})", 16, "unknown flags: 16"},
         {"a.epub", sample_epub(), R"({"colour":"red"})", 0, "unknown field: colour"},
     };
     for (const auto &r : rows) {

@@ -8,6 +8,7 @@
 
 #include "formats/comic/comic_archive.h"
 #include "full_record.h"
+#include "ops/write/writer.h"
 #include "io/source.h"
 
 // libqpdf and libarchive bring about twenty shared objects with them (gnutls,
@@ -25,9 +26,11 @@
 // come from one build: the module's table states the layout it was built
 // with, and the library refuses a module of another.
 
-// The PDF family's entry points (pdf/pdf.cpp).
+// The PDF family's entry points (pdf/pdf.cpp, pdf/pdf_write.cpp).
 struct eb_lazy_pdf {
     int (*record)(const eb_source &src, eb_record &r);
+    int (*write)(const eb_source &book, const eb_record &before, const eb_changes &changes,
+                 int out_fd);
 };
 
 // The comic family's side over libarchive (comic/comic_libarchive.cpp).
@@ -56,7 +59,7 @@ struct eb_lazy_readers {
 
 // The sizes of what crosses, folded into one number.
 constexpr std::uint64_t eb_lazy_layout() {
-    return (sizeof(eb_record) << 40) ^ (sizeof(eb_source) << 24) ^
+    return (sizeof(eb_record) << 40) ^ (sizeof(eb_changes) << 32) ^ (sizeof(eb_source) << 24) ^
            (sizeof(eb_comic_listing) << 12) ^ (sizeof(eb_comic_member) << 4) ^
            (sizeof(eb_lazy_pdf) << 2) ^ (sizeof(eb_lazy_archive) << 1) ^ sizeof(eb_lazy_readers);
 }
@@ -73,6 +76,10 @@ extern "C" const eb_lazy_readers *quenfold_ebook_meta_lazy_readers();
 // reader is not available: <why>)", the listing a warning saying the same
 // of archives, the read damaged; <why> names the file.
 int eb_lazy_record_pdf(const eb_source &src, eb_record &r);
+// The PDF writer (pdf/pdf_write.h) through the module; "cannot write PDF:
+// %s (its writer is not available: <why>)" when it cannot be opened.
+int eb_lazy_write_pdf(const eb_source &book, const eb_record &before, const eb_changes &changes,
+                      int out_fd);
 eb_comic_listing eb_lazy_archive_list(const eb_source &src, eb_comic_kind kind);
 eb_comic_read eb_lazy_archive_read(const eb_source &src, eb_comic_kind kind,
                                    const eb_comic_member &m, std::uint64_t cap,

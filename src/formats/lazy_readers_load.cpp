@@ -130,6 +130,18 @@ int eb_lazy_record_pdf(const eb_source &src, eb_record &r) {
     return through(*m.readers, [&] { return m.readers->pdf->record(src, r); });
 }
 
+int eb_lazy_write_pdf(const eb_source &book, const eb_record &before, const eb_changes &changes,
+                      int out_fd) {
+    const lazy_module &m = module(family::pdf);
+    if (!m.readers) {
+        eb_set_error("cannot write PDF: %s (its writer is not available: %s)", book.path(),
+                     m.why.c_str());
+        return -1;
+    }
+    return through(*m.readers,
+                   [&] { return m.readers->pdf->write(book, before, changes, out_fd); });
+}
+
 eb_comic_listing eb_lazy_archive_list(const eb_source &src, eb_comic_kind kind) {
     const lazy_module &m = module(family::archive);
     if (!m.readers) {

@@ -10,7 +10,9 @@
 #include "formats/fb2/fb2_write.h"
 #include "formats/full_readers.h"
 #include "formats/lazy_readers.h"
+#include "formats/mobi/mobi_write.h"
 #include "formats/mobi/palm.h"
+#include "formats/pdf/pdf_write.h"
 #include "formats/readers.h"
 #include "formats/zip_books.h"
 
@@ -142,6 +144,10 @@ int read_comic(eb_book &b, eb_record &r) {
 
 using P = eb_probe;
 
+// The PDF writer lives in the module with the PDF reader; this row's writer
+// reaches it through the module's table.
+constexpr eb_format_writer kPdfWriter = {"PDF books", eb_pdf_stores, eb_lazy_write_pdf};
+
 constexpr eb_format kFormats[] = {
     {.name = "epub",
      .extensions = kEpub,
@@ -165,14 +171,16 @@ constexpr eb_format kFormats[] = {
      .content = {{{P::palm, palm_mobi}}},
      .vet = palm_book,
      .read = read_mobi,
-     .info = eb_parse_mobi_source},
+     .info = eb_parse_mobi_source,
+     .writer = &eb_mobi_writer},
     {.name = "azw3",
      .extensions = kAzw3,
      .info_extensions = kAzw3,
      .content = {{{P::palm, palm_mobi}}},
      .vet = palm_book,
      .read = read_mobi,
-     .info = eb_parse_mobi_source},
+     .info = eb_parse_mobi_source,
+     .writer = &eb_azw3_writer},
     {.name = "palmdoc",
      .extensions = kPalmDoc,
      .shared_extensions = kPalmDoc,
@@ -184,6 +192,7 @@ constexpr eb_format kFormats[] = {
      .extensions = kPdf,
      .content = {{{P::signature, pdf_at_start}, {P::late, pdf_in_head}}},
      .read = read_pdf,
+     .writer = &kPdfWriter,
      .in_module = true},
     {.name = "cbz",
      .extensions = kCbz,

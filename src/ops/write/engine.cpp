@@ -28,14 +28,20 @@
 #include "io/file.h"
 #include "io/source.h"
 #include "ops/write/changes.h"
+#include "ops/write/pdf_undo.h"
 #include "ops/write/verify.h"
 #include "ops/write/writer.h"
 #include "quenfold_ebook.h"
 
 namespace {
 
-constexpr unsigned kAllFlags =
-    EBOOK_WRITE_DRY_RUN | EBOOK_WRITE_KEEP_MTIME | EBOOK_WRITE_BREAK_LINKS;
+constexpr unsigned kAllFlags = EBOOK_WRITE_DRY_RUN | EBOOK_WRITE_KEEP_MTIME |
+                               EBOOK_WRITE_BREAK_LINKS | EBOOK_WRITE_UNDO_LAST;
+
+// Taking off a PDF's last update of ours writes the bytes before it: a
+// writer with no field, whose new book is checked by reading it, since its
+// values are the old ones, not those of the book as it is.
+constexpr eb_format_writer kUndoPdf = {"PDF books", 0, eb_undo_pdf_update};
 
 std::string iso_now() {
     const std::time_t t = std::time(nullptr);
@@ -157,19 +163,36 @@ class write_job {
             eb_set_error("will not modify a DRM-protected book: %s", path_);
             return nullptr;
         }
+        const bool undo = flags_ & EBOOK_WRITE_UNDO_LAST;
         const eb_format_writer *w = writer_ ? writer_ : eb_writer_for_format(before.format);
+        if (undo) {
+            if (c_.given() != 0) {
+                eb_set_error("EBOOK_WRITE_UNDO_LAST takes no changes: %s", path_);
+                return nullptr;
+            }
+            if (before.format != "pdf") {
+                eb_set_error("only a PDF keeps the bytes before a write; nothing to undo: %s",
+                             path_);
+                return nullptr;
+            }
+            std::uint64_t old_size = 0;
+            if (!eb_pdf_last_update(src, &old_size)) return nullptr;
+            w = &kUndoPdf;
+        }
         if (!w) {
             eb_set_error("cannot write %s %s", before.format.c_str(), kind_of(before.format));
             return nullptr;
         }
-        eb_changes_drop_unchanged(before, c_);
-        const unsigned asked = c_.given();
-        for (unsigned bit = 1; bit <= EB_W_COVER; bit <<= 1)
-            if ((asked & bit) && !(w->stores & bit)) {
-                eb_set_error("%s: not stored by %s", eb_write_field_name(bit), w->books);
-                return nullptr;
-            }
-        if (asked == 0) return eb_record_to_json(before);  // nothing to change: nothing written
+        if (!undo) {
+            eb_changes_drop_unchanged(before, c_);
+            const unsigned asked = c_.given();
+            for (unsigned bit = 1; bit <= EB_W_COVER; bit <<= 1)
+                if ((asked & bit) && !(w->stores & bit)) {
+                    eb_set_error("%s: not stored by %s", eb_write_field_name(bit), w->books);
+                    return nullptr;
+                }
+            if (asked == 0) return eb_record_to_json(before);  // nothing to change
+        }
 
         temp_file tmp;
         if (!make_temp(target_, st, &tmp)) return nullptr;
@@ -192,7 +215,7 @@ class write_job {
             eb_set_error("verification failed: the new book cannot be read (%s)", why.c_str());
             return nullptr;
         }
-        if (!eb_write_verify(before, after, c_)) return nullptr;
+        if (!undo && !eb_write_verify(before, after, c_)) return nullptr;
         if (flags_ & EBOOK_WRITE_DRY_RUN) return eb_record_to_json(after);
 
         // Another program may have written the book in place meanwhile (the

@@ -44,13 +44,19 @@ demo: build
 	./build/qem_demo examples/books/*
 	@echo "-- writing: a copy of a sample book edited, checked, renamed into place, and read again:"
 	rm -rf examples/edited && mkdir -p examples/edited
-	cp examples/books/the-lighthouse-keeper.epub examples/books/tide-tables.pdf examples/edited/
+	cp examples/books/the-lighthouse-keeper.epub examples/books/tide-tables.pdf \
+	    examples/books/tales-of-the-harbour.mobi examples/edited/
 	./build/cli/quenfold-ebook-meta set examples/edited/the-lighthouse-keeper.epub \
 	    --title "The Lighthouse Keeper's Daughter" --series "Harbour Tales" --series-index 2 \
 	    --subject "Sea stories" --subject "Lighthouses" --published 2021-06-01
 	./build/cli/quenfold-ebook-meta info examples/edited/the-lighthouse-keeper.epub
-	@echo "-- a format without a writer is refused, the file left as it was (exit status 1):"
-	-./build/cli/quenfold-ebook-meta set examples/edited/tide-tables.pdf --title "Tides"
+	@echo "-- a PDF gets an update appended (its old bytes kept), and the update taken off again:"
+	./build/cli/quenfold-ebook-meta set examples/edited/tide-tables.pdf --title "Tide Tables 2027" \
+	    --author "Harbour Office"
+	./build/cli/quenfold-ebook-meta set --undo-last examples/edited/tide-tables.pdf
+	cmp examples/books/tide-tables.pdf examples/edited/tide-tables.pdf && echo "byte for byte as it was"
+	@echo "-- a field the format has no place for is refused, the file left as it was (exit status 1):"
+	-./build/cli/quenfold-ebook-meta set examples/edited/tales-of-the-harbour.mobi --series "Tides"
 
 install: build
 	cmake --install build

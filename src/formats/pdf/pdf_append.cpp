@@ -115,10 +115,10 @@ bool eb_pdf_read_tail(const eb_source &book, eb_pdf_tail *tail) {
     return tail->xref_stream || damaged();
 }
 
-std::string eb_pdf_update(const eb_pdf_tail &tail, std::vector<eb_pdf_object> objects, int size,
+std::string eb_pdf_update(const eb_pdf_tail &tail, std::vector<eb_pdf_new_object> objects, int size,
                           std::string_view trailer) {
     std::sort(objects.begin(), objects.end(),
-              [](const eb_pdf_object &a, const eb_pdf_object &b) { return a.num < b.num; });
+              [](const eb_pdf_new_object &a, const eb_pdf_new_object &b) { return a.num < b.num; });
     const std::string old = std::to_string(tail.size);
     std::string u = tail.ends_with_eol ? "" : "\n";
     u += std::string(kPdfUpdateBegins) + old + "\n";
@@ -126,7 +126,7 @@ std::string eb_pdf_update(const eb_pdf_tail &tail, std::vector<eb_pdf_object> ob
     std::vector<int> nums;
     std::vector<std::uint64_t> offsets;
     std::vector<int> gens;
-    for (const eb_pdf_object &o : objects) {
+    for (const eb_pdf_new_object &o : objects) {
         nums.push_back(o.num);
         gens.push_back(o.gen);
         offsets.push_back(tail.size + u.size());

@@ -26,7 +26,7 @@ bool eb_pdf_read_tail(const eb_source &book, eb_pdf_tail *tail);
 
 // One object of the update: its number, generation and what follows
 // "N G obj" (a dictionary, or a dictionary, "stream", data and "endstream").
-struct eb_pdf_object {
+struct eb_pdf_new_object {
     int num = 0, gen = 0;
     std::string body;
 };
@@ -37,7 +37,7 @@ struct eb_pdf_object {
 // and `trailer` (the other entries, e.g. "/Root 1 0 R /Info 9 0 R /ID [...]"),
 // the closing mark and startxref. `size` is the old /Size: one more than the
 // highest object number in use, and above every number of `objects`.
-std::string eb_pdf_update(const eb_pdf_tail &tail, std::vector<eb_pdf_object> objects, int size,
+std::string eb_pdf_update(const eb_pdf_tail &tail, std::vector<eb_pdf_new_object> objects, int size,
                           std::string_view trailer);
 
 #endif  // QUENFOLD_FORMATS_PDF_PDF_APPEND_H

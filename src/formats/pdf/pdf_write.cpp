@@ -201,7 +201,7 @@ int write_update(QPDF &pdf, eb_pdf_guard &g, const eb_record &scratch, const eb_
     std::set<std::string> dropped(plan.info_removed.begin(), plan.info_removed.end());
     for (const auto &[k, v] : plan.info_set)
         dropped.insert(k);
-    std::vector<eb_pdf_object> objects;
+    std::vector<eb_pdf_new_object> objects;
     const std::string info_body = dictionary(info, dropped, plan.info_set);
     objects.push_back({info_og.getObj(), info_og.getGen(), info_body});
     objects.push_back({md_og.getObj(), md_og.getGen(),

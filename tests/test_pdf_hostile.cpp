@@ -260,4 +260,26 @@ TEST(PdfRecord, UnopenableFiles) {
     }
 }
 
+// A cross-reference stream filtered twice by Flate whose rows were deflated
+// once (the second inflate meets no zlib data): damage for the repair to
+// try, never the "out of memory" of an exception escaping the decoder.
+TEST(PdfRecord, XrefStreamThatDoesNotInflate) {
+    const std::string hex =
+        "255044462d312e350a25e2e3cfd30a312030206f626a0a3c3c202f54797065202f436174616c6f67202f5061"
+        "676573203220302052203e3e0a656e646f626a0a322030206f626a0a3c3c202f54797065202f506167657320"
+        "2f4b696473205b33203020525d202f436f756e742031203e3e0a656e646f626a0a332030206f626a0a3c3c20"
+        "2f54797065202f50616765202f506172656e74203220302052202f4d65646961426f78205b30203020363132"
+        "203739325d7374617274787265660a0a342030206f626a0a3c3c202f54797065202f58526566202f53697a65"
+        "2035202f57205b31203420325d202f46696c746572205b2f466c6174654465636f6465202f466c6174654465"
+        "636f64655d202f526f6f74203120302052202f4c656e677468203531203e3e0a73747265616d0a78daabb8f5"
+        "f628232f83020fcbc6850cde370ec95e8af86676ab49516872a9b5f5cdb3718c0c1481033f54fc187b01ed65"
+        "117d0a656e6473747265616d0a656e646f626a0a7374617274787265660a3139320a2525454f460a";
+    std::string pdf;
+    for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
+        pdf.push_back(static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16)));
+    MetaProbe p = MetaProbe::from_memory(pdf, "book.pdf");
+    EXPECT_FALSE(p.ok()) << p.json();
+    EXPECT_EQ(p.error().rfind("not a valid PDF: ", 0), 0u) << p.error();
+}
+
 }  // namespace

@@ -2,6 +2,7 @@
 // replace, and the catalog's language.
 #include "formats/pdf/pdf_plan.h"
 
+#include <algorithm>
 #include <memory>
 #include <set>
 
@@ -31,7 +32,7 @@ std::string ns_word(std::string_view ns) {
     if (ns == kDc || ns == kDc.substr(0, kDc.size() - 1)) return "dc";
     if (ns == kXmp) return "xmp";
     if (ns == kPdf) return "pdf";
-    if (ns == kPdfx || ns.starts_with(kPrism)) return "ids";
+    if (ns == kPdfx || ns.substr(0, kPrism.size()) == kPrism) return "ids";
     if (ns == kCalibre) return "calibre";
     if (ns == kCalibreSI) return "calibreSI";
     return {};
@@ -107,9 +108,12 @@ std::vector<eb_identifier> identifiers(const eb_changes &c, const eb_record &bef
     else
         ids = before.identifiers;
     if (c.isbn.given) {
-        std::erase_if(ids, [](const eb_identifier &i) {
-            return i.scheme == "isbn" || i.scheme == "isbn-invalid";
-        });
+        // The module's files build as C++17 under clang (qpdf's headers): no std::erase_if.
+        ids.erase(std::remove_if(ids.begin(), ids.end(),
+                                 [](const eb_identifier &i) {
+                                     return i.scheme == "isbn" || i.scheme == "isbn-invalid";
+                                 }),
+                  ids.end());
         if (c.isbn.sets() && !c.isbn.value->empty())
             ids.insert(ids.begin(), {"isbn", *c.isbn.value});
     }

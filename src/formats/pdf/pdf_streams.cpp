@@ -112,6 +112,12 @@ eb_pdf_decoded eb_pdf_decode_raw(QPDFObjectHandle s, InputSource &in, std::uint6
         s.pipeStreamData(&p, &d.decoded, 0, qpdf_dl_specialized, true, false);
     } catch (const std::length_error &) {
         // past the cap
+    } catch (const std::bad_alloc &) {
+        throw;
+    } catch (const std::exception &) {
+        // Data that does not decode ("invalid bit length repeat") reaches
+        // here from the provider's pipeline rather than as qpdf's warning.
+        d.decoded = false;
     }
     d.bytes = p.seen();
     d.over = p.over();

@@ -57,7 +57,7 @@ int property_of(std::string_view ns, std::string_view local) {
         return -1;
     }
     if (ns == kPdf && local == "Keywords") return as(p::keywords);
-    if (ns == kPdfx || ns.starts_with(kPrism)) {
+    if (ns == kPdfx || ns.substr(0, kPrism.size()) == kPrism) {
         if (iequal(local, "isbn")) return as(p::isbn);
         if (iequal(local, "doi")) return as(p::doi);
         return -1;

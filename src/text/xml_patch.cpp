@@ -3,6 +3,8 @@
 
 #include <algorithm>
 
+#include "text/utf8.h"
+
 namespace {
 
 bool is_ws(std::uint32_t c) {
@@ -22,23 +24,6 @@ std::uint32_t next_cp(std::string_view s, std::size_t &i) {
     return cp;
 }
 
-void put_utf8(std::string &out, std::uint32_t cp) {
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | cp >> 6);
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += static_cast<char>(0xE0 | cp >> 12);
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | cp >> 18);
-        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-}
 
 }  // namespace
 
@@ -93,7 +78,7 @@ void eb_xml_patch::put(std::string &out, std::uint32_t cp, bool as_ref) const {
         out += static_cast<char>(cp);
         return;
     }
-    put_utf8(out, cp);
+    eb_utf8_append(out, cp);
 }
 
 std::string eb_xml_patch::encode(std::string_view utf8, int escape) const {

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "formats/comic/comic_archive.h"
+#include "text/utf8.h"
 
 namespace {
 
@@ -21,23 +22,6 @@ std::uint32_t le(const unsigned char *p, int n) {
     return v;
 }
 
-void put_utf8(std::string &out, std::uint32_t cp) {
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | cp >> 6);
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += static_cast<char>(0xE0 | cp >> 12);
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | cp >> 18);
-        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-}
 
 // WinRAR's compact Unicode name: an ASCII stand-in, a NUL, a high byte,
 // then per four characters a flag byte whose 2-bit fields say how each is
@@ -96,7 +80,7 @@ std::string compact_name(std::string_view field) {
             cp = 0x10000 + ((cp - 0xD800) << 10) + (units[++i] - 0xDC00);
         else if (cp >= 0xD800 && cp < 0xE000)
             cp = 0xFFFD;
-        put_utf8(out, cp == '\\' ? '/' : cp);
+        eb_utf8_append(out, cp == '\\' ? '/' : cp);
     }
     return out;
 }

@@ -125,8 +125,9 @@ TEST(Identifiers, SchemesAndIsbnForms) {
     }
 }
 
-// One-line texts lose the markup's wrapping and indentation, and entries
-// that differ only by it are one; prose keeps its line breaks.
+// One-line texts lose the markup's wrapping and indentation, entries that
+// differ only by it are one, and entries it leaves empty are gone; prose
+// keeps its line breaks.
 TEST(RecordSettle, OneLineTextsFoldWhiteSpace) {
     const struct {
         const char *in, *out;
@@ -137,19 +138,28 @@ TEST(RecordSettle, OneLineTextsFoldWhiteSpace) {
                  {"A\xC2\xA0 B", "A\xC2\xA0 B"}};  // a no-break space is the book's choice
     for (const auto &c : cases) {
         eb_record r;
+        r.format = "mobi";
         r.title = c.in;
         r.authors = {{c.in, c.in, "aut"}, {c.out, c.out, "aut"}};
         r.series = {{c.in, "1"}};
-        r.subjects = {c.in, c.out};
+        r.subjects = r.languages = {c.in, c.out};
+        r.identifiers = {{"isbn-invalid", c.in}};
         r.description = r.rights = c.in;
         eb_record_settle(r);
         EXPECT_EQ(r.title, c.out) << c.in;
+        EXPECT_EQ(r.description, c.in);
+        EXPECT_EQ(r.rights, c.in);
+        if (!*c.out) {  // nothing but white space: no entry is left to name nothing
+            EXPECT_TRUE(r.authors.empty() && r.series.empty() && r.subjects.empty() &&
+                        r.languages.empty() && r.identifiers.empty());
+            EXPECT_EQ(schema().check(to_json(r)), "");
+            continue;
+        }
         ASSERT_EQ(r.authors.size(), 1u) << c.in;
         EXPECT_EQ(r.authors[0].sort, c.out) << c.in;
         EXPECT_EQ(r.series[0].name, c.out) << c.in;
         EXPECT_EQ(r.subjects.size(), 1u) << c.in;
-        EXPECT_EQ(r.description, c.in);
-        EXPECT_EQ(r.rights, c.in);
+        EXPECT_EQ(r.identifiers[0].value, c.out);
     }
 }
 

@@ -1,5 +1,5 @@
 // record_settle.cpp - the last steps of every reader: texts made valid UTF-8, one-line texts with
-// their spacing folded, texts cut to one limit, lists without repeats.
+// their spacing folded, texts cut to one limit, lists without empty entries or repeats.
 #include <array>
 #include <functional>
 #include <string>
@@ -100,6 +100,14 @@ void keep_first(std::vector<T> &v, KeyOf key_of) {
     v.resize(out);
 }
 
+// Drops the entries whose text folding left empty: a name, a value or a
+// series of nothing but white space or control breaks says nothing, and a
+// host may take every entry's name as a label.
+template <typename T, typename TextOf>
+void drop_empty(std::vector<T> &v, TextOf text_of) {
+    std::erase_if(v, [&](const T &e) { return text_of(e).empty(); });
+}
+
 }  // namespace
 
 void eb_record_ensure_utf8(eb_record &r) {
@@ -121,6 +129,15 @@ void eb_record_settle(eb_record &r) {
         else if (kind == eb_text_kind::prose)
             cut(s);
     });
+
+    auto same = [](const std::string &s) -> const std::string & { return s; };
+    drop_empty(r.subjects, same);
+    drop_empty(r.languages, same);
+    drop_empty(r.identifiers, [](const eb_identifier &i) -> const std::string & { return i.value; });
+    drop_empty(r.series, [](const eb_series &s) -> const std::string & { return s.name; });
+    auto name = [](const eb_person &p) -> const std::string & { return p.name; };
+    drop_empty(r.authors, name);
+    drop_empty(r.contributors, name);
 
     auto text = [](const std::string &s) { return key{s, {}, {}}; };
     keep_first(r.subjects, text);

@@ -141,6 +141,7 @@ TEST(RecordSettle, OneLineTextsFoldWhiteSpace) {
         r.format = "mobi";
         r.title = c.in;
         r.authors = {{c.in, c.in, "aut"}, {c.out, c.out, "aut"}};
+        r.contributors = {{"Ann", "", c.in}};
         r.series = {{c.in, "1"}};
         r.subjects = r.languages = {c.in, c.out};
         r.identifiers = {{"isbn-invalid", c.in}};
@@ -149,6 +150,7 @@ TEST(RecordSettle, OneLineTextsFoldWhiteSpace) {
         EXPECT_EQ(r.title, c.out) << c.in;
         EXPECT_EQ(r.description, c.in);
         EXPECT_EQ(r.rights, c.in);
+        EXPECT_EQ(r.contributors[0].role, *c.out ? c.out : "ctb");
         if (!*c.out) {  // nothing but white space: no entry is left to name nothing
             EXPECT_TRUE(r.authors.empty() && r.series.empty() && r.subjects.empty() &&
                         r.languages.empty() && r.identifiers.empty());

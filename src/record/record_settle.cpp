@@ -4,6 +4,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "full_record.h"
@@ -138,6 +139,10 @@ void eb_record_settle(eb_record &r) {
     auto name = [](const eb_person &p) -> const std::string & { return p.name; };
     drop_empty(r.authors, name);
     drop_empty(r.contributors, name);
+    // A role of white space is no role: the list's own default stands in.
+    for (auto [list, role] : {std::pair{&r.authors, "aut"}, std::pair{&r.contributors, "ctb"}})
+        for (eb_person &p : *list)
+            if (p.role.empty()) p.role = role;
 
     auto text = [](const std::string &s) { return key{s, {}, {}}; };
     keep_first(r.subjects, text);

@@ -56,6 +56,9 @@ TEST(WriteEpub, FieldsAsEachVersionWritesThem) {
         "</dc:identifier><dc:language>en</dc:language></metadata><manifest><item id=\"c\" "
         "href=\"chapter1.xhtml\" media-type=\"application/xhtml+xml\"/></manifest><spine><itemref "
         "idref=\"c\"/></spine></package>";
+    EpubDesc bad_prefix = unbound;  // Dublin Core also bound to a prefix no element can carry
+    bad_prefix.opf.replace(bad_prefix.opf.find("<metadata>"), 10,
+                           "<metadata xmlns:1c=\"http://purl.org/dc/elements/1.1/\">");
     EpubDesc prefixed = unbound;  // the package's own elements under a prefix
     prefixed.opf =
         "<opf:package xmlns:opf=\"http://www.idpf.org/2007/opf\" xmlns:dc=\"http://purl.org/dc/"
@@ -114,6 +117,12 @@ TEST(WriteEpub, FieldsAsEachVersionWritesThem) {
          {{"/publisher", "P"}},
          {"<metadata xmlns:dc=\"http://purl.org/dc/elements/1.1/\">"},
          {}},
+        {"prefix that cannot name an element passed over",
+         bad_prefix,
+         R"({"publisher":"P"})",
+         {{"/publisher", "P"}},
+         {"xmlns:dc=\"http://purl.org/dc/elements/1.1/\"", "<dc:publisher>P</dc:publisher>"},
+         {"<1c:"}},
         {"prefixed package",
          prefixed,
          R"({"series":[{"name":"S"}]})",

@@ -279,6 +279,29 @@ bool eb_xml_tree::prefix_for_decl(int e, std::string_view decl, std::string *uri
     return false;
 }
 
+namespace {
+
+// Whether a declared prefix can begin an element's name. The declaration's
+// attribute name was an XML name, so each of its characters is a name
+// character; a prefix must still not hold a colon nor start with one of the
+// characters that may only follow (a digit, '-', '.', U+00B7, the combining
+// marks U+0300-036F, U+203F-2040): `xmlns:1c` parses, `<1c:title>` does not.
+bool names_elements(std::string_view p) {
+    if (p.empty() || p.find(':') != std::string_view::npos) return false;
+    const auto b = [&](std::size_t i) { return static_cast<unsigned char>(p[i]); };
+    if (b(0) < 0x80) return (b(0) >= 'A' && b(0) <= 'Z') || (b(0) >= 'a' && b(0) <= 'z') || b(0) == '_';
+    std::uint32_t cp = 0;
+    if ((b(0) & 0xE0) == 0xC0 && p.size() >= 2)
+        cp = (b(0) & 0x1Fu) << 6 | (b(1) & 0x3Fu);
+    else if ((b(0) & 0xF0) == 0xE0 && p.size() >= 3)
+        cp = (b(0) & 0x0Fu) << 12 | (b(1) & 0x3Fu) << 6 | (b(2) & 0x3Fu);
+    else
+        return (b(0) & 0xF8) == 0xF0;  // above the BMP: name start characters
+    return cp != 0xB7 && !(cp >= 0x300 && cp <= 0x36F) && !(cp >= 0x203F && cp <= 0x2040);
+}
+
+}  // namespace
+
 bool eb_xml_tree::prefix_for(int e, std::string_view uri, std::string *prefix,
                              bool named_only) const {
     // The nearest declaration of each prefix wins: a prefix declared again
@@ -289,7 +312,7 @@ bool eb_xml_tree::prefix_for(int e, std::string_view uri, std::string *prefix,
             if (a.first != "xmlns" && a.first.rfind("xmlns:", 0) != 0) continue;
             const std::string p = a.first == "xmlns" ? std::string() : a.first.substr(6);
             if (!seen.insert(p).second) continue;
-            if (a.second == uri && !(named_only && p.empty())) {
+            if (a.second == uri && (p.empty() ? !named_only : names_elements(p))) {
                 *prefix = p;
                 return true;
             }

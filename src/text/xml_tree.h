@@ -48,7 +48,8 @@ struct eb_xml_tree {
     std::unordered_set<std::string> ids;  // the value of every id attribute in the document
 
     // The prefix bound to uri in scope at element e ("" for a default
-    // namespace, unless named_only); false when none is.
+    // namespace, unless named_only); false when none is. A prefix that
+    // cannot begin an element's name (`xmlns:1c`) is passed over.
     bool prefix_for(int e, std::string_view uri, std::string *prefix,
                     bool named_only = false) const;
     // The value of the nearest declaration attribute decl ("xmlns",

@@ -214,7 +214,7 @@ QPDFObjectHandle eb_pdf_parser::value(int depth, shape how) {
                 ++pos_;
                 return build ? QPDFObjectHandle::newArray(items) : QPDFObjectHandle();
             }
-            if (!build && skip_reference()) continue;  // a page list, quickly
+            if (!build && skip_references()) continue;  // a page list, quickly
             QPDFObjectHandle v = value(depth + 1, build ? shape::build : shape::skip);
             if (build) items.push_back(v);
         }
@@ -229,25 +229,34 @@ QPDFObjectHandle eb_pdf_parser::value(int depth, shape how) {
     return build ? QPDFObjectHandle::newReal(std::string(w)) : QPDFObjectHandle();
 }
 
-// "num gen R" read through without a word taken apart: what the general
-// path makes of it (a reference of the plain form) in a few instructions a
-// byte. False, nothing taken, for anything else.
-bool eb_pdf_parser::skip_reference() {
-    const char *q = text_.data() + pos_;
-    const char *const end = text_.data() + text_.size();
-    std::uint64_t v[2] = {0, 0};
-    for (std::uint64_t &x : v) {
-        const char *const from = q;
-        while (q < end && q - from < 11 && static_cast<unsigned char>(*q - '0') < 10)
-            x = x * 10 + static_cast<std::uint64_t>(*q++ - '0');
-        if (q == from || q == end || !space(*q)) return false;
+// A run of "num gen R" read through without a word taken apart, with the
+// white space after each: what the general path makes of them (references
+// of the plain form) in a few instructions a byte, so that a flat page list
+// of thousands costs little more than a short one. False, nothing taken,
+// when no reference starts at the position.
+bool eb_pdf_parser::skip_references() {
+    const char *const begin = text_.data();
+    const char *const end = begin + text_.size();
+    const char *q = begin + pos_;
+    bool any = false;
+    for (;;) {
+        std::uint64_t v[2] = {0, 0};
+        for (std::uint64_t &x : v) {
+            const char *const from = q;
+            while (q < end && static_cast<unsigned char>(*q - '0') < 10)
+                x = x * 10 + static_cast<std::uint64_t>(*q++ - '0');
+            if (q == from || q - from > 10 || q == end || !space(*q)) return any;
+            while (q < end && space(*q))
+                ++q;
+        }
+        if (end - q < 2 || q[0] != 'R' || regular(q[1])) return any;
+        eb_pdf_require(v[0] > 0 && v[0] <= INT32_MAX && v[1] <= 65535);
+        ++q;
         while (q < end && space(*q))
             ++q;
+        pos_ = static_cast<std::size_t>(q - begin);
+        any = true;
     }
-    if (end - q < 2 || q[0] != 'R' || regular(q[1])) return false;
-    eb_pdf_require(v[0] > 0 && v[0] <= INT32_MAX && v[1] <= 65535);
-    pos_ = static_cast<std::size_t>(q + 1 - text_.data());
-    return true;
 }
 
 // An integer, or the reference "num gen R" it starts.

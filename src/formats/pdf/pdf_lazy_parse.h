@@ -68,7 +68,7 @@ class eb_pdf_parser {
     QPDFObjectHandle literal(bool build);
     QPDFObjectHandle hex(bool build);
     QPDFObjectHandle number_or_reference(std::string_view w, shape how);
-    bool skip_reference();
+    bool skip_references();
     char at(std::size_t i);  // text_[i], or eb_pdf_short past the end
 
     QPDF &ctx_;

@@ -25,13 +25,16 @@ void eb_pdf_input::seek(qpdf_offset_t offset, int whence) {
     pos_ = base + offset;
 }
 
+// Of the blocks holding off, the one reaching furthest past it: an object
+// begun near the end of a small block is read whole from a larger one.
 const eb_pdf_input::block *eb_pdf_input::find(std::uint64_t off) {
+    block *best = nullptr;
     for (block &b : blocks_)
-        if (b.len && off >= b.off && off - b.off < b.len) {
-            b.used = ++clock_;
-            return &b;
-        }
-    return nullptr;
+        if (b.len && off >= b.off && off - b.off < b.len &&
+            (!best || b.off + b.len > best->off + best->len))
+            best = &b;
+    if (best) best->used = ++clock_;
+    return best;
 }
 
 eb_pdf_input::block *eb_pdf_input::load(std::uint64_t start, std::uint64_t len) {
@@ -74,8 +77,15 @@ void eb_pdf_input::keep(std::uint64_t off, std::size_t len) {
     if (block *b = load(off, len < size_ - off ? len : size_ - off)) b->kept = true;
 }
 
+// An object is parsed from the bytes at hand when they hold it whole, and
+// again from a larger piece when they do not: a block that ends soon after
+// off (the file's first block, holding the header and the objects after it)
+// is not enough for an object of a few KiB, such as a flat page list.
 void eb_pdf_input::around(std::uint64_t off) {
-    if (src_.memory() || off >= size_ || src_.failed() || find(off)) return;
+    if (src_.memory() || off >= size_ || src_.failed()) return;
+    if (const block *b = find(off);
+        b && (b->off + b->len - off >= kAround / 2 || b->off + b->len == size_))
+        return;
     const std::uint64_t aligned = off - off % kMinWindow;
     const std::uint64_t start = aligned < kAround / 4 ? 0 : aligned - kAround / 4;
     load(start, kAround < size_ - start ? kAround : size_ - start);

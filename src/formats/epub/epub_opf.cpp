@@ -21,8 +21,6 @@ namespace {
 
 using namespace eb_opf;
 
-constexpr std::string_view kDcNs = "http://purl.org/dc/elements/1.1/";
-constexpr std::string_view kDcTermsNs = "http://purl.org/dc/terms/";
 // Text collected from one element; the record cuts every text shorter still.
 constexpr std::size_t kMaxCollected = 4 * EB_TEXT_LIMIT;
 // Titles kept as candidates for the EPUB 3 main title and subtitle.

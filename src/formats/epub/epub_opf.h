@@ -7,6 +7,10 @@
 
 #include "full_record.h"
 
+// The namespaces of a package's metadata, for its reader and its editor.
+inline constexpr std::string_view kDcNs = "http://purl.org/dc/elements/1.1/";
+inline constexpr std::string_view kDcTermsNs = "http://purl.org/dc/terms/";
+
 // The manifest item that holds the cover image, as the package names it.
 struct eb_opf_cover {
     std::string href;  // relative to the package document; empty when no item was found

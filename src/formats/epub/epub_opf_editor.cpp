@@ -3,13 +3,12 @@
 #include <algorithm>
 
 #include "error.h"
+#include "formats/epub/epub_opf.h"
 #include "formats/epub/epub_opf_edit.h"
 #include "formats/opf_text.h"
 
 namespace {
 
-constexpr std::string_view kDcNs = "http://purl.org/dc/elements/1.1/";
-constexpr std::string_view kDcTermsNs = "http://purl.org/dc/terms/";
 constexpr std::string_view kOpfNs = "http://www.idpf.org/2007/opf";
 
 std::string lower_local(std::string_view qname) {

@@ -7,18 +7,13 @@
 #include <set>
 
 #include "error.h"
+#include "formats/pdf/pdf_xmp.h"
 #include "formats/pdf/pdf_text_out.h"
 #include "text/markup_write.h"
 
 namespace {
 
-constexpr std::string_view kDc = "http://purl.org/dc/elements/1.1/";
-constexpr std::string_view kXmp = "http://ns.adobe.com/xap/1.0/";
-constexpr std::string_view kPdf = "http://ns.adobe.com/pdf/1.3/";
-constexpr std::string_view kPdfx = "http://ns.adobe.com/pdfx/1.3/";
-constexpr std::string_view kPrism = "http://prismstandard.org/namespaces/";
-constexpr std::string_view kCalibre = "http://calibre-ebook.com/xmp-namespace";
-constexpr std::string_view kCalibreSI = "http://calibre-ebook.com/xmp-namespace-series-index";
+using namespace eb_xmp_ns;
 
 bool iequal(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) return false;

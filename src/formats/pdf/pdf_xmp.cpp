@@ -6,16 +6,7 @@
 
 namespace {
 
-constexpr std::string_view kRdf = "http://www.w3.org/1999/02/22-rdf-syntax-ns#";
-constexpr std::string_view kXml = "http://www.w3.org/XML/1998/namespace";
-constexpr std::string_view kDc = "http://purl.org/dc/elements/1.1/";
-constexpr std::string_view kXmp = "http://ns.adobe.com/xap/1.0/";
-constexpr std::string_view kPdf = "http://ns.adobe.com/pdf/1.3/";
-constexpr std::string_view kPdfx = "http://ns.adobe.com/pdfx/1.3/";
-constexpr std::string_view kPrism = "http://prismstandard.org/namespaces/";  // any version
-constexpr std::string_view kIdq = "http://ns.adobe.com/xmp/Identifier/qual/1.0/";
-constexpr std::string_view kCalibre = "http://calibre-ebook.com/xmp-namespace";
-constexpr std::string_view kCalibreSI = "http://calibre-ebook.com/xmp-namespace-series-index";
+using namespace eb_xmp_ns;
 
 constexpr std::size_t kMaxValues = 1000;
 constexpr std::size_t kMaxText = 64 * 1024;

@@ -8,6 +8,22 @@
 #include <string_view>
 #include <vector>
 
+// The namespaces of the properties the record takes, one list for the
+// packet's reader and for the writer that keeps a packet and adds to it.
+namespace eb_xmp_ns {
+inline constexpr std::string_view kRdf = "http://www.w3.org/1999/02/22-rdf-syntax-ns#";
+inline constexpr std::string_view kXml = "http://www.w3.org/XML/1998/namespace";
+inline constexpr std::string_view kDc = "http://purl.org/dc/elements/1.1/";
+inline constexpr std::string_view kXmp = "http://ns.adobe.com/xap/1.0/";
+inline constexpr std::string_view kPdf = "http://ns.adobe.com/pdf/1.3/";
+inline constexpr std::string_view kPdfx = "http://ns.adobe.com/pdfx/1.3/";
+inline constexpr std::string_view kPrism = "http://prismstandard.org/namespaces/";  // any version
+inline constexpr std::string_view kIdq = "http://ns.adobe.com/xmp/Identifier/qual/1.0/";
+inline constexpr std::string_view kCalibre = "http://calibre-ebook.com/xmp-namespace";
+inline constexpr std::string_view kCalibreSI =
+    "http://calibre-ebook.com/xmp-namespace-series-index";
+}  // namespace eb_xmp_ns
+
 // One value of a property: a simple value, an array item (rdf:li) or a
 // structure, with the qualifiers the record uses.
 struct eb_xmp_value {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "error.h"
+#include "formats/pdf/pdf_xmp.h"
 #include "text/markup_write.h"
 
 const char *const eb_xmp_namespaces =
@@ -24,7 +25,8 @@ const char *const eb_xmp_namespaces =
 
 namespace {
 
-constexpr std::string_view kRdf = "http://www.w3.org/1999/02/22-rdf-syntax-ns#";
+using namespace eb_xmp_ns;
+
 constexpr char kSep = '\n';
 
 struct name_parts {
